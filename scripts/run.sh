@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Sets everything up, builds, and starts Lumo from the build folder.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+bash scripts/build.sh
+exec ./build/lumo "$@"

@@ -1,0 +1,74 @@
+#include "app/mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "dual/doublewindow.h"
+#include "mcu/mcuwindow.h"
+#include "tools/about.h"
+#include "tools/toolwindow.h"
+
+#include <QKeyEvent>
+
+namespace {
+constexpr int NarrowWidth = 600;
+constexpr int WideWidth = 950;
+constexpr int WindowHeight = 600;
+constexpr int McuTabIndex = 1;
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
+{
+    ui->setupUi(this);
+    setWindowTitle(QStringLiteral("Lumo串口调试助手V2.0.2"));
+    fixSize(NarrowWidth, WindowHeight);
+
+    // Created in tab order, each owned by its page.
+    m_doubleWindow = new DoubleWindow(ui->doubleWindow);
+    m_mcuWindow = new McuWindow(ui->mcuWindow);
+    m_toolWindow = new ToolWindow(ui->toolWindow);
+    m_about = new About(ui->aboutWindow);
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+}
+
+void MainWindow::fixSize(int width, int height)
+{
+    setFixedSize(width, height);
+    ui->tabWidget->resize(width, height);
+}
+
+void MainWindow::keyPressEvent(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Escape:
+        close();
+        break;
+    case Qt::Key_F5:
+        m_doubleWindow->clearReceiveBoxes();
+        m_mcuWindow->clearLog();
+        break;
+    default:
+        QMainWindow::keyPressEvent(event);
+        break;
+    }
+}
+
+void MainWindow::on_tabWidget_currentChanged(int index)
+{
+    // Created before the tab objects exist? setupUi does not switch tabs, but
+    // be safe against a signal during construction.
+    if (!m_doubleWindow || !m_mcuWindow)
+        return;
+    if (index == McuTabIndex) {
+        fixSize(WideWidth, WindowHeight);
+        m_doubleWindow->closeBothPorts();
+        m_mcuWindow->showProductKeyHint();
+    } else {
+        fixSize(NarrowWidth, WindowHeight);
+        m_mcuWindow->closePort();
+    }
+}

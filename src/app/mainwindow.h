@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QMainWindow>
+
+namespace Ui {
+class MainWindow;
+}
+
+class DoubleWindow;
+class McuWindow;
+class ToolWindow;
+class About;
+
+// The one top-level window: four tabs (dual port, simulated MCU, checksum
+// tool, about), the window-wide keys Esc and F5, and the rule that the dual
+// tab and the simulated-MCU tab never hold serial ports at the same time.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    DoubleWindow *doubleWindow() const { return m_doubleWindow; }
+    McuWindow *mcuWindow() const { return m_mcuWindow; }
+    ToolWindow *toolWindow() const { return m_toolWindow; }
+    About *about() const { return m_about; }
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
+private slots:
+    void on_tabWidget_currentChanged(int index);
+
+private:
+    void fixSize(int width, int height);
+
+    Ui::MainWindow *ui;
+    DoubleWindow *m_doubleWindow = nullptr;
+    McuWindow *m_mcuWindow = nullptr;
+    ToolWindow *m_toolWindow = nullptr;
+    About *m_about = nullptr;
+};

@@ -1,0 +1,98 @@
+#include "protocol/zemframer.h"
+
+#include "protocol/frameformat.h"
+#include "serial/zemserialport.h"
+
+#include <QDebug>
+
+namespace {
+constexpr char FF = static_cast<char>(Frame::HeaderByte);
+constexpr char Escape55 = static_cast<char>(Frame::EscapeByte);
+
+int lengthField(const QByteArray &buffer)
+{
+    return (static_cast<unsigned char>(buffer.at(2)) << 8) | static_cast<unsigned char>(buffer.at(3));
+}
+} // namespace
+
+ZemFramer::ZemFramer(ZemTool *tool, ZemSerialPort *port, QObject *parent)
+    : QObject(parent)
+    , m_tool(tool)
+    , m_port(port)
+{
+    if (!port) {
+        qDebug() << "error zemSerialPort";
+        return;
+    }
+    connect(port, &ZemSerialPort::DataReady, this, &ZemFramer::dataToV4);
+}
+
+void ZemFramer::clear()
+{
+    m_buffer.clear();
+    m_pendingEscape = false;
+}
+
+void ZemFramer::dataToV4(const QByteArray &chunk)
+{
+    const char *p = chunk.constData();
+    const char *const end = p + chunk.size();
+    for (; p != end; ++p) {
+        const char byte = *p;
+        const int size = m_buffer.size();
+
+        // Hunting for the header FF FF.
+        if (size < 2) {
+            if (byte == FF)
+                m_buffer.append(byte);
+            else
+                m_buffer.clear();
+            continue;
+        }
+
+        // Offset 2, the first length byte, is never escaped. An FF here is
+        // read as part of the header: a stray FF before FF FF shifts it.
+        if (size == 2) {
+            if (byte != FF)
+                m_buffer.append(byte);
+            continue;
+        }
+
+        // From offset 3 on the stream is escaped.
+        if (m_pendingEscape) {
+            m_pendingEscape = false;
+            if (byte == Escape55)
+                continue; // FF 55 stood for the FF already in the buffer
+            if (byte == FF) {
+                // FF FF: a new frame begins; drop the partial one.
+                m_buffer.resize(2);
+                m_buffer[0] = FF;
+                m_buffer[1] = FF;
+                continue;
+            }
+            // An unescaped FF followed by data: keep the FF as data (a sender
+            // that forgot to escape) and read this byte normally.
+        }
+
+        m_buffer.append(byte);
+        if (byte == FF)
+            m_pendingEscape = true;
+
+        const int newSize = m_buffer.size();
+        if (newSize < 4)
+            continue;
+        const int expected = lengthField(m_buffer) + Frame::LengthFieldOverhead;
+        if (expected < 5) {
+            // Length 0: no frame can have it. Start hunting again.
+            clear();
+            continue;
+        }
+        if (newSize == expected) {
+            const QByteArray frame = m_buffer;
+            // A trailing FF's 55 (if any) arrives next and is dropped while
+            // hunting, so the frame leaves without waiting for it.
+            clear();
+            emit LineDataReady(frame);
+        }
+    }
+}

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+
+class ZemTool;
+class ZemSerialPort;
+
+// Cuts the raw byte stream of one serial port into whole, unescaped frames.
+//
+// The stream is read as the wire rules make it: a frame starts with FF FF, the
+// first length byte is sent as is, and from the second length byte on every
+// FF is followed by an inserted 55. So the un-escaping happens on the raw
+// stream, byte by byte, and an FF followed by FF after the header can only be
+// the start of a new frame: the partial one is dropped and assembly starts
+// again at that header. Noise, a stray FF, a truncated frame or a corrupted
+// length thus cost at most the frame they touch, and each byte costs O(1).
+//
+// A length whose high byte is FF (a frame of 65 280 bytes or more) cannot be
+// told apart from a stray FF in front of a header, FF FF FF 00 05 ...; the
+// run of FFs is read as one header, which is what every real module sends.
+//
+// The checksum is not verified here: a frame with a wrong checksum is still
+// emitted, so that the user sees it in the log.
+class ZemFramer : public QObject
+{
+    Q_OBJECT
+public:
+    // Listens to `port`'s DataReady; with no port nothing is connected and
+    // the framer can only be fed by calling dataToV4 directly.
+    ZemFramer(ZemTool *tool, ZemSerialPort *port, QObject *parent = nullptr);
+
+    // Drops any partial frame (the owner does so when it closes the port).
+    void clear();
+    // The partial frame assembled so far, unescaped.
+    const QByteArray &buffer() const { return m_buffer; }
+
+signals:
+    void LineDataReady(const QByteArray &frame);
+
+public slots:
+    void dataToV4(const QByteArray &chunk);
+
+private:
+    ZemTool *m_tool;
+    ZemSerialPort *m_port;
+    QByteArray m_buffer;
+    // The last raw byte was an FF inside the escaped part of the frame; the
+    // next raw byte decides whether it was data (55 follows) or a header.
+    bool m_pendingEscape = false;
+};

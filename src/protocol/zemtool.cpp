@@ -1,0 +1,131 @@
+#include "protocol/zemtool.h"
+
+#include "app/apppaths.h"
+#include "protocol/frameformat.h"
+
+#include <QSettings>
+
+ZemTool::ZemTool(QObject *parent)
+    : QObject(parent)
+    , m_settings(new QSettings(AppPaths::settingsFile(), QSettings::IniFormat, this))
+{
+    m_settings->setIniCodec("UTF-8");
+}
+
+ZemTool::~ZemTool() = default;
+
+quint8 ZemTool::checksum(const QByteArray &bytes, int from, int tail)
+{
+    const int end = bytes.size() - tail;
+    if (from < 0)
+        from = 0;
+    unsigned sum = 0;
+    const char *data = bytes.constData();
+    for (int i = from; i < end; ++i)
+        sum += static_cast<unsigned char>(data[i]);
+    return static_cast<quint8>(sum & 0xFF);
+}
+
+quint8 ZemTool::frameChecksum(const QByteArray &frame)
+{
+    return checksum(frame, Frame::ChecksumStart, Frame::ChecksumTail);
+}
+
+void ZemTool::setFrameChecksum(QByteArray &frame)
+{
+    if (frame.size() < 2)
+        return;
+    frame[frame.size() - 1] = static_cast<char>(frameChecksum(frame));
+}
+
+int ZemTool::byteValue(const QByteArray &bytes, int i)
+{
+    if (i < 0 || i >= bytes.size())
+        return 0;
+    return static_cast<unsigned char>(bytes.at(i));
+}
+
+int ZemTool::word16(const QByteArray &bytes, int i)
+{
+    if (i < 0 || i + 1 >= bytes.size())
+        return 0;
+    return (byteValue(bytes, i) << 8) | byteValue(bytes, i + 1);
+}
+
+QByteArray ZemTool::numberToBytes(quint32 value, int width)
+{
+    if (width < 1 || width > 4)
+        return QByteArray();
+    QByteArray out(width, '\0');
+    for (int i = width - 1; i >= 0; --i) {
+        out[i] = static_cast<char>(value & 0xFF);
+        value >>= 8;
+    }
+    return out;
+}
+
+QString ZemTool::hexText(const QByteArray &bytes)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    QString out(bytes.size() * 3, Qt::Uninitialized);
+    QChar *dst = out.data();
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        *dst++ = QLatin1Char(digits[b >> 4]);
+        *dst++ = QLatin1Char(digits[b & 0x0F]);
+        *dst++ = QLatin1Char(' ');
+    }
+    return out;
+}
+
+QByteArray ZemTool::escape(const QByteArray &frame)
+{
+    const int n = frame.size();
+    int extra = 0;
+    for (int i = Frame::FirstEscapedOffset; i < n; ++i)
+        if (static_cast<unsigned char>(frame.at(i)) == Frame::HeaderByte)
+            ++extra;
+    if (extra == 0)
+        return frame;
+
+    QByteArray out;
+    out.reserve(n + extra);
+    out.append(frame.constData(), qMin(n, Frame::FirstEscapedOffset));
+    for (int i = Frame::FirstEscapedOffset; i < n; ++i) {
+        const char c = frame.at(i);
+        out.append(c);
+        if (static_cast<unsigned char>(c) == Frame::HeaderByte)
+            out.append(static_cast<char>(Frame::EscapeByte));
+    }
+    return out;
+}
+
+QString ZemTool::readSetting(const QString &key) const
+{
+    const QVariant value = m_settings->value(key);
+    // An unquoted INI value with commas comes back as a list; a text is meant.
+    if (value.type() == QVariant::StringList)
+        return value.toStringList().join(QStringLiteral(", "));
+    return value.toString();
+}
+
+void ZemTool::writeSetting(const QString &key, const QString &value)
+{
+    m_settings->setValue(key, value);
+    m_settings->sync();
+}
+
+void ZemTool::writeSettingHex(const QString &key, const QByteArray &bytes)
+{
+    writeSetting(key, hexText(bytes));
+}
+
+QByteArray ZemTool::readSettingHex(const QString &key) const
+{
+    return QByteArray::fromHex(readSetting(key).toLatin1());
+}
+
+QString ZemTool::settingsPath() const
+{
+    return m_settings->fileName();
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QByteArray>
+#include <QSerialPort>
+#include <QSerialPortInfo>
+#include <QStringList>
+
+class QTimer;
+
+// One serial port of the program. It watches the host's port list (once a
+// second), opens a port by name with the settings the forms show (baud text
+// and the indexes of the data-bits, stop-bits and parity combos) and hands
+// every chunk it reads to its owner.
+//
+// Besides the ports the system enumerates, the paths named in the
+// environment variable LUMO_EXTRA_PORTS (comma-separated) are listed while
+// they exist: pseudo-terminals of emulators, socat pairs and test rigs are
+// never enumerated by the system.
+//
+// A port that fails while open (adapter unplugged, far end of a pty gone)
+// is closed on the first error and reported with PortLost: left open, the
+// port would report the same error over and over in a busy loop.
+class ZemSerialPort : public QSerialPort, public QSerialPortInfo
+{
+    Q_OBJECT
+public:
+    explicit ZemSerialPort(QObject *parent = nullptr);
+    ~ZemSerialPort() override;
+
+    // Opens `name` with the given settings. dataBitsIndex 0..3 -> 5..8 bits,
+    // stopBitsIndex 0..2 -> one, one and a half, two; parityIndex 0..3 ->
+    // none, odd, even, space. Returns false when the name is not listed or
+    // the port cannot be opened.
+    bool Open(const QString &name, const QString &baudText, int dataBitsIndex,
+              int stopBitsIndex, int parityIndex);
+    void Close();
+
+    // The names the port list currently offers: the system's ports, then the
+    // extra ports whose paths exist.
+    static QStringList currentPortNames();
+
+signals:
+    void ComListChange(const QStringList &ports);
+    void DataReady(const QByteArray &data);
+    // The open port failed and has been closed; `reason` is Qt's error text.
+    void PortLost(const QString &reason);
+
+public slots:
+    void getComList();
+    void readComData();
+
+private slots:
+    void onErrorOccurred(QSerialPort::SerialPortError error);
+    void closeAfterFailure();
+
+private:
+    static QStringList extraPortPaths();
+
+    QStringList m_lastPorts;
+    QTimer *m_pollTimer;
+    QByteArray m_unused;
+    bool m_failurePending = false;
+    QString m_failureReason;
+};

@@ -1,0 +1,190 @@
+#include "testsupport.h"
+
+#include "app/apppaths.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTest>
+#include <QTimer>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+PtyPair::PtyPair()
+{
+    char name[256] = {};
+    int master = -1;
+    int slave = -1;
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
+        return;
+    termios tio {};
+    tcgetattr(slave, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(slave, TCSANOW, &tio);
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    m_master = master;
+    m_slave = slave;
+    m_slavePath = QString::fromLocal8Bit(name);
+}
+
+PtyPair::~PtyPair()
+{
+    closeMaster();
+    if (m_slave >= 0)
+        ::close(m_slave);
+}
+
+void PtyPair::closeMaster()
+{
+    if (m_master >= 0)
+        ::close(m_master);
+    m_master = -1;
+}
+
+bool PtyPair::write(const QByteArray &bytes)
+{
+    if (m_master < 0)
+        return false;
+    int done = 0;
+    QElapsedTimer clock;
+    clock.start();
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(m_master, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n > 0) {
+            done += int(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
+        if (clock.elapsed() > 10000)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+QByteArray PtyPair::read(int count, int timeoutMs)
+{
+    QByteArray out;
+    if (m_master < 0)
+        return out;
+    QElapsedTimer clock;
+    clock.start();
+    char buf[4096];
+    while (out.size() < count && clock.elapsed() < timeoutMs) {
+        const ssize_t n = ::read(m_master, buf, sizeof buf);
+        if (n > 0) {
+            out.append(buf, int(n));
+            continue;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (n < 0 && errno == EAGAIN) {
+            pollfd pfd {m_master, POLLIN, 0};
+            ::poll(&pfd, 1, 2);
+        }
+    }
+    return out;
+}
+
+QByteArray PtyPair::readFor(int ms)
+{
+    return read(INT_MAX, ms);
+}
+
+TestRoot::TestRoot(bool copyRuntime)
+{
+    const QString dst = m_dir.path();
+    if (copyRuntime) {
+        const QString src = QStringLiteral(LUMO_RUNTIME_SOURCE);
+        QDirIterator it(src, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString from = it.next();
+            const QString rel = QDir(src).relativeFilePath(from);
+            if (rel.endsWith(QLatin1String(".gitkeep")))
+                continue;
+            QDir().mkpath(QFileInfo(dst + QLatin1Char('/') + rel).path());
+            QFile::copy(from, dst + QLatin1Char('/') + rel);
+            QFile(dst + QLatin1Char('/') + rel)
+                .setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        }
+        QDir(dst).mkpath(QStringLiteral("json"));
+        QDir(dst).mkpath(QStringLiteral("bin"));
+    }
+    AppPaths::setRoot(dst);
+}
+
+TestRoot::~TestRoot()
+{
+    AppPaths::setRoot(QString());
+}
+
+QString TestRoot::settingsText() const
+{
+    QFile f(file(QStringLiteral("auto_analyze.ini")));
+    if (!f.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(f.readAll());
+}
+
+void setExtraPorts(const QStringList &paths)
+{
+    qputenv("LUMO_EXTRA_PORTS", paths.join(QLatin1Char(',')).toLocal8Bit());
+}
+
+MessageBoxCatcher::MessageBoxCatcher(int timeoutMs)
+    : m_state(std::make_shared<State>())
+{
+    auto *timer = new QTimer(qApp);
+    QElapsedTimer clock;
+    clock.start();
+    timer->setInterval(10);
+    std::shared_ptr<State> state = m_state;
+    QObject::connect(timer, &QTimer::timeout, timer, [state, timer, clock, timeoutMs] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (box) {
+            state->found = true;
+            state->title = box->windowTitle();
+            state->text = box->text();
+            box->done(QMessageBox::Ok);
+        }
+        if (box || clock.elapsed() > timeoutMs) {
+            timer->stop();
+            timer->deleteLater();
+        }
+    });
+    timer->start();
+}
+
+bool MessageBoxCatcher::wait(int timeoutMs)
+{
+    std::shared_ptr<State> state = m_state;
+    return waitUntil([state] { return state->found; }, timeoutMs);
+}
+
+bool waitUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QTest::qSleep(1);
+    }
+    return true;
+}
+
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(QByteArray(text));
+}

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <memory>
+
+// A pseudo-terminal pair made by the test. The program's port opens
+// slavePath(); the test plays the device on the master side.
+class PtyPair
+{
+public:
+    PtyPair();
+    ~PtyPair();
+    PtyPair(const PtyPair &) = delete;
+    PtyPair &operator=(const PtyPair &) = delete;
+
+    bool isValid() const { return m_master >= 0; }
+    QString slavePath() const { return m_slavePath; }
+
+    // Writes everything (retrying on a full buffer while the event loop runs).
+    bool write(const QByteArray &bytes);
+    // Reads until `count` bytes arrived or `timeoutMs` passed, running the
+    // event loop meanwhile so the program under test can work.
+    QByteArray read(int count, int timeoutMs = 3000);
+    // Reads whatever arrives within `ms` milliseconds.
+    QByteArray readFor(int ms);
+    // Closes the master side: the program's end sees the device vanish.
+    void closeMaster();
+
+private:
+    int m_master = -1;
+    int m_slave = -1;
+    QString m_slavePath;
+};
+
+// A temporary program folder holding a copy of the shipped runtime files;
+// all program paths point into it while it lives.
+class TestRoot
+{
+public:
+    explicit TestRoot(bool copyRuntime = true);
+    ~TestRoot();
+    QString path() const { return m_dir.path(); }
+    QString file(const QString &relative) const { return m_dir.path() + QLatin1Char('/') + relative; }
+    // The raw text of the settings file on disk.
+    QString settingsText() const;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// Sets LUMO_EXTRA_PORTS so that the port list offers these paths.
+void setExtraPorts(const QStringList &paths);
+
+// Arms a watcher that closes the next modal message box to appear (within
+// timeoutMs) and records its title and text. Call before the action that
+// opens the box; after it returns, check found().
+class MessageBoxCatcher
+{
+public:
+    explicit MessageBoxCatcher(int timeoutMs = 5000);
+    bool found() const { return m_state->found; }
+    QString title() const { return m_state->title; }
+    QString text() const { return m_state->text; }
+    // Waits (running events) until a box was caught or the time is over.
+    bool wait(int timeoutMs = 3000);
+
+private:
+    struct State
+    {
+        bool found = false;
+        QString title;
+        QString text;
+    };
+    std::shared_ptr<State> m_state;
+};
+
+// Runs the event loop until `done` returns true or timeoutMs passes.
+bool waitUntil(const std::function<bool()> &done, int timeoutMs = 3000);
+
+// The hex text "FF FF 00 05" -> bytes; for readable test data.
+QByteArray hex(const char *text);

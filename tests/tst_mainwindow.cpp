@@ -1,0 +1,180 @@
+// The main window: title, sizes, tabs, keys and the tab-change rules.
+#include "testsupport.h"
+
+#include "app/mainwindow.h"
+#include "dual/doublewindow.h"
+#include "mcu/mcuwindow.h"
+#include "protocol/zemframer.h"
+#include "protocol/zemtool.h"
+#include "serial/zemserialport.h"
+#include "tools/about.h"
+#include "tools/toolwindow.h"
+
+#include <QListWidget>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTextEdit>
+#include <QtTest>
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void titleSizeAndTabs();
+    void tabObjectsLiveOnTheirPages();
+    void f5ClearsAllThreeViews();
+    void escCloses();
+    void mcuTabWidensAndShowsHintForPlaceholder();
+    void noHintForOtherKeys_data();
+    void noHintForOtherKeys();
+    void leavingMcuTabClosesItsPort();
+
+private:
+    std::unique_ptr<TestRoot> m_root;
+};
+
+void TestMainWindow::init()
+{
+    m_root = std::make_unique<TestRoot>();
+}
+
+void TestMainWindow::cleanup()
+{
+    m_root.reset();
+    qunsetenv("LUMO_EXTRA_PORTS");
+}
+
+void TestMainWindow::titleSizeAndTabs()
+{
+    MainWindow w;
+    QCOMPARE(w.windowTitle(), QStringLiteral("Lumo串口调试助手V2.0.2"));
+    QCOMPARE(w.minimumSize(), QSize(600, 600));
+    QCOMPARE(w.maximumSize(), QSize(600, 600));
+    auto *tabs = w.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
+    QVERIFY(tabs);
+    QCOMPARE(tabs->size(), QSize(600, 600));
+    QCOMPARE(tabs->count(), 4);
+    const QStringList names{"doubleWindow", "mcuWindow", "toolWindow", "aboutWindow"};
+    const QStringList captions{"双串口", "模拟V4MCU", "小工具", "关于"};
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(tabs->widget(i)->objectName(), names.at(i));
+        QCOMPARE(tabs->tabText(i), captions.at(i));
+    }
+    QVERIFY(w.findChild<QWidget *>(QStringLiteral("centralWidget")));
+}
+
+void TestMainWindow::tabObjectsLiveOnTheirPages()
+{
+    MainWindow w;
+    auto *tabs = w.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
+    QCOMPARE(w.doubleWindow()->parent(), tabs->widget(0));
+    QCOMPARE(w.mcuWindow()->parent(), tabs->widget(1));
+    QCOMPARE(w.toolWindow()->parent(), tabs->widget(2));
+    QCOMPARE(w.about()->parent(), tabs->widget(3));
+}
+
+void TestMainWindow::f5ClearsAllThreeViews()
+{
+    MainWindow w;
+    auto *rec1 = w.findChild<QTextEdit *>(QStringLiteral("textEdit_rec1"));
+    auto *rec2 = w.findChild<QTextEdit *>(QStringLiteral("textEdit_rec2"));
+    auto *log = w.findChild<QListWidget *>(QStringLiteral("listWidget"));
+    QVERIFY(rec1 && rec2 && log);
+    for (int tab : {0, 2, 3}) {
+        rec1->setPlainText(QStringLiteral("FF FF "));
+        rec2->setPlainText(QStringLiteral("00 "));
+        log->addItem(QStringLiteral("WIFI:12:00:00.000"));
+        w.findChild<QTabWidget *>(QStringLiteral("tabWidget"))->setCurrentIndex(tab);
+        QTest::keyClick(&w, Qt::Key_F5);
+        QVERIFY(rec1->toPlainText().isEmpty());
+        QVERIFY(rec2->toPlainText().isEmpty());
+        QCOMPARE(log->count(), 0);
+    }
+}
+
+void TestMainWindow::escCloses()
+{
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTest::keyClick(&w, Qt::Key_A);
+    QVERIFY(w.isVisible());
+    QTest::keyClick(&w, Qt::Key_Escape);
+    QVERIFY(!w.isVisible());
+}
+
+void TestMainWindow::mcuTabWidensAndShowsHintForPlaceholder()
+{
+    MainWindow w; // the shipped settings hold the placeholder key
+    auto *tabs = w.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
+    for (int round = 0; round < 2; ++round) {
+        MessageBoxCatcher box;
+        tabs->setCurrentIndex(1);
+        QVERIFY(box.wait());
+        QCOMPARE(box.title(), QStringLiteral("提示"));
+        QCOMPARE(box.text(), QStringLiteral("第一次使用请输入product_key！"));
+        QCOMPARE(w.size(), QSize(950, 600));
+        QCOMPARE(w.minimumSize(), QSize(950, 600));
+        QCOMPARE(tabs->size(), QSize(950, 600));
+
+        tabs->setCurrentIndex(0);
+        QCOMPARE(w.size(), QSize(600, 600));
+        QCOMPARE(tabs->size(), QSize(600, 600));
+    }
+}
+
+void TestMainWindow::noHintForOtherKeys_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::newRow("real key") << QStringLiteral("5d1c7a90e4b3f2068a9c1e7d3b5f0a24");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("placeholder upper-cased differs") << QStringLiteral("1029384756102938475610293847561O");
+}
+
+void TestMainWindow::noHintForOtherKeys()
+{
+    QFETCH(QString, key);
+    {
+        ZemTool tool;
+        tool.writeSetting(QStringLiteral("product_key/key"), key);
+    }
+    MainWindow w;
+    MessageBoxCatcher box(300);
+    w.findChild<QTabWidget *>(QStringLiteral("tabWidget"))->setCurrentIndex(1);
+    QTest::qWait(400);
+    QVERIFY(!box.found());
+}
+
+void TestMainWindow::leavingMcuTabClosesItsPort()
+{
+    PtyPair pty;
+    setExtraPorts({pty.slavePath()});
+    {
+        ZemTool tool;
+        tool.writeSetting(QStringLiteral("product_key/key"), QStringLiteral("5d1c7a90e4b3f2068a9c1e7d3b5f0a24"));
+    }
+    MainWindow w;
+    auto *tabs = w.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
+    auto *open3 = w.findChild<QPushButton *>(QStringLiteral("pushButton_open3"));
+    tabs->setCurrentIndex(1);
+    QVERIFY(w.mcuWindow()->port()->Open(pty.slavePath(), QStringLiteral("9600"), 3, 0, 0));
+    open3->setText(QStringLiteral("关闭串口"));
+    w.mcuWindow()->framer()->dataToV4(hex("FFFF0005"));
+
+    tabs->setCurrentIndex(0);
+    QVERIFY(!w.mcuWindow()->port()->isOpen());
+    QVERIFY(w.mcuWindow()->framer()->buffer().isEmpty());
+    QCOMPARE(open3->text(), QStringLiteral("打开串口"));
+
+    // Already closed: only the caption is set.
+    open3->setText(QStringLiteral("关闭串口"));
+    tabs->setCurrentIndex(1);
+    tabs->setCurrentIndex(2);
+    QCOMPARE(open3->text(), QStringLiteral("打开串口"));
+    QVERIFY(!w.mcuWindow()->port()->isOpen());
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

@@ -1,0 +1,189 @@
+// The frame assembler: cutting a raw, escaped byte stream into whole frames.
+#include "testsupport.h"
+
+#include "protocol/zemframer.h"
+#include "protocol/zemtool.h"
+
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QtTest>
+
+namespace {
+
+QByteArray makeFrame(int command, int sequence, const QByteArray &payload)
+{
+    QByteArray f = hex("FFFF");
+    f.append(ZemTool::numberToBytes(quint32(payload.size() + 5), 2));
+    f.append(char(command)).append(char(sequence)).append('\0').append('\0');
+    f.append(payload);
+    f.append('\0');
+    ZemTool::setFrameChecksum(f);
+    return f;
+}
+
+// Feeds the chunks and returns every emitted frame.
+QList<QByteArray> feed(const QList<QByteArray> &chunks)
+{
+    ZemFramer framer(nullptr, nullptr);
+    QList<QByteArray> out;
+    QObject::connect(&framer, &ZemFramer::LineDataReady, [&out](const QByteArray &f) { out.append(f); });
+    for (const QByteArray &c : chunks)
+        framer.dataToV4(c);
+    return out;
+}
+
+QList<QByteArray> feed(const QByteArray &stream)
+{
+    return feed(QList<QByteArray>{stream});
+}
+
+} // namespace
+
+class TestZemFramer : public QObject
+{
+    Q_OBJECT
+private slots:
+    void streams_data();
+    void streams();
+    void everySplitPointEmitsOnce();
+    void wholeFrameOfEveryLengthByteRoundTrips();
+    void clearDropsPartialFrame();
+    void randomStreamStaysBounded();
+    void constructedWithoutPortSaysSo();
+};
+
+void TestZemFramer::streams_data()
+{
+    const QByteArray heartbeat = hex("FFFF000508070000 14");
+    const QByteArray withFF = makeFrame(0x05, 0x01, hex("04 FF 01"));
+    const QByteArray withFF55 = makeFrame(0x05, 0x02, hex("04 FF 55 01"));
+    const QByteArray lengthLowFF = makeFrame(0x05, 0x03, QByteArray(0xFA, '\x11'));
+    const QByteArray length55 = makeFrame(0x05, 0x04, QByteArray(0x5500 - 5, '\x22'));
+
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<QList<QByteArray>>("frames");
+
+    QTest::newRow("noise before header is dropped")
+        << hex("1234") + heartbeat << QList<QByteArray>{heartbeat};
+    QTest::newRow("two frames in one chunk")
+        << heartbeat + withFF << QList<QByteArray>{heartbeat, withFF};
+    QTest::newRow("escaped body FF comes out single")
+        << ZemTool::escape(withFF) << QList<QByteArray>{withFF};
+    QTest::newRow("body FF 55 sent as FF 55 55 comes out FF 55")
+        << ZemTool::escape(withFF55) << QList<QByteArray>{withFF55};
+    QTest::newRow("escaped length low byte FF")
+        << ZemTool::escape(lengthLowFF) << QList<QByteArray>{lengthLowFF};
+    QTest::newRow("length high byte 55")
+        << ZemTool::escape(length55) << QList<QByteArray>{length55};
+    QTest::newRow("stray FF before a frame")
+        << hex("FF") + heartbeat << QList<QByteArray>{heartbeat};
+    QTest::newRow("stray FF between frames")
+        << heartbeat + hex("FF") + heartbeat << QList<QByteArray>{heartbeat, heartbeat};
+    QTest::newRow("power-up run of FFs")
+        << hex("FFFFFFFFFF") + heartbeat << QList<QByteArray>{heartbeat};
+    QTest::newRow("truncated frame then a good one")
+        << hex("FFFF0010 0101 0000 AA") + heartbeat << QList<QByteArray>{heartbeat};
+    QTest::newRow("corrupted length then a good one")
+        << hex("FFFF 7F00 0101 0000 AABB") + heartbeat + withFF
+        << QList<QByteArray>{heartbeat, withFF};
+    QTest::newRow("length zero is skipped")
+        << hex("FFFF0000") + heartbeat << QList<QByteArray>{heartbeat};
+    QTest::newRow("checksum FF, escaped, then next frame")
+        << ZemTool::escape(hex("FFFF000501F90000 FF")) + heartbeat
+        << QList<QByteArray>{hex("FFFF000501F90000FF"), heartbeat};
+    QTest::newRow("wrong checksum still emitted")
+        << hex("FFFF000508070000 99") << QList<QByteArray>{hex("FFFF00050807000099")};
+    QTest::newRow("lone 55 after frame is noise")
+        << heartbeat + hex("55") + heartbeat << QList<QByteArray>{heartbeat, heartbeat};
+}
+
+void TestZemFramer::streams()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(QList<QByteArray>, frames);
+    QCOMPARE(feed(stream), frames);
+    // Byte by byte gives the same.
+    QList<QByteArray> single;
+    for (char c : stream)
+        single.append(QByteArray(1, c));
+    QCOMPARE(feed(single), frames);
+}
+
+void TestZemFramer::everySplitPointEmitsOnce()
+{
+    const QByteArray frame = makeFrame(0x05, 0x09, hex("04 FF 00 FF FF 7A"));
+    const QByteArray wire = ZemTool::escape(frame);
+    for (int cut = 0; cut <= wire.size(); ++cut) {
+        ZemFramer framer(nullptr, nullptr);
+        QSignalSpy spy(&framer, &ZemFramer::LineDataReady);
+        framer.dataToV4(wire.left(cut));
+        if (cut < wire.size() - 1)
+            QCOMPARE(spy.count(), 0);
+        framer.dataToV4(wire.mid(cut));
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy.at(0).at(0).toByteArray(), frame);
+    }
+}
+
+void TestZemFramer::wholeFrameOfEveryLengthByteRoundTrips()
+{
+    // Every value of each byte position of a short frame, escaped on the wire.
+    for (int v = 0; v < 256; ++v) {
+        const QByteArray frame = makeFrame(v, 255 - v, QByteArray(3, char(v)));
+        QCOMPARE(feed(ZemTool::escape(frame)), QList<QByteArray>{frame});
+    }
+}
+
+void TestZemFramer::clearDropsPartialFrame()
+{
+    ZemFramer framer(nullptr, nullptr);
+    QSignalSpy spy(&framer, &ZemFramer::LineDataReady);
+    framer.dataToV4(hex("FFFF000508"));
+    QCOMPARE(framer.buffer(), hex("FFFF000508"));
+    framer.clear();
+    QVERIFY(framer.buffer().isEmpty());
+    framer.dataToV4(hex("070000 14"));
+    QCOMPARE(spy.count(), 0);
+}
+
+void TestZemFramer::randomStreamStaysBounded()
+{
+    QRandomGenerator rng(1234);
+    ZemFramer framer(nullptr, nullptr);
+    int maxBuffer = 0;
+    int bad = 0;
+    QObject::connect(&framer, &ZemFramer::LineDataReady, [&bad](const QByteArray &f) {
+        // Every emitted frame is a whole frame by its own length field.
+        if (f.size() < 5 || ZemTool::word16(f, 2) + 4 != f.size()
+            || quint8(f.at(0)) != 0xFF || quint8(f.at(1)) != 0xFF)
+            ++bad;
+    });
+    for (int round = 0; round < 2000; ++round) {
+        QByteArray chunk(int(rng.bounded(1, 200)), '\0');
+        for (char &c : chunk) {
+            // Plenty of FF and 55 so headers and escapes occur.
+            const quint32 r = rng.bounded(8);
+            c = r == 0 ? char(0xFF) : r == 1 ? char(0x55) : char(rng.bounded(256));
+        }
+        framer.dataToV4(chunk);
+        const int len = framer.buffer().size() >= 4 ? ZemTool::word16(framer.buffer(), 2) + 4 : 4;
+        QVERIFY(framer.buffer().size() <= qMax(len, 4));
+        maxBuffer = qMax(maxBuffer, framer.buffer().size());
+    }
+    QCOMPARE(bad, 0);
+    QVERIFY(maxBuffer <= 0xFFFF + 4);
+}
+
+void TestZemFramer::constructedWithoutPortSaysSo()
+{
+    TestRoot root(false);
+    QTest::ignoreMessage(QtDebugMsg, "error zemSerialPort");
+    ZemTool tool;
+    ZemFramer framer(&tool, nullptr);
+    QSignalSpy spy(&framer, &ZemFramer::LineDataReady);
+    framer.dataToV4(hex("FFFF000508070000 14"));
+    QCOMPARE(spy.count(), 1);
+}
+
+QTEST_GUILESS_MAIN(TestZemFramer)
+#include "tst_zemframer.moc"

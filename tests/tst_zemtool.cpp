@@ -1,0 +1,151 @@
+// Wire-format helpers and settings access.
+#include "testsupport.h"
+
+#include "engine/settingkeys.h"
+#include "protocol/zemtool.h"
+
+#include <QtTest>
+
+class TestZemTool : public QObject
+{
+    Q_OBJECT
+private slots:
+    void checksum_data();
+    void checksum();
+    void numberToBytes_data();
+    void numberToBytes();
+    void readsOutsideTheArrayGiveZero();
+    void hexText_data();
+    void hexText();
+    void escape_data();
+    void escape();
+    void settingsReachTheFile();
+    void missingKeyReadsEmpty();
+    void respondKeyNames();
+};
+
+void TestZemTool::checksum_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("tail");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("frame 08 seq 07") << hex("FFFF0005080700 0014") << 2 << 1 << 0x14;
+    QTest::newRow("wraps modulo 256") << hex("FFFF") << 0 << 0 << 0xFE;
+    QTest::newRow("empty range") << hex("0102") << 2 << 1 << 0;
+    QTest::newRow("tail beyond size") << hex("0102") << 0 << 5 << 0;
+    QTest::newRow("empty array") << QByteArray() << 2 << 1 << 0;
+}
+
+void TestZemTool::checksum()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, from);
+    QFETCH(int, tail);
+    QFETCH(int, expected);
+    QCOMPARE(int(ZemTool::checksum(bytes, from, tail)), expected);
+}
+
+void TestZemTool::numberToBytes_data()
+{
+    QTest::addColumn<quint32>("value");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("0x1234 w2") << 0x1234u << 2 << hex("1234");
+    QTest::newRow("0x1234 w5 empty") << 0x1234u << 5 << QByteArray();
+    QTest::newRow("w0 empty") << 7u << 0 << QByteArray();
+    QTest::newRow("w1 low byte") << 0x1234u << 1 << hex("34");
+    QTest::newRow("w3") << 1193046u << 3 << hex("123456");
+    QTest::newRow("w4 max") << 0xFFFFFFFFu << 4 << hex("FFFFFFFF");
+}
+
+void TestZemTool::numberToBytes()
+{
+    QFETCH(quint32, value);
+    QFETCH(int, width);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(ZemTool::numberToBytes(value, width), expected);
+}
+
+void TestZemTool::readsOutsideTheArrayGiveZero()
+{
+    const QByteArray b = hex("12 34 FE");
+    QCOMPARE(ZemTool::byteValue(b, 2), 0xFE);
+    QCOMPARE(ZemTool::byteValue(b, 3), 0);
+    QCOMPARE(ZemTool::byteValue(b, -1), 0);
+    QCOMPARE(ZemTool::word16(b, 0), 0x1234);
+    QCOMPARE(ZemTool::word16(b, 1), 0x34FE);
+    QCOMPARE(ZemTool::word16(b, 2), 0);
+}
+
+void TestZemTool::hexText_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("empty") << QByteArray() << QString();
+    QTest::newRow("AB 01") << hex("AB01") << QStringLiteral("AB 01 ");
+    QTest::newRow("NUL kept") << hex("00FF") << QStringLiteral("00 FF ");
+}
+
+void TestZemTool::hexText()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, expected);
+    QCOMPARE(ZemTool::hexText(bytes), expected);
+}
+
+void TestZemTool::escape_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<QByteArray>("wire");
+    QTest::newRow("checksum FF") << hex("FFFF000508070000FF") << hex("FFFF000508070000FF55");
+    QTest::newRow("length low FF") << hex("FFFF00FF01") << hex("FFFF00FF5501");
+    QTest::newRow("length high FF not escaped") << hex("FFFFFF0001") << hex("FFFFFF0001");
+    QTest::newRow("payload FF FF") << hex("FFFF0007010000FFFF00")
+                                   << hex("FFFF0007010000FF55FF5500");
+    QTest::newRow("nothing to escape") << hex("FFFF0005080700 0014") << hex("FFFF000508070000 14");
+    QTest::newRow("short") << hex("FF") << hex("FF");
+    QTest::newRow("empty") << QByteArray() << QByteArray();
+}
+
+void TestZemTool::escape()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(QByteArray, wire);
+    QCOMPARE(ZemTool::escape(frame), wire);
+}
+
+void TestZemTool::settingsReachTheFile()
+{
+    TestRoot root(false);
+    ZemTool tool;
+    tool.writeSetting(QStringLiteral("setting/softver"), QStringLiteral("04000001"));
+    tool.writeSettingHex(QStringLiteral("Respond/04"), hex("FFFF000504000000 09"));
+    tool.writeSetting(QStringLiteral("cmd/01"), QStringLiteral("查询产品信息, 模组上电后发送"));
+
+    // Two settings objects on one path share a cache inside a process, so the
+    // file itself is read back.
+    const QString text = root.settingsText();
+    QVERIFY2(text.contains(QStringLiteral("softver=04000001")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("04=\"FF FF 00 05 04 00 00 00 09 \"")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("查询产品信息")), qPrintable(text)); // stored as UTF-8
+    QCOMPARE(tool.readSettingHex(QStringLiteral("Respond/04")), hex("FFFF00050400000009"));
+    QCOMPARE(tool.readSetting(QStringLiteral("cmd/01")), QStringLiteral("查询产品信息, 模组上电后发送"));
+}
+
+void TestZemTool::missingKeyReadsEmpty()
+{
+    TestRoot root(false);
+    ZemTool tool;
+    QCOMPARE(tool.readSetting(QStringLiteral("nothing/here")), QString());
+    QVERIFY(tool.readSettingHex(QStringLiteral("Respond/99")).isEmpty());
+}
+
+void TestZemTool::respondKeyNames()
+{
+    QCOMPARE(SettingKeys::respondKey(0x02), QStringLiteral("Respond/02"));
+    QCOMPARE(SettingKeys::respondKey(0x1E), QStringLiteral("Respond/1E"));
+}
+
+QTEST_GUILESS_MAIN(TestZemTool)
+#include "tst_zemtool.moc"
