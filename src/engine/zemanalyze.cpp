@@ -1,0 +1,117 @@
+#include "engine/zemanalyze.h"
+
+#include "app/apppaths.h"
+#include "engine/settingkeys.h"
+#include "engine/zemdescriber.h"
+#include "engine/zemproductkey.h"
+#include "engine/zemreply.h"
+#include "protocol/frameformat.h"
+#include "protocol/zemframer.h"
+#include "protocol/zemtool.h"
+
+#include <QDebug>
+
+ZemAnalyze::ZemAnalyze(ZemFramer *framer, ZemTool *tool, QObject *parent)
+    : QObject(parent)
+    , m_framer(framer)
+    , m_tool(tool)
+    , m_firmware(AppPaths::binDir() + QStringLiteral("/mcu.bin"),
+                 AppPaths::binDir() + QStringLiteral("/mcu.hex"))
+{
+    if (!framer) {
+        qDebug() << "error ZemFramer";
+        return;
+    }
+    connect(framer, &ZemFramer::LineDataReady, this, &ZemAnalyze::FindRespond);
+}
+
+void ZemAnalyze::FindRespond(const QByteArray &frame)
+{
+    const int command = ZemTool::byteValue(frame, Frame::CommandOffset);
+    if (frame.size() <= Frame::CommandOffset || ZemReply::replyCode(command) < 0)
+        return;
+    if (!m_tool) {
+        qDebug() << "no reply: no settings";
+        return;
+    }
+    if (frame.size() < ZemReply::requestSizeNeeded(frame)) {
+        qDebug() << "no reply: request too short" << ZemTool::hexText(frame);
+        return;
+    }
+    const QString key = SettingKeys::respondKey(ZemReply::replyCode(command));
+    QByteArray reply = m_tool->readSettingHex(key);
+    if (reply.size() < ZemReply::templateSizeNeeded(command)) {
+        qDebug() << "no reply: template too short" << key << reply.size();
+        return;
+    }
+    ZemReply::copySequence(reply, frame);
+
+    switch (command) {
+    case 0x01: {
+        ZemReply::DeviceInfo device;
+        device.hardVersion = m_tool->readSetting(SettingKeys::HardVersion).toLatin1();
+        device.softVersion = m_tool->readSetting(SettingKeys::SoftVersion).toLatin1();
+        device.bindingTime = m_tool->readSetting(SettingKeys::BindingTime).trimmed().toInt();
+        device.central = m_tool->readSetting(SettingKeys::ModuleType) == QLatin1String("central");
+        ZemReply::patchProductInfo(reply, device);
+        break;
+    }
+    case 0x03:
+        if (ZemReply::isStatusRead(frame)) {
+            ZemReply::markStatusReply(reply);
+            emit RespondReady(reply);
+            return;
+        }
+        break;
+    case 0x19: {
+        QByteArray count;
+        QByteArray field;
+        ZemReply::firmwareFields(frame, &count, &field);
+        // Files that cannot be created would lose every piece: no
+        // acknowledgement, so the module does not start sending.
+        if (!m_firmware.start(count, field))
+            return;
+        break;
+    }
+    case 0x1D: {
+        int number = 0;
+        QByteArray data;
+        ZemReply::firmwarePiece(frame, &number, &data);
+        const bool hex = m_tool->readSetting(SettingKeys::OtaType) == QLatin1String("hex");
+        // A piece that could not be written is not acknowledged: the module
+        // sends it again.
+        if (!m_firmware.storePiece(number, data, hex))
+            return;
+        break;
+    }
+    default:
+        break;
+    }
+
+    ZemTool::setFrameChecksum(reply);
+    emit RespondReady(reply);
+}
+
+bool ZemAnalyze::checkProductKey(const QString &text)
+{
+    const QByteArray key = ZemProductKey::normalize(text);
+    if (key.isEmpty() || !m_tool)
+        return false;
+    m_tool->writeSetting(SettingKeys::ProductKey, QString::fromLatin1(key));
+
+    const QString respond = SettingKeys::respondKey(0x02);
+    QByteArray reply = m_tool->readSettingHex(respond);
+    if (ZemReply::writeProductKey(reply, key))
+        m_tool->writeSettingHex(respond, reply);
+    else
+        qDebug() << "product key not written into" << respond << "template too short";
+    return true;
+}
+
+QStringList ZemAnalyze::describe(const QByteArray &frame) const
+{
+    ZemTool *tool = m_tool;
+    return ZemDescriber::describe(frame, [tool](const QString &key) {
+        return tool ? tool->readSetting(key) : QString();
+    });
+}

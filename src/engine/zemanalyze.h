@@ -1,0 +1,59 @@
+#pragma once
+
+#include "engine/zemfirmware.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QStringList>
+
+class ZemFramer;
+class ZemTool;
+
+// Plays the MCU's side of the conversation with the Wi-Fi module.
+//
+// Every frame the framer delivers is answered from the stored reply template
+// "Respond/<reply code>": the sequence number is copied from the request, the
+// product-information reply gets the device's versions, binding time and
+// module type, firmware pieces are stored, and the checksum is recomputed. The
+// simulated-MCU tab escapes, sends and logs what RespondReady carries.
+//
+// It also checks and stores the product key and describes any logged frame
+// field by field. Settings are read through the shared ZemTool each time a
+// frame needs them, so edits in the settings dialog apply to the next frame.
+class ZemAnalyze : public QObject
+{
+    Q_OBJECT
+public:
+    ZemAnalyze(ZemFramer *framer, ZemTool *tool, QObject *parent = nullptr);
+
+    // Checks the key (see ZemProductKey), stores it under "product_key/key"
+    // and writes it into the stored product-information reply. False, with
+    // nothing stored, when the text is no valid key.
+    bool checkProductKey(const QString &text);
+
+    // The 2-byte count and the field it counts from the last firmware start
+    // (0x19); empty until one arrived. The MCU returns both in its 0x1B frame.
+    QByteArray otaCount() const { return m_firmware.count(); }
+    QByteArray otaField() const { return m_firmware.field(); }
+
+    QString binFile() const { return m_firmware.binFile(); }
+    QString hexFile() const { return m_firmware.hexFile(); }
+
+    // Twelve texts: description, length, command, sequence number, checksum,
+    // configuration mode, connection state, Wi-Fi state, product key, signal
+    // strength, app connected, time.
+    QStringList describe(const QByteArray &frame) const;
+
+signals:
+    // One reply, unescaped. The answer to a status read (command 04 with 03
+    // at offset 8) carries no checksum: the tab fills in the status first.
+    void RespondReady(const QByteArray &reply);
+
+public slots:
+    void FindRespond(const QByteArray &frame);
+
+private:
+    ZemFramer *m_framer;
+    ZemTool *m_tool;
+    ZemFirmware m_firmware;
+};

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QBitArray>
+#include <QByteArray>
+#include <QString>
+
+// Receives a firmware image that the module sends piece by piece.
+//
+// A transfer starts with the module's 0x19 frame: its count and field are kept
+// (the MCU returns them in its 0x1B frame) and both image files are created
+// empty. Each 0x1D piece is appended to the file of the chosen transfer type.
+// The module repeats a piece whose acknowledgement it missed, so a piece
+// number already written in this transfer is acknowledged but not written
+// again; pieces arriving out of order are appended in arrival order.
+class ZemFirmware
+{
+public:
+    ZemFirmware(const QString &binFile, const QString &hexFile);
+
+    QString binFile() const { return m_binFile; }
+    QString hexFile() const { return m_hexFile; }
+
+    // The fields kept from the last transfer start; empty until one arrived.
+    QByteArray count() const { return m_count; }
+    QByteArray field() const { return m_field; }
+
+    // Starts a transfer: keeps count and field, forgets which pieces were
+    // written and creates both files empty (and their folder when missing).
+    // False when the files cannot be created; the fields are kept anyway.
+    bool start(const QByteArray &count, const QByteArray &field);
+    // Appends one piece unless its number was already written in this
+    // transfer. False only when the data could not be written: the piece then
+    // counts as not received.
+    bool storePiece(int number, const QByteArray &data, bool hex);
+
+    bool wasWritten(int number) const;
+
+private:
+    bool prepareFolder() const;
+
+    QString m_binFile;
+    QString m_hexFile;
+    QByteArray m_count;
+    QByteArray m_field;
+    QBitArray m_written; // one bit per 16-bit piece number
+};

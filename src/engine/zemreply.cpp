@@ -1,0 +1,144 @@
+#include "engine/zemreply.h"
+
+#include "protocol/frameformat.h"
+#include "protocol/zemtool.h"
+
+#include <algorithm>
+
+namespace {
+
+// Overwrites at most `width` bytes at `offset` with `text`; a shorter text
+// leaves the rest of the field as the template has it, a longer one is cut so
+// that it never spills into the next field.
+void writeField(QByteArray &bytes, int offset, int width, const QByteArray &text)
+{
+    const int n = std::min({int(text.size()), width, int(bytes.size()) - offset});
+    if (offset < 0 || n <= 0)
+        return;
+    std::copy_n(text.constData(), n, bytes.data() + offset);
+}
+
+void setByte(QByteArray &bytes, int offset, int value)
+{
+    if (offset >= 0 && offset < bytes.size())
+        bytes.data()[offset] = static_cast<char>(value & 0xFF);
+}
+
+// 00 00 00 00 00 00 00 01: the device attributes of a central module.
+const QByteArray &centralAttributes()
+{
+    static const QByteArray attributes("\x00\x00\x00\x00\x00\x00\x00\x01", 8);
+    return attributes;
+}
+
+} // namespace
+
+int ZemReply::replyCode(int requestCode)
+{
+    switch (requestCode) {
+    case 0x01: // product information
+    case 0x03: // control or status read
+    case 0x07: // heartbeat
+    case 0x0D: // Wi-Fi status
+    case 0x0F: // MCU restart
+    case 0x11: // illegal frame notice
+    case 0x13: // production test
+    case 0x15: // binding mode
+    case 0x19: // firmware transfer start
+    case 0x1D: // firmware piece
+    case 0x1F:
+        return requestCode + 1;
+    default:
+        return -1;
+    }
+}
+
+int ZemReply::requestSizeNeeded(const QByteArray &request)
+{
+    // Command and sequence number are read from every request.
+    constexpr int base = Frame::SequenceOffset + 1;
+    switch (ZemTool::byteValue(request, Frame::CommandOffset)) {
+    case 0x19: {
+        // The count, then the field it counts, then the checksum.
+        const int fieldStart = FirmwareFieldOffset;
+        if (request.size() < fieldStart)
+            return fieldStart + 1;
+        return fieldStart + ZemTool::word16(request, FirmwareCountOffset) + 1;
+    }
+    case 0x1D:
+        return PieceDataOffset + 1;
+    default:
+        return base;
+    }
+}
+
+int ZemReply::templateSizeNeeded(int requestCode)
+{
+    if (requestCode == 0x01)
+        return AttributesOffset + 1; // binding time at 72..73, then the checksum
+    return Frame::MinFrameSize;
+}
+
+bool ZemReply::isStatusRead(const QByteArray &request)
+{
+    // The action byte is payload: it must come before the checksum.
+    return ZemTool::byteValue(request, Frame::CommandOffset) == 0x03
+           && Frame::PayloadOffset < request.size() - 1
+           && ZemTool::byteValue(request, Frame::PayloadOffset) == 0x02;
+}
+
+void ZemReply::copySequence(QByteArray &reply, const QByteArray &request)
+{
+    if (Frame::SequenceOffset < request.size())
+        setByte(reply, Frame::SequenceOffset, ZemTool::byteValue(request, Frame::SequenceOffset));
+}
+
+void ZemReply::patchProductInfo(QByteArray &reply, const DeviceInfo &device)
+{
+    if (reply.size() < templateSizeNeeded(0x01))
+        return;
+    const int binding = std::clamp(device.bindingTime, 0, 0xFFFF);
+    setByte(reply, BindingTimeOffset, binding >> 8);
+    setByte(reply, BindingTimeOffset + 1, binding);
+    writeField(reply, HardVersionOffset, VersionWidth, device.hardVersion);
+    writeField(reply, SoftVersionOffset, VersionWidth, device.softVersion);
+    if (device.central) {
+        setByte(reply, Frame::LengthOffset, CentralLength >> 8);
+        setByte(reply, Frame::LengthOffset + 1, CentralLength);
+        reply.insert(AttributesOffset, centralAttributes());
+    }
+}
+
+void ZemReply::markStatusReply(QByteArray &reply)
+{
+    setByte(reply, Frame::PayloadOffset, 0x03);
+}
+
+bool ZemReply::writeProductKey(QByteArray &reply, const QByteArray &key)
+{
+    if (key.size() != ProductKeyWidth || reply.size() < ProductKeyOffset + ProductKeyWidth + 1)
+        return false;
+    writeField(reply, ProductKeyOffset, ProductKeyWidth, key);
+    ZemTool::setFrameChecksum(reply);
+    return true;
+}
+
+bool ZemReply::firmwareFields(const QByteArray &request, QByteArray *count, QByteArray *field)
+{
+    if (ZemTool::byteValue(request, Frame::CommandOffset) != 0x19
+        || request.size() < requestSizeNeeded(request))
+        return false;
+    const int n = ZemTool::word16(request, FirmwareCountOffset);
+    *count = request.mid(FirmwareCountOffset, 2);
+    *field = request.mid(FirmwareFieldOffset, n);
+    return true;
+}
+
+bool ZemReply::firmwarePiece(const QByteArray &request, int *number, QByteArray *data)
+{
+    if (request.size() < PieceDataOffset + 1)
+        return false;
+    *number = ZemTool::word16(request, PieceNumberOffset);
+    *data = request.mid(PieceDataOffset, request.size() - PieceDataOffset - 1);
+    return true;
+}
