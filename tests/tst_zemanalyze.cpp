@@ -304,7 +304,8 @@ void TestZemAnalyze::shortRequestsAndTemplatesGetNoReply_data()
     QTest::newRow("piece without data offset")
         << makeFrame(0x1D, 1, hex("00 01 00")) << none << none << "request too short";
     QTest::newRow("product template without binding time")
-        << makeFrame(0x01, 1) << "Respond/02" << QString(QStringLiteral("FF FF 00 47 02 00 00 00 ") + QStringLiteral("30 ").repeated(64))
+        << makeFrame(0x01, 1) << "Respond/02"
+        << QString(QStringLiteral("FF FF 00 47 02 00 00 00 ") + QStringLiteral("30 ").repeated(64))
         << "template too short";
     QTest::newRow("template of two bytes") << makeFrame(0x07, 1) << "Respond/08" << "FF FF" << "template too short";
     QTest::newRow("empty template") << makeFrame(0x0F, 1) << "Respond/10" << "" << "template too short";
@@ -459,7 +460,8 @@ void TestZemAnalyze::productKeyForms_data()
     const QString key = QString::fromLatin1(SampleKey);
     const QString keyHex = QString::fromLatin1(QByteArray(SampleKey).toHex());
     QTest::newRow("32 characters") << key << key;
-    QTest::newRow("upper case and digits") << "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345" << "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345";
+    QTest::newRow("upper case and digits")
+        << "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345" << "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345";
     QTest::newRow("blanks, tabs, newline") << (" 5d1c7a90 e4b3f206\t8a9c1e7d 3b5f0a24\n") << key;
     QTest::newRow("64 hex digits") << keyHex << key;
     QTest::newRow("64 upper-case hex with blanks") << QString(QByteArray(SampleKey).toHex(' ').toUpper()) << key;
@@ -472,7 +474,8 @@ void TestZemAnalyze::productKeyForms_data()
     QTest::newRow("URL characters") << "5d1c7a90e4b3f206&format=xml#abcd" << none;
     QTest::newRow("non-ASCII letter") << key.left(31) + QChar(0x00E9) << none;
     QTest::newRow("full-width digit") << key.left(31) + QChar(0xFF11) << none;
-    QTest::newRow("64 characters not hex") << key + key.toUpper().replace(QLatin1Char('A'), QLatin1Char('G')) << none;
+    QTest::newRow("64 characters not hex")
+        << key + key.toUpper().replace(QLatin1Char('A'), QLatin1Char('G')) << none;
     QTest::newRow("64 hex of a path")
         << QString::fromLatin1(QByteArray("../../../../../../../../etc/x.yz").toHex()) << none;
     QTest::newRow("64 hex of NUL bytes") << QString(64, QLatin1Char('0')) << none;
@@ -500,7 +503,8 @@ void TestZemAnalyze::productKeyForms()
     }
     QVERIFY(accepted);
     QCOMPARE(iniValue(disk, QStringLiteral("product_key"), QStringLiteral("key")), stored);
-    const QByteArray reply = QByteArray::fromHex(iniValue(disk, QStringLiteral("Respond"), QStringLiteral("02")).toLatin1());
+    const QString replyText = iniValue(disk, QStringLiteral("Respond"), QStringLiteral("02"));
+    const QByteArray reply = QByteArray::fromHex(replyText.toLatin1());
     QCOMPARE(reply.size(), templateBefore.size());
     QCOMPARE(reply.mid(40, 32), stored.toLatin1());
     QCOMPARE(reply.left(40), templateBefore.left(40));
