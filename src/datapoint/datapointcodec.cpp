@@ -127,6 +127,8 @@ void setBytes(const DataPointDefinition &def, QByteArray &frame, const QString &
     if (index < 0)
         return;
     const json_struct &r = def.records().at(index);
+    if (r.unit == Bit)
+        return; // len counts bits there: raw bytes have no place in a bit area
     const Span span = valuePart(frame);
     const qint64 pos = qint64(ValueOffset) + r.byte_offset;
     const qint64 count = qMin<qint64>(qMax(0, r.len), bytes.size());

@@ -64,7 +64,8 @@ QByteArray makeReportFrame(const DataPointDefinition &def);
 // for bit values: bits are ORed in.
 void setValue(const DataPointDefinition &def, QByteArray &frame, const QString &displayName,
               int value);
-// Writes raw bytes ("binary" data points) into the record's field.
+// Writes raw bytes ("binary" data points) into the record's field; a "bit"
+// record takes no raw bytes.
 void setBytes(const DataPointDefinition &def, QByteArray &frame, const QString &displayName,
               const QByteArray &bytes);
 
