@@ -96,6 +96,7 @@ private slots:
     void lampControlFrame();
     void lampReportAndControlAgree();
     void zemJsonUsesItsDefinition();
+    void randomDefinitionsAndFramesStayInBounds();
 };
 
 void TestDataPointCodec::emptyReportFrame()
@@ -491,6 +492,44 @@ void TestDataPointCodec::zemJsonUsesItsDefinition()
     QCOMPARE(frame.mid(17, 4), hex("0A FF 00 00"));
     QCOMPARE(json.decodeControl(control(hex("04 00 00 01 2C 00 00 00 00 00 00 00 00"))),
              (Map{{"夜灯", "0"}}));
+}
+
+void TestDataPointCodec::randomDefinitionsAndFramesStayInBounds()
+{
+    // Odd geometry and frames of any length: every write stays in the value
+    // part of the report, every read in the frame (ASan checks the latter).
+    const QStringList types{"bool", "enum", "uint8", "uint16", "uint32", "binary", "float"};
+    const QStringList classes{"status_writable", "status_readonly", "alert", "fault", "x"};
+    QRandomGenerator rng(2024);
+    auto pick = [&](const QStringList &l) { return l.at(int(rng.bounded(l.size()))); };
+    for (int round = 0; round < 3000; ++round) {
+        Records records;
+        const int count = int(rng.bounded(12));
+        for (int i = 0; i < count; ++i)
+            records.append(rec(QStringLiteral("r%1").arg(i % 9), pick(types), pick(classes),
+                               rng.bounded(2) ? "bit" : "byte", int(rng.bounded(-3, 40)),
+                               int(rng.bounded(-5, 50)), int(rng.bounded(-3, 40)),
+                               {"a", "b"}));
+        const DataPointDefinition def(records);
+
+        QByteArray report = DataPointCodec::makeReportFrame(def);
+        const QByteArray head = report.left(9);
+        const int size = report.size();
+        for (const json_struct &r : records) {
+            DataPointCodec::setValue(def, report, r.display_name, int(rng.generate()));
+            DataPointCodec::setBytes(def, report, r.display_name,
+                                     QByteArray(int(rng.bounded(60)), char(0xA5)));
+        }
+        QCOMPARE(report.size(), size);
+        QCOMPARE(report.left(9), head);
+        QCOMPARE(report.at(size - 1), '\0');
+
+        QByteArray frame(int(rng.bounded(40)), '\0');
+        for (char &c : frame)
+            c = char(rng.bounded(256));
+        const QMap<QString, QString> values = DataPointCodec::decodeControl(def, frame);
+        QVERIFY(values.size() <= records.size());
+    }
 }
 
 QTEST_MAIN(TestDataPointCodec)

@@ -106,6 +106,8 @@ private slots:
     void refusalLeavesCacheUntouched();
     void unusableAnswerGivesNoSignal_data();
     void unusableAnswerGivesNoSignal();
+    void errorStatusDecidesOnlyWithoutErrorsKey_data();
+    void errorStatusDecidesOnlyWithoutErrorsKey();
     void connectionRefusedGivesNoSignal();
     void silentServiceIsAbandoned();
     void oversizedAnswerIsRejected();
@@ -246,6 +248,59 @@ void TestZemJson::unusableAnswerGivesNoSignal()
     QCOMPARE(service.log.size(), 1); // the request did reach the service
     QCOMPARE(stat.count(), 0);
     QCOMPARE(readFile(ZemJson::cachePath(LampKey)), old);
+}
+
+void TestZemJson::errorStatusDecidesOnlyWithoutErrorsKey_data()
+{
+    QTest::addColumn<QByteArray>("statusLine");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("expected"); // -1: no signal, 0: false, 1: true
+    QTest::newRow("502 with a JSON error page")
+        << QByteArray("502 Bad Gateway") << QByteArray("{\"message\":\"upstream down\"}") << -1;
+    QTest::newRow("404 with errors is a refusal")
+        << QByteArray("404 Not Found") << fixture(QStringLiteral("refused.json")) << 0;
+    QTest::newRow("500 with errors is a refusal")
+        << QByteArray("500 Internal Server Error") << QByteArray("{\"errors\":{}}") << 0;
+    QTest::newRow("203 with a definition is stored")
+        << QByteArray("203 Non-Authoritative Information") << QByteArray("{\"entities\":[]}") << 1;
+}
+
+void TestZemJson::errorStatusDecidesOnlyWithoutErrorsKey()
+{
+    QFETCH(QByteArray, statusLine);
+    QFETCH(QByteArray, body);
+    QFETCH(int, expected);
+    // A plain HTTP responder: any request gets this status and body.
+    QTcpServer responder;
+    QVERIFY(responder.listen(QHostAddress::LocalHost, 0));
+    connect(&responder, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket *s = responder.nextPendingConnection()) {
+            connect(s, &QTcpSocket::readyRead, s, [s, statusLine, body] {
+                if (!s->readAll().contains("\r\n\r\n"))
+                    return;
+                s->write("HTTP/1.1 " + statusLine + "\r\nContent-Type: application/json\r\n"
+                         "Content-Length: " + QByteArray::number(body.size())
+                         + "\r\nConnection: close\r\n\r\n" + body);
+                s->disconnectFromHost();
+            });
+            connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+        }
+    });
+    pointAt(QStringLiteral("127.0.0.1:%1").arg(responder.serverPort()));
+    const QByteArray old = fixture(QStringLiteral("smart-lamp.json"));
+    QVERIFY(writeFile(ZemJson::cachePath(LampKey), old));
+
+    ZemJson json;
+    QSignalSpy stat(&json, &ZemJson::json_stat);
+    json.getJson(LampKey);
+    QVERIFY(settle(json));
+    if (expected < 0) {
+        QCOMPARE(stat.count(), 0);
+    } else {
+        QCOMPARE(stat.count(), 1);
+        QCOMPARE(stat.at(0).at(0).toBool(), expected == 1);
+    }
+    QCOMPARE(readFile(ZemJson::cachePath(LampKey)), expected == 1 ? body : old);
 }
 
 void TestZemJson::connectionRefusedGivesNoSignal()

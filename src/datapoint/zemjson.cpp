@@ -104,11 +104,11 @@ void ZemJson::replyFinished(QNetworkReply *reply)
     if (!reply)
         return;
     reply->deleteLater();
-    if (m_pending > 0)
+    const QString path = reply->property(CachePathProperty).toString();
+    if (!path.isEmpty() && m_pending > 0)
         --m_pending;
     qDebug() << "in_reply";
 
-    const QString path = reply->property(CachePathProperty).toString();
     if (reply->property(TooLargeProperty).toBool() || reply->bytesAvailable() > m_maxBodySize) {
         qDebug() << "in_reply: answer larger than" << m_maxBodySize << "bytes, ignored";
         return;
@@ -126,6 +126,13 @@ void ZemJson::replyFinished(QNetworkReply *reply)
         return;
     if (doc.object().contains(QLatin1String("errors"))) {
         emit json_stat(false);
+        return;
+    }
+    // Any other object is a definition only when the service said so: an
+    // error page in JSON (a gateway's 502, say) must not replace a good cache.
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299)) {
+        qDebug() << "in_reply: HTTP status" << status.toInt() << "without a definition";
         return;
     }
     if (path.isEmpty())

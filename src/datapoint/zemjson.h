@@ -27,9 +27,10 @@ class ZemTool;
 //   cache file of the key that fetch asked for, json_stat(true);
 // - an object with "errors" (the service refused the key), or a key that is
 //   not letters and digits: json_stat(false), the cache file is not touched;
-// - no answer, an empty or non-JSON body, JSON that is not an object, a body
-//   above maxBodySize(), no data for transferTimeout() ms, a cache file that
-//   cannot be written: no signal at all.
+// - no answer, an empty or non-JSON body, JSON that is not an object, an
+//   object without "errors" under an HTTP status other than 2xx, a body above
+//   maxBodySize(), no data for transferTimeout() ms, a cache file that cannot
+//   be written: no signal at all.
 class ZemJson : public QObject
 {
     Q_OBJECT
