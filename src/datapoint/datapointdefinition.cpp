@@ -95,9 +95,9 @@ json_struct DataPointDefinition::recordFromJson(const QJsonObject &attr)
             r.enum_list.append(stringOf(label));
     } else if (r.data_type == QLatin1String("uint8") || r.data_type == QLatin1String("uint16")
                || r.data_type == QLatin1String("uint32")) {
-        const QJsonObject spec = attr.value(QLatin1String("uint_spec")).toObject();
-        r.max = integerOf(spec.value(QLatin1String("max")));
-        r.min = integerOf(spec.value(QLatin1String("min")));
+        const QJsonObject bounds = attr.value(QLatin1String("uint_spec")).toObject();
+        r.max = integerOf(bounds.value(QLatin1String("max")));
+        r.min = integerOf(bounds.value(QLatin1String("min")));
     }
     return r;
 }
