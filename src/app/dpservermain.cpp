@@ -1,0 +1,56 @@
+// lumo-dpserver: serves data-point definitions from a folder of KEY.json
+// files on 127.0.0.1, so that Lumo can fetch definitions without a cloud
+// account. Usage: lumo-dpserver [--port N] [--folder DIR]
+#include "datapoint/datapointserver.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QTextStream>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("lumo-dpserver"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Serves GET /v2/datapoint?product_key=KEY&format=json from KEY.json files."));
+    parser.addHelpOption();
+    const QCommandLineOption portOption(
+        {QStringLiteral("p"), QStringLiteral("port")},
+        QStringLiteral("TCP port on 127.0.0.1 (default %1; 0 picks a free one).")
+            .arg(DataPointServer::DefaultPort),
+        QStringLiteral("port"), QString::number(DataPointServer::DefaultPort));
+    const QCommandLineOption folderOption(
+        {QStringLiteral("f"), QStringLiteral("folder")},
+        QStringLiteral("Folder of KEY.json files (default: dpserver/ beside the program)."),
+        QStringLiteral("folder"), QCoreApplication::applicationDirPath() + QStringLiteral("/dpserver"));
+    parser.addOption(portOption);
+    parser.addOption(folderOption);
+    parser.process(app);
+
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    bool ok = false;
+    const uint port = parser.value(portOption).toUInt(&ok);
+    if (!ok || port > 65535) {
+        err << "lumo-dpserver: not a port number: " << parser.value(portOption) << Qt::endl;
+        return 2;
+    }
+    const QString folder = QDir(parser.value(folderOption)).absolutePath();
+    if (!QDir(folder).exists())
+        err << "lumo-dpserver: warning: folder " << folder << " does not exist" << Qt::endl;
+
+    DataPointServer server(folder);
+    QObject::connect(&server, &DataPointServer::requestLogged, &app,
+                     [&out](const QString &line) { out << line << Qt::endl; });
+    if (!server.listen(QHostAddress::LocalHost, quint16(port))) {
+        err << "lumo-dpserver: cannot listen on 127.0.0.1:" << port << ": "
+            << server.errorString() << Qt::endl;
+        return 1;
+    }
+    out << "lumo-dpserver: serving " << folder << " on http://127.0.0.1:" << server.serverPort()
+        << "/v2/datapoint?product_key=KEY&format=json" << Qt::endl;
+    return app.exec();
+}

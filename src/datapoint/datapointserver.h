@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+
+class QTcpServer;
+class QTcpSocket;
+
+// A small local definition service: answers
+//   GET /v2/datapoint?product_key=KEY&format=json
+// with the file KEY.json of its folder, byte for byte, so that the program
+// can fetch data-point definitions without a cloud account. An unknown key
+// gets an object with "errors" (status 404), as the real service answers.
+//
+// One request per connection (the answer says "Connection: close"). Request
+// heads above 16 KiB and connections that stay silent are dropped; the key
+// must be letters and digits, so a request can only read KEY.json files of
+// the folder. Each request is reported as one log line.
+class DataPointServer : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr quint16 DefaultPort = 8086;
+
+    explicit DataPointServer(const QString &folder, QObject *parent = nullptr);
+
+    // Listens on address:port (port 0 picks a free one).
+    bool listen(const QHostAddress &address = QHostAddress::LocalHost,
+                quint16 port = DefaultPort);
+    quint16 serverPort() const;
+    QString errorString() const;
+    QString folder() const { return m_folder; }
+
+    // A connection that has not sent a whole request head after this long is
+    // closed (default 10 s).
+    void setIdleTimeout(int ms) { m_idleTimeoutMs = ms; }
+
+signals:
+    // One line per request: time, peer, request line, status, body bytes.
+    void requestLogged(const QString &line);
+
+private:
+    void onNewConnection();
+    void onReadyRead(QTcpSocket *socket);
+    void answer(QTcpSocket *socket, const QByteArray &requestLine);
+    void send(QTcpSocket *socket, const QByteArray &requestLine, bool head, int status,
+              const QByteArray &body);
+
+    QTcpServer *m_server;
+    QString m_folder;
+    int m_idleTimeoutMs = 10000;
+};
