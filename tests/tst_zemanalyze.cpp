@@ -260,6 +260,9 @@ void TestZemAnalyze::statusReadAndControl()
     QCOMPARE(ZemTool::byteValue(status, 4), 0x04);
     QCOMPARE(ZemTool::byteValue(status, 5), 0x11);
     QCOMPARE(ZemTool::byteValue(status, 8), 0x03);
+    // The action byte is payload, not the checksum place of the plain ack.
+    QCOMPARE(status.size(), 10);
+    QCOMPARE(ZemTool::word16(status, 2), 6);
 
     // Control: the plain acknowledgement, length 5.
     const QByteArray ack = rig.ask(makeFrame(0x03, 0x12, hex("01 01 01")));

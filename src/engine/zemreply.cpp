@@ -111,6 +111,17 @@ void ZemReply::patchProductInfo(QByteArray &reply, const DeviceInfo &device)
 
 void ZemReply::markStatusReply(QByteArray &reply)
 {
+    // The stored 04 template is the plain acknowledgement (length 5): its
+    // offset 8 is the checksum place. The status answer carries the action
+    // byte 03 as payload, so it is inserted there and counted in the length;
+    // the tab recognises the answer by that payload and fills in the status.
+    if (reply.size() == Frame::MinFrameSize) {
+        reply.insert(Frame::PayloadOffset, char(0x03));
+        const int length = ZemTool::word16(reply, Frame::LengthOffset) + 1;
+        setByte(reply, Frame::LengthOffset, length >> 8);
+        setByte(reply, Frame::LengthOffset + 1, length);
+        return;
+    }
     setByte(reply, Frame::PayloadOffset, 0x03);
 }
 
