@@ -188,6 +188,7 @@ QList<QByteArray> TestMcuWindow::readFrames(int count, QByteArray *wire, int tim
 
 QStringList TestMcuWindow::logTexts() const
 {
+    m_window->flushLog();
     QStringList texts;
     auto *list = m_window->findChild<QListWidget *>(QStringLiteral("listWidget"));
     for (int i = 0; i < list->count(); ++i)
@@ -509,6 +510,7 @@ void TestMcuWindow::clickingLogLinesDecodes()
     QVERIFY(m_pty->write(frame(0x0D, 0x12, hex("0B21"))));
     QCOMPARE(readFrames(1).size(), 1);
     auto *list = find<QListWidget>("listWidget");
+    m_window->flushLog();
     QCOMPARE(list->count(), 4);
     auto *signal = find<QLabel>("label_signal");
     auto *length = find<QLabel>("label_length");

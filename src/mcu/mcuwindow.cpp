@@ -38,6 +38,7 @@ constexpr int MaxUploadSeconds = 300;
 // blocks so the list stays fast in sessions of many hours.
 constexpr int MaxLogItems = 200000; // 100 000 transfers, header and bytes
 constexpr int LogTrimBlock = 20000;
+constexpr int LogFlushIntervalMs = 100;
 
 constexpr int CommandStatus = 0x03;  // module -> MCU: control (01) or read (02)
 constexpr int CommandStatusReply = 0x04;
@@ -102,6 +103,11 @@ McuWindow::McuWindow(QWidget *parent)
     connect(m_json, &ZemJson::ListOk, this, &McuWindow::updateDataPointWindow);
     m_json->loadJson(m_tool->readSetting(SettingKeys::ProductKey));
 
+    m_logFlushTimer = new QTimer(this);
+    m_logFlushTimer->setSingleShot(true);
+    m_logFlushTimer->setInterval(LogFlushIntervalMs);
+    connect(m_logFlushTimer, &QTimer::timeout, this, &McuWindow::flushLog);
+
     m_uploadTimer = new QTimer(this);
     m_uploadTimer->setSingleShot(false);
     connect(m_uploadTimer, &QTimer::timeout, this, &McuWindow::autoUpLoad);
@@ -122,27 +128,37 @@ McuWindow::~McuWindow()
 
 void McuWindow::log(const QString &tag, const QByteArray &bytes)
 {
-    QListWidget *list = ui->listWidget;
-    if (list->count() >= MaxLogItems)
-        list->model()->removeRows(0, LogTrimBlock);
-    list->addItem(tag + QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz")));
-    list->addItem(ZemTool::hexText(bytes));
-    // Scrolling once per event-loop turn instead of per entry keeps the
-    // window responsive when the module sends continuously.
-    if (!m_scrollPending) {
-        m_scrollPending = true;
-        QMetaObject::invokeMethod(this, &McuWindow::scrollLogToBottom, Qt::QueuedConnection);
-    }
+    // The header's time is taken now; the list itself is updated in batches
+    // (see flushLog).
+    m_pendingLog.append(tag + QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz")));
+    m_pendingLog.append(ZemTool::hexText(bytes));
+    if (!m_logFlushTimer->isActive())
+        m_logFlushTimer->start();
 }
 
-void McuWindow::scrollLogToBottom()
+void McuWindow::flushLog()
 {
-    m_scrollPending = false;
-    ui->listWidget->scrollToBottom();
+    m_logFlushTimer->stop();
+    if (m_pendingLog.isEmpty())
+        return;
+    // Every insertion makes the list view lay out all its rows again, which
+    // costs milliseconds once it holds 100 000 transfers. Inserting what
+    // arrived in the last few tens of milliseconds at once keeps that cost
+    // per batch, not per frame, so a module sending continuously does not
+    // stall the window.
+    QListWidget *list = ui->listWidget;
+    const int excess = list->count() + m_pendingLog.size() - MaxLogItems;
+    if (excess > 0)
+        list->model()->removeRows(0, qMin(list->count(), qMax(excess, LogTrimBlock)));
+    list->addItems(m_pendingLog);
+    m_pendingLog.clear();
+    list->scrollToBottom();
 }
 
 void McuWindow::clearLog()
 {
+    m_pendingLog.clear();
+    m_logFlushTimer->stop();
     ui->listWidget->clear();
 }
 

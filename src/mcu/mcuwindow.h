@@ -57,6 +57,8 @@ public:
     McuSettingWindow *settingWindow() const { return m_settingWindow; }
     QTimer *uploadTimer() const { return m_uploadTimer; }
     bool isAutoUploading() const { return m_autoUpload; }
+    // Puts the log entries collected since the last batch into the list now.
+    void flushLog();
 
 public slots:
     void SendCMD(CMD cmd);
@@ -78,7 +80,6 @@ public slots:
 
 private slots:
     void onPortLost();
-    void scrollLogToBottom();
 
 private:
     void log(const QString &tag, const QByteArray &bytes);
@@ -97,5 +98,6 @@ private:
     bool m_autoUpload = false;
     McuCmdWindow *m_cmdWindow = nullptr;
     McuSettingWindow *m_settingWindow = nullptr;
-    bool m_scrollPending = false;
+    QStringList m_pendingLog;
+    QTimer *m_logFlushTimer = nullptr;
 };

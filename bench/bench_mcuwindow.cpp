@@ -1,0 +1,128 @@
+// Responsiveness of the simulated-MCU tab under a module that sends
+// continuously: the cost of logging a frame once the log already holds
+// 100 000 transfers, and the time from a request's last byte on the line to
+// the reply's arrival, through a real pseudo-terminal, while the module
+// streams 1 000 frames a second.
+#include "testsupport.h"
+
+#include "mcu/mcuwindow.h"
+#include "protocol/zemtool.h"
+#include "serial/zemserialport.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QListWidget>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+QByteArray heartbeat(int sequence)
+{
+    QByteArray f = hex("FFFF0005 07 00 0000 00");
+    f[5] = char(sequence);
+    ZemTool::setFrameChecksum(f);
+    return f;
+}
+
+void fillLog(McuWindow &window, int transfers)
+{
+    const QByteArray frame = hex("FFFF000A0D010000 0B21 AABBCC 00");
+    for (int i = 0; i < transfers; ++i)
+        window.fromFramer(frame);
+    window.flushLog();
+    QCoreApplication::processEvents();
+}
+
+// Logging received frames (header and hex line each) with 100 000 transfers
+// already in the list: one iteration is what a module sending 1 000 frames a
+// second delivers between two log batches (100 frames), then the batch is
+// inserted and the list scrolled. items_per_second is frames per second.
+void BM_LogFramesWith100kLogged(benchmark::State &state)
+{
+    TestRoot root;
+    McuWindow window;
+    window.show();
+    fillLog(window, 100000);
+    const QByteArray frame = hex("FFFF000A0D010000 0B21 AABBCC 00");
+    constexpr int FramesPerBatch = 100;
+    for (auto _ : state) {
+        for (int i = 0; i < FramesPerBatch; ++i)
+            window.fromFramer(frame);
+        window.flushLog();
+        QCoreApplication::processEvents();
+    }
+    state.counters["log items"] = window.findChild<QListWidget *>("listWidget")->count();
+    state.SetItemsProcessed(state.iterations() * FramesPerBatch);
+}
+BENCHMARK(BM_LogFramesWith100kLogged)->Unit(benchmark::kMicrosecond);
+
+// Request -> reply latency through a pty while the module also streams
+// background frames at about 1 000 frames a second.
+void BM_ReplyLatencyUnderLoad(benchmark::State &state)
+{
+    TestRoot root;
+    PtyPair pty;
+    setExtraPorts({pty.slavePath()});
+    McuWindow window;
+    window.show();
+    fillLog(window, 100000);
+    if (!window.port()->Open(pty.slavePath(), QStringLiteral("115200"), 3, 0, 0)) {
+        state.SkipWithError("cannot open pty");
+        return;
+    }
+    std::vector<double> latencies;
+    int sequence = 0;
+    QElapsedTimer streamClock;
+    streamClock.start();
+    qint64 backgroundSent = 0;
+    for (auto _ : state) {
+        // Background: keep up a 1 000 frames/s stream of Wi-Fi status frames.
+        const qint64 due = streamClock.elapsed() - backgroundSent;
+        QByteArray background;
+        for (qint64 i = 0; i < due; ++i)
+            background += hex("FFFF0007 0D 00 0000 0B21 00");
+        backgroundSent += due;
+        pty.write(background);
+        pty.readFor(1); // drain the replies to the background frames
+
+        sequence = (sequence + 1) & 0x7F;
+        const QByteArray request = heartbeat(sequence);
+        QElapsedTimer clock;
+        clock.start();
+        pty.write(request);
+        QByteArray got;
+        // Wait for our heartbeat's reply (command 08 with our sequence).
+        const QByteArray needle = QByteArray("\x08") + char(sequence);
+        while (!got.contains(needle) && clock.elapsed() < 2000)
+            got += pty.read(1, 1);
+        const double ms = double(clock.nsecsElapsed()) / 1e6;
+        latencies.push_back(ms);
+        state.SetIterationTime(ms / 1000.0);
+    }
+    std::sort(latencies.begin(), latencies.end());
+    if (!latencies.empty()) {
+        state.counters["p50_ms"] = latencies[latencies.size() / 2];
+        state.counters["p99_ms"] = latencies[latencies.size() * 99 / 100];
+        state.counters["max_ms"] = latencies.back();
+    }
+    state.counters["background_frames"] = double(backgroundSent);
+    state.counters["log items"] = window.findChild<QListWidget *>("listWidget")->count();
+}
+BENCHMARK(BM_ReplyLatencyUnderLoad)->UseManualTime()->Iterations(2000)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
