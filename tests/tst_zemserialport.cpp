@@ -32,15 +32,21 @@ void TestZemSerialPort::extraPortAppearsAndDisappears()
     ZemSerialPort port;
     connect(&port, &ZemSerialPort::ComListChange, [&last](const QStringList &l) { last = l; });
 
-    auto pty = std::make_unique<PtyPair>();
-    QVERIFY(pty->isValid());
-    const QString path = pty->slavePath();
+    // A link to the pty stands for the device node, as a socat link does: its
+    // removal cannot be undone by another test's pty reusing the number.
+    PtyPair pty;
+    QVERIFY(pty.isValid());
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("lumo-port"));
     setExtraPorts({path, QStringLiteral("/dev/lumo-does-not-exist")});
+    QVERIFY(QFile::link(pty.slavePath(), path));
 
     QVERIFY(waitUntil([&] { return last.contains(path); }, 2500));
     QVERIFY(!last.contains(QStringLiteral("/dev/lumo-does-not-exist")));
+    QVERIFY(port.Open(path, QStringLiteral("9600"), 3, 0, 0)); // listed names open
+    port.Close();
 
-    pty.reset(); // the pty's device node goes away
+    QVERIFY(QFile::remove(path)); // the device goes away
     QVERIFY(waitUntil([&] { return !last.contains(path); }, 2500));
 }
 
