@@ -255,6 +255,7 @@ void TestDualDisplay::limitsSurviveClear()
         batch += frameLine(i);
     ReceiveBox::append(&box, batch);
     QVERIFY(box.document()->blockCount() <= ReceiveBox::MaxLines);
+    QVERIFY(!box.document()->isUndoAvailable());
 }
 
 void TestDualDisplay::appendLeavesCursorAtEnd()

@@ -36,6 +36,13 @@ DoubleWindow::DoubleWindow(QWidget *parent)
     m_side2.port = new ZemSerialPort(this);
     m_side1.flush = new QTimer(this);
     m_side2.flush = new QTimer(this);
+    for (Side *side : {&m_side1, &m_side2}) {
+        side->draw = new QTimer(this);
+        side->draw->setSingleShot(true);
+        side->draw->setInterval(DrawDelayMs);
+    }
+    connect(m_side1.draw, &QTimer::timeout, this, [this] { draw(m_side1, ui->textEdit_rec1); });
+    connect(m_side2.draw, &QTimer::timeout, this, [this] { draw(m_side2, ui->textEdit_rec2); });
     m_bridge = true;
 
     // Only side 1's port list feeds both port combos: both sides see the
@@ -73,6 +80,9 @@ void DoubleWindow::closeBothPorts()
 
 void DoubleWindow::clearReceiveBoxes()
 {
+    // Text not drawn yet belongs to what is being cleared.
+    m_side1.undrawn.clear();
+    m_side2.undrawn.clear();
     ui->textEdit_rec1->clear();
     ui->textEdit_rec2->clear();
 }
@@ -139,7 +149,7 @@ void DoubleWindow::port2Lost()
     ui->pushButton_open2->setText(OpenCaption);
 }
 
-void DoubleWindow::received(Side &from, Side &to, QTextEdit *box, const QByteArray &data)
+void DoubleWindow::received(Side &from, Side &to, const QByteArray &data)
 {
     // The far device must not wait for the drawing: forward first. A port
     // that failed is closed by then, so it is skipped here as well.
@@ -147,24 +157,37 @@ void DoubleWindow::received(Side &from, Side &to, QTextEdit *box, const QByteArr
         to.port->write(data);
 
     const QString stamp = QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
-    const QString text = DualDisplay::takeChunk(from.held, data, ui->checkBox->isChecked(), stamp);
-    if (!text.isEmpty())
-        ReceiveBox::append(box, text);
+    from.undrawn += DualDisplay::takeChunk(from.held, data, ui->checkBox->isChecked(), stamp);
+    if (!from.undrawn.isEmpty() && !from.draw->isActive())
+        from.draw->start();
+}
+
+void DoubleWindow::draw(Side &side, QTextEdit *box)
+{
+    side.draw->stop();
+    if (side.undrawn.isEmpty())
+        return;
+    ReceiveBox::append(box, side.undrawn);
+    side.undrawn.clear();
 }
 
 void DoubleWindow::com1OnDataReady(const QByteArray &data)
 {
-    received(m_side1, m_side2, ui->textEdit_rec1, data);
+    received(m_side1, m_side2, data);
 }
 
 void DoubleWindow::com2OnDataReady(const QByteArray &data)
 {
-    received(m_side2, m_side1, ui->textEdit_rec2, data);
+    received(m_side2, m_side1, data);
 }
 
 void DoubleWindow::flushHeld(Side &side, QTextEdit *box)
 {
-    ReceiveBox::append(box, DualDisplay::flush(side.held));
+    side.draw->stop();
+    side.undrawn += DualDisplay::flush(side.held);
+    // Also moves the box's cursor to the end when there is nothing to add.
+    ReceiveBox::append(box, side.undrawn);
+    side.undrawn.clear();
 }
 
 void DoubleWindow::readbuf1()

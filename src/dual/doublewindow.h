@@ -19,11 +19,16 @@ class ZemSerialPort;
 // receive box. Preset lines and free hex text can be sent to either side.
 //
 // Forwarding comes first and never waits for the display: each chunk is
-// written to the other port before its text is drawn.
+// written to the other port before its text is made. The text (with the
+// chunk's arrival time) is made at once but drawn at most every DrawDelayMs,
+// all chunks of that span in one edit of the box, so a busy line costs the
+// GUI thread a few layouts and paints a second instead of one per chunk.
 class DoubleWindow : public QWidget
 {
     Q_OBJECT
 public:
+    static constexpr int DrawDelayMs = 20;
+
     explicit DoubleWindow(QWidget *parent = nullptr);
     ~DoubleWindow() override;
 
@@ -74,14 +79,17 @@ private slots:
 private:
     struct Side
     {
-        ZemSerialPort *port;
-        QByteArray held; // received bytes not shown yet (at most three)
-        QTimer *flush;
+        ZemSerialPort *port = nullptr;
+        QByteArray held;    // received bytes not turned into text yet (at most three)
+        QString undrawn;    // text made but not in the box yet
+        QTimer *flush = nullptr;
+        QTimer *draw = nullptr;
     };
 
     void toggleOpen(int side);
-    void received(Side &from, Side &to, QTextEdit *box, const QByteArray &data);
+    void received(Side &from, Side &to, const QByteArray &data);
     void flushHeld(Side &side, QTextEdit *box);
+    void draw(Side &side, QTextEdit *box);
     void fillPresets(const QStringList &lines);
     QString presetLine(int line) const;
 

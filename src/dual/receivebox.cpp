@@ -7,9 +7,9 @@
 
 void ReceiveBox::prepare(QTextEdit *box)
 {
-    QTextDocument *doc = box->document();
-    doc->setUndoRedoEnabled(false);
-    doc->setMaximumBlockCount(MaxLines);
+    // A receive box is read-only: an undo history would only keep a copy of
+    // everything ever shown.
+    box->setUndoRedoEnabled(false);
 }
 
 namespace {
@@ -29,19 +29,29 @@ void trimRunningLine(QTextDocument *doc)
     cut.removeSelectedText();
 }
 
-// Drops whole lines from the top until about three quarters of MaxChars are
-// left; the last line is never dropped (it is bounded on its own).
+// Drops whole lines from the top once the box holds more than MaxLines lines
+// or MaxChars characters, down to about three quarters of both, so that the
+// relayout a removal at the top causes happens seldom and not per insert.
+// The last line is never dropped (it is bounded on its own).
 void trimOldLines(QTextDocument *doc)
 {
-    const int count = doc->characterCount();
-    if (count <= ReceiveBox::MaxChars)
+    const int chars = doc->characterCount();
+    const int lines = doc->blockCount();
+    if (chars <= ReceiveBox::MaxChars && lines <= ReceiveBox::MaxLines)
         return;
-    const int excess = count - ReceiveBox::MaxChars * 3 / 4;
     const QTextBlock last = doc->lastBlock();
-    QTextBlock block = doc->findBlock(excess);
-    int end = block.isValid() ? block.position() + block.length() : last.position();
-    if (end > last.position())
-        end = last.position();
+    int end = 0;
+    if (lines > ReceiveBox::MaxLines) {
+        // Keep the newest three quarters of MaxLines lines.
+        const QTextBlock firstKept = doc->findBlockByNumber(lines - ReceiveBox::MaxLines * 3 / 4);
+        end = firstKept.position();
+    }
+    if (chars > ReceiveBox::MaxChars) {
+        // Everything up to the end of the line holding this position goes.
+        const QTextBlock block = doc->findBlock(chars - ReceiveBox::MaxChars * 3 / 4);
+        end = qMax(end, block.position() + block.length());
+    }
+    end = qMin(end, last.position());
     if (end <= 0)
         return;
     QTextCursor cut(doc);
@@ -57,14 +67,13 @@ void ReceiveBox::append(QTextEdit *box, const QString &text)
     QTextCursor cursor = box->textCursor();
     cursor.movePosition(QTextCursor::End);
     if (!text.isEmpty()) {
-        // One edit block: the layout hears of the insert and the trims as a
-        // single change.
-        cursor.beginEditBlock();
+        // Insert and trims stay separate changes on purpose: inside one edit
+        // block the layout would see a single change from the top line to
+        // the bottom one and lay out the whole box again.
         cursor.insertText(text);
         QTextDocument *doc = box->document();
         trimRunningLine(doc);
         trimOldLines(doc);
-        cursor.endEditBlock();
         cursor.movePosition(QTextCursor::End);
     }
     box->setTextCursor(cursor);

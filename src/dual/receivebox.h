@@ -9,9 +9,9 @@ class QTextEdit;
 // memory footprint and the box stays quick to lay out.
 //
 // What a box keeps:
-// - at most MaxLines lines (the oldest lines go first);
-// - at most MaxChars characters in all: when more pile up, the oldest lines
-//   are dropped until about three quarters of that remain;
+// - at most MaxLines lines and at most MaxChars characters: when either is
+//   exceeded, the oldest lines are dropped until about three quarters of
+//   both remain;
 // - a running line that grows past MaxLineChars (bytes that never contain a
 //   frame header) loses its beginning down to its last KeptLineChars
 //   characters, cut between two bytes.
@@ -23,7 +23,7 @@ public:
     static constexpr int MaxLineChars = 3 * 8192;
     static constexpr int KeptLineChars = 3 * 4096;
 
-    // Sets the box up for appending: line limit on, undo history off.
+    // Sets the box up for appending: no undo history.
     static void prepare(QTextEdit *box);
 
     // Inserts `text` at the end ("\n" starts a new paragraph) as one edit,
