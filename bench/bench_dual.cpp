@@ -394,7 +394,7 @@ void BM_BridgeStreaming(benchmark::State &state)
 }
 // Arguments: seconds of streaming, largest payload (0: only 9-byte frames,
 // the most lines per byte).
-BENCHMARK(BM_BridgeStreaming)->Args({10, 291})->Args({10, 0})->Args({60, 291})->Args({120, 291})->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_BridgeStreaming)->Args({10, 291})->Args({10, 0})->Args({120, 291})->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 } // namespace
 
