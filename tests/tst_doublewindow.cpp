@@ -68,7 +68,6 @@ private slots:
     void cleanup();
 
     void formWidgetsAndDefaults();
-    void portListFeedsBothCombos();
     void updateUiKeepsSelections();
     void openAndCloseEachSide();
     void openFailureShowsBox();
@@ -227,20 +226,6 @@ void TestDoubleWindow::formWidgetsAndDefaults()
 
     QCOMPARE(find<QLabel>("label_background")->styleSheet(),
              QStringLiteral("border-image:url(") + m_root->path() + QStringLiteral("/image/background.png)"));
-}
-
-void TestDoubleWindow::portListFeedsBothCombos()
-{
-    QVERIFY(waitForPorts(m_window.get()));
-    auto *com1 = find<QComboBox>("com_1");
-    auto *com2 = find<QComboBox>("com_2");
-    QStringList items1, items2;
-    for (int i = 0; i < com1->count(); ++i)
-        items1 << com1->itemText(i);
-    for (int i = 0; i < com2->count(); ++i)
-        items2 << com2->itemText(i);
-    QCOMPARE(items1, ZemSerialPort::currentPortNames());
-    QCOMPARE(items2, items1);
 }
 
 void TestDoubleWindow::updateUiKeepsSelections()
@@ -477,10 +462,6 @@ void TestDoubleWindow::displayOnTheWidget_data()
     QTest::newRow("header split across the flush")
         << hex("12FF") << hex("FF000508070000 14") << false
         << QStringLiteral("^12 FF FF 00 05 08 07 00 00 14 $");
-    QTest::newRow("two frames, two lines")
-        << hex("FFFF000508070000 14 FFFF0005010000 0006") << QByteArray() << false
-        << QStringLiteral("^") + stamp + QStringLiteral("FF FF 00 05 08 07 00 00 14 ") + stamp
-               + QStringLiteral("FF FF 00 05 01 00 00 00 06 $");
 }
 
 void TestDoubleWindow::displayOnTheWidget()

@@ -54,13 +54,11 @@ private slots:
     void rule_data();
     void rule();
     void matchesByteByByteOnRandomChunking();
-    void flushOfNothingIsEmpty();
 
     void boxKeepsAtMostMaxLines();
     void endlessLineKeepsItsNewestBytes();
     void totalCharactersStayBounded();
     void limitsSurviveClear();
-    void appendLeavesCursorAtEnd();
 };
 
 void TestDualDisplay::rule_data()
@@ -161,14 +159,6 @@ void TestDualDisplay::matchesByteByByteOnRandomChunking()
     }
 }
 
-void TestDualDisplay::flushOfNothingIsEmpty()
-{
-    QByteArray held;
-    QVERIFY(DualDisplay::flush(held).isEmpty());
-    QVERIFY(DualDisplay::takeChunk(held, QByteArray(), false, Stamp).isEmpty());
-    QVERIFY(held.isEmpty());
-}
-
 namespace {
 QString frameLine(int i)
 {
@@ -256,24 +246,6 @@ void TestDualDisplay::limitsSurviveClear()
     ReceiveBox::append(&box, batch);
     QVERIFY(box.document()->blockCount() <= ReceiveBox::MaxLines);
     QVERIFY(!box.document()->isUndoAvailable());
-}
-
-void TestDualDisplay::appendLeavesCursorAtEnd()
-{
-    QTextEdit box;
-    ReceiveBox::prepare(&box);
-    ReceiveBox::append(&box, QStringLiteral("01 ") + frameLine(1));
-    QTextCursor c = box.textCursor();
-    c.setPosition(0);
-    box.setTextCursor(c);
-    ReceiveBox::append(&box, QStringLiteral("02 "));
-    QCOMPARE(box.textCursor().position(), box.document()->characterCount() - 1);
-    QCOMPARE(box.toPlainText(), QStringLiteral("01 ") + frameLine(1) + QStringLiteral("02 "));
-    // The flush with nothing held moves the cursor only.
-    c.setPosition(0);
-    box.setTextCursor(c);
-    ReceiveBox::append(&box, QString());
-    QCOMPARE(box.textCursor().position(), box.document()->characterCount() - 1);
 }
 
 QTEST_MAIN(TestDualDisplay)

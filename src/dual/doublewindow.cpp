@@ -151,8 +151,8 @@ void DoubleWindow::port2Lost()
 
 void DoubleWindow::received(Side &from, Side &to, const QByteArray &data)
 {
-    // The far device must not wait for the drawing: forward first. A port
-    // that failed is closed by then, so it is skipped here as well.
+    // The far device must not wait for the drawing: forward first. A side
+    // whose port failed has closed itself and is skipped from then on.
     if (m_bridge && to.port->isOpen())
         to.port->write(data);
 
