@@ -109,6 +109,9 @@ private:
     std::unique_ptr<TestRoot> m_root;
     std::unique_ptr<PtyPair> m_mcu;    // side 1's far end
     std::unique_ptr<PtyPair> m_module; // side 2's far end
+    std::unique_ptr<QTemporaryDir> m_links;
+    QString m_mcuPath;
+    QString m_modulePath;
     std::unique_ptr<DoubleWindow> m_window;
 };
 
@@ -123,7 +126,15 @@ void TestDoubleWindow::init()
     m_mcu = std::make_unique<PtyPair>();
     m_module = std::make_unique<PtyPair>();
     QVERIFY(m_mcu->isValid() && m_module->isValid());
-    setExtraPorts({m_mcu->slavePath(), m_module->slavePath()});
+    // Offered under links of the test's own, so that unplugging one (removing
+    // its link) cannot be undone by a pty of another test that gets the
+    // freed /dev/pts number.
+    m_links = std::make_unique<QTemporaryDir>();
+    m_mcuPath = m_links->path() + QStringLiteral("/ttyMCU");
+    m_modulePath = m_links->path() + QStringLiteral("/ttyMODULE");
+    QVERIFY(QFile::link(m_mcu->slavePath(), m_mcuPath));
+    QVERIFY(QFile::link(m_module->slavePath(), m_modulePath));
+    setExtraPorts({m_mcuPath, m_modulePath});
     m_window = std::make_unique<DoubleWindow>();
     g_notOpenWarnings = 0;
 }
@@ -133,6 +144,7 @@ void TestDoubleWindow::cleanup()
     m_window.reset();
     m_mcu.reset();
     m_module.reset();
+    m_links.reset();
     m_root.reset();
     qunsetenv("LUMO_EXTRA_PORTS");
 }
@@ -144,8 +156,8 @@ bool TestDoubleWindow::waitForPorts(QWidget *root) const
         dual->port1()->getComList();
     auto *com1 = root->findChild<QComboBox *>(QStringLiteral("com_1"));
     auto *com2 = root->findChild<QComboBox *>(QStringLiteral("com_2"));
-    const QString a = m_mcu->slavePath();
-    const QString b = m_module->slavePath();
+    const QString a = m_mcuPath;
+    const QString b = m_modulePath;
     return waitUntil([&] { return com1->findText(a) >= 0 && com2->findText(b) >= 0; }, 3000);
 }
 
@@ -156,7 +168,7 @@ void TestDoubleWindow::openSide(int side, QWidget *root)
         root = m_window.get();
     QVERIFY(waitForPorts(root));
     auto *combo = root->findChild<QComboBox *>(side == 1 ? QStringLiteral("com_1") : QStringLiteral("com_2"));
-    combo->setCurrentText(side == 1 ? m_mcu->slavePath() : m_module->slavePath());
+    combo->setCurrentText(side == 1 ? m_mcuPath : m_modulePath);
     auto *open = root->findChild<QPushButton *>(side == 1 ? QStringLiteral("pushButton_open1")
                                                           : QStringLiteral("pushButton_open2"));
     QTest::mouseClick(open, Qt::LeftButton);
@@ -278,8 +290,10 @@ void TestDoubleWindow::openFailureShowsBox()
 {
     QVERIFY(waitForPorts(m_window.get()));
     auto *com2 = find<QComboBox>("com_2");
-    com2->setCurrentText(m_module->slavePath());
-    m_module.reset(); // the adapter is unplugged before the click
+    com2->setCurrentText(m_modulePath);
+    // The adapter is unplugged before the click.
+    m_module.reset();
+    QVERIFY(QFile::remove(m_modulePath));
     {
         MessageBoxCatcher box;
         QTest::mouseClick(button("pushButton_open2"), Qt::LeftButton);

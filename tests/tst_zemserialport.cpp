@@ -34,13 +34,18 @@ void TestZemSerialPort::extraPortAppearsAndDisappears()
 
     auto pty = std::make_unique<PtyPair>();
     QVERIFY(pty->isValid());
-    const QString path = pty->slavePath();
+    // The port is offered under a link of the test's own: a freed /dev/pts
+    // number may be handed at once to a pty of another test running alongside.
+    QTemporaryDir dir;
+    const QString path = dir.path() + QStringLiteral("/ttyLUMO0");
+    QVERIFY(QFile::link(pty->slavePath(), path));
     setExtraPorts({path, QStringLiteral("/dev/lumo-does-not-exist")});
 
     QVERIFY(waitUntil([&] { return last.contains(path); }, 2500));
     QVERIFY(!last.contains(QStringLiteral("/dev/lumo-does-not-exist")));
 
-    pty.reset(); // the pty's device node goes away
+    pty.reset(); // the adapter is unplugged: its device node goes away
+    QVERIFY(QFile::remove(path));
     QVERIFY(waitUntil([&] { return !last.contains(path); }, 2500));
 }
 
