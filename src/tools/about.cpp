@@ -1,11 +1,18 @@
 #include "tools/about.h"
 #include "ui_about.h"
 
+#include "app/apppaths.h"
+
 About::About(QWidget *parent)
     : QWidget(parent)
     , ui(new Ui::About)
 {
     ui->setupUi(this);
+    // Both pictures are files beside the program; a missing file leaves its
+    // label empty.
+    ui->label_background->setStyleSheet(AppPaths::borderImageStyle(QStringLiteral("background.png")));
+    ui->label_background->lower();
+    ui->label_logo->setStyleSheet(AppPaths::borderImageStyle(QStringLiteral("logo.png")));
 }
 
 About::~About()
