@@ -13,17 +13,6 @@
 
 namespace {
 
-QByteArray makeFrame(int command, int sequence, const QByteArray &payload = QByteArray())
-{
-    QByteArray f = hex("FFFF");
-    f.append(ZemTool::numberToBytes(quint32(payload.size() + 5), 2));
-    f.append(char(command)).append(char(sequence)).append('\0').append('\0');
-    f.append(payload);
-    f.append('\0');
-    ZemTool::setFrameChecksum(f);
-    return f;
-}
-
 // A program folder with the shipped settings and a responder on it.
 struct Rig
 {

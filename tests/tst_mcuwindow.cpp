@@ -29,16 +29,6 @@ namespace {
 
 const QString SampleKey = QStringLiteral("5d1c7a90e4b3f2068a9c1e7d3b5f0a24");
 
-QByteArray frame(int command, int sequence, const QByteArray &payload)
-{
-    QByteArray f = hex("FFFF");
-    f.append(ZemTool::numberToBytes(quint32(payload.size() + 5), 2));
-    f.append(char(command)).append(char(sequence)).append('\0').append('\0');
-    f.append(payload).append('\0');
-    ZemTool::setFrameChecksum(f);
-    return f;
-}
-
 QByteArray readFile(const QString &path)
 {
     QFile f(path);
@@ -262,7 +252,7 @@ void TestMcuWindow::conversation()
     openPort();
 
     // Product information, sequence number FF: escaped on the wire.
-    QVERIFY(m_pty->write(ZemTool::escape(frame(0x01, 0xFF, {}))));
+    QVERIFY(m_pty->write(ZemTool::escape(makeFrame(0x01, 0xFF, {}))));
     QByteArray wire;
     QList<QByteArray> replies = readFrames(1, &wire);
     QCOMPARE(replies.size(), 1);
@@ -279,13 +269,13 @@ void TestMcuWindow::conversation()
     QStringList log = logTexts();
     QCOMPARE(log.size(), 4);
     QVERIFY(QRegularExpression(QStringLiteral("^WIFI:\\d\\d:\\d\\d:\\d\\d\\.\\d{3}$")).match(log.at(0)).hasMatch());
-    QCOMPARE(log.at(1), ZemTool::hexText(frame(0x01, 0xFF, {})));
+    QCOMPARE(log.at(1), ZemTool::hexText(makeFrame(0x01, 0xFF, {})));
     QVERIFY(QRegularExpression(QStringLiteral("^MCU:\\d\\d:\\d\\d:\\d\\d\\.\\d{3}$")).match(log.at(2)).hasMatch());
     QCOMPARE(log.at(3), ZemTool::hexText(wire)); // the escaped bytes are logged
 
     // Heartbeat, Wi-Fi status, and the module's network time (no reply).
-    QVERIFY(m_pty->write(frame(0x07, 0x11, {}) + frame(0x0D, 0x12, hex("0B21"))
-                         + frame(0x18, 0x13, hex("07E20C1F173B3A"))));
+    QVERIFY(m_pty->write(makeFrame(0x07, 0x11, {}) + makeFrame(0x0D, 0x12, hex("0B21"))
+                         + makeFrame(0x18, 0x13, hex("07E20C1F173B3A"))));
     replies = readFrames(2);
     QCOMPARE(replies.size(), 2);
     QCOMPARE(ZemTool::byteValue(replies.at(0), 4), 0x08);
@@ -297,7 +287,7 @@ void TestMcuWindow::conversation()
     QVERIFY(waitUntil([&] { return logTexts().size() == 4 + 10; }));
     QVERIFY(readFrames(1, nullptr, 300).isEmpty()); // 0x18 gets no answer
     log = logTexts();
-    QCOMPARE(log.at(13), ZemTool::hexText(frame(0x18, 0x13, hex("07E20C1F173B3A"))));
+    QCOMPARE(log.at(13), ZemTool::hexText(makeFrame(0x18, 0x13, hex("07E20C1F173B3A"))));
     QVERIFY(log.at(12).startsWith(QStringLiteral("WIFI:")));
 }
 
@@ -310,7 +300,7 @@ void TestMcuWindow::statusReadAndControl()
     // Flag byte 09; value part: area byte 01, brightness 50, rest of the
     // writable values zero.
     QByteArray control = hex("01 09 01 50") + QByteArray(10, '\0');
-    QVERIFY(m_pty->write(frame(0x03, 0x21, control)));
+    QVERIFY(m_pty->write(makeFrame(0x03, 0x21, control)));
     QList<QByteArray> replies = readFrames(1);
     QCOMPARE(replies.size(), 1);
     QCOMPARE(replies.at(0), hex("FFFF0005042100002A")); // the plain acknowledgement
@@ -325,7 +315,7 @@ void TestMcuWindow::statusReadAndControl()
     QVERIFY(log.at(2).startsWith(QStringLiteral("MCU:")));
 
     // Status read, sequence 0x33: the full status with the query's number.
-    QVERIFY(m_pty->write(frame(0x03, 0x33, hex("02"))));
+    QVERIFY(m_pty->write(makeFrame(0x03, 0x33, hex("02"))));
     replies = readFrames(1);
     QCOMPARE(replies.size(), 1);
     const QByteArray status = replies.at(0);
@@ -342,7 +332,7 @@ void TestMcuWindow::ackWithChecksum03IsNotAStatusReport()
     openPort();
     // Control with sequence FA: the ack 00 05 04 FA 00 00 sums to 0x103, so
     // its checksum byte (offset 8) is 03. It must stay an acknowledgement.
-    QVERIFY(m_pty->write(frame(0x03, 0xFA, hex("01 00") + QByteArray(12, '\0'))));
+    QVERIFY(m_pty->write(makeFrame(0x03, 0xFA, hex("01 00") + QByteArray(12, '\0'))));
     const QList<QByteArray> replies = readFrames(1);
     QCOMPARE(replies.size(), 1);
     QCOMPARE(replies.at(0), hex("FFFF000504FA000003"));
@@ -352,7 +342,7 @@ void TestMcuWindow::firmwareTransferLandsInFile()
 {
     openPort();
     // Start: count 00 03 and a field with an FF in it.
-    QVERIFY(m_pty->write(ZemTool::escape(frame(0x19, 0x01, hex("00000000 0003 AAFFBB")))));
+    QVERIFY(m_pty->write(ZemTool::escape(makeFrame(0x19, 0x01, hex("00000000 0003 AAFFBB")))));
     QCOMPARE(readFrames(1).size(), 1);
     QCOMPARE(m_window->analyze()->otaCount(), hex("0003"));
     QCOMPARE(m_window->analyze()->otaField(), hex("AAFFBB"));
@@ -362,7 +352,7 @@ void TestMcuWindow::firmwareTransferLandsInFile()
         QByteArray data(40, char(piece * 0x33));
         data[3] = char(0xFF);
         image += data;
-        QVERIFY(m_pty->write(ZemTool::escape(frame(0x1D, 0x10 + piece,
+        QVERIFY(m_pty->write(ZemTool::escape(makeFrame(0x1D, 0x10 + piece,
             ZemTool::numberToBytes(quint32(piece), 2) + hex("0000") + data))));
         QCOMPARE(readFrames(1).size(), 1);
     }
@@ -507,7 +497,7 @@ void TestMcuWindow::productKeyRefusedAcceptedAndFailed()
 void TestMcuWindow::clickingLogLinesDecodes()
 {
     openPort();
-    QVERIFY(m_pty->write(frame(0x0D, 0x12, hex("0B21"))));
+    QVERIFY(m_pty->write(makeFrame(0x0D, 0x12, hex("0B21"))));
     QCOMPARE(readFrames(1).size(), 1);
     auto *list = find<QListWidget>("listWidget");
     m_window->flushLog();
@@ -524,7 +514,7 @@ void TestMcuWindow::clickingLogLinesDecodes()
     QCOMPARE(length->text(), QStringLiteral("07"));
     QCOMPARE(find<QLabel>("label_cmd")->text(), QStringLiteral("0d"));
     QCOMPARE(find<QLabel>("label_sn")->text(), QStringLiteral("12"));
-    const QStringList expected = m_window->analyze()->describe(frame(0x0D, 0x12, hex("0B21")));
+    const QStringList expected = m_window->analyze()->describe(makeFrame(0x0D, 0x12, hex("0B21")));
     QCOMPARE(find<QLabel>("label_analyze")->text(), expected.value(0));
     QVERIFY(!expected.value(0).isEmpty());
     QCOMPARE(find<QLabel>("label_wifistate")->text(), expected.value(7));
@@ -566,7 +556,7 @@ void TestMcuWindow::firmwareRequestFrame()
     ZemTool().writeSetting(QStringLiteral("setting/otapiece"), QStringLiteral("99"));
     openPort();
     // The module announces firmware with a field holding FF.
-    QVERIFY(m_pty->write(ZemTool::escape(frame(0x19, 0x01, hex("00000000 0002 FF01")))));
+    QVERIFY(m_pty->write(ZemTool::escape(makeFrame(0x19, 0x01, hex("00000000 0002 FF01")))));
     QCOMPARE(readFrames(1).size(), 1);
 
     QTest::mouseClick(find<QPushButton>("pushButton_startota"), Qt::LeftButton);

@@ -10,17 +10,6 @@
 
 namespace {
 
-QByteArray makeFrame(int command, int sequence, const QByteArray &payload)
-{
-    QByteArray f = hex("FFFF");
-    f.append(ZemTool::numberToBytes(quint32(payload.size() + 5), 2));
-    f.append(char(command)).append(char(sequence)).append('\0').append('\0');
-    f.append(payload);
-    f.append('\0');
-    ZemTool::setFrameChecksum(f);
-    return f;
-}
-
 // Feeds the chunks and returns every emitted frame.
 QList<QByteArray> feed(const QList<QByteArray> &chunks)
 {

@@ -1,6 +1,7 @@
 #include "testsupport.h"
 
 #include "app/apppaths.h"
+#include "protocol/zemtool.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -187,4 +188,14 @@ bool waitUntil(const std::function<bool()> &done, int timeoutMs)
 QByteArray hex(const char *text)
 {
     return QByteArray::fromHex(QByteArray(text));
+}
+
+QByteArray makeFrame(int command, int sequence, const QByteArray &payload)
+{
+    QByteArray f = hex("FFFF");
+    f.append(ZemTool::numberToBytes(quint32(payload.size() + 5), 2));
+    f.append(char(command)).append(char(sequence)).append('\0').append('\0');
+    f.append(payload).append('\0');
+    ZemTool::setFrameChecksum(f);
+    return f;
 }

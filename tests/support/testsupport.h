@@ -83,3 +83,7 @@ bool waitUntil(const std::function<bool()> &done, int timeoutMs = 3000);
 
 // The hex text "FF FF 00 05" -> bytes; for readable test data.
 QByteArray hex(const char *text);
+
+// An unescaped frame: header, length, command, sequence number, flags 00 00,
+// payload and a correct checksum.
+QByteArray makeFrame(int command, int sequence, const QByteArray &payload = QByteArray());
