@@ -51,7 +51,7 @@ void ZemAnalyze::FindRespond(const QByteArray &frame)
         ZemReply::DeviceInfo device;
         device.hardVersion = m_tool->readSetting(SettingKeys::HardVersion).toLatin1();
         device.softVersion = m_tool->readSetting(SettingKeys::SoftVersion).toLatin1();
-        device.bindingTime = m_tool->readSetting(SettingKeys::BindingTime).trimmed().toInt();
+        device.bindingTime = m_tool->readSettingNumber(SettingKeys::BindingTime);
         device.central = m_tool->readSetting(SettingKeys::ModuleType) == QLatin1String("central");
         ZemReply::patchProductInfo(reply, device);
         break;

@@ -13,13 +13,6 @@ void selectText(QComboBox *combo, const QString &text)
         combo->setCurrentIndex(index);
 }
 
-int decimalOrZero(const QString &text)
-{
-    bool ok = false;
-    const int value = text.trimmed().toInt(&ok);
-    return ok ? value : 0;
-}
-
 } // namespace
 
 McuSettingWindow::McuSettingWindow(ZemTool *tool, QWidget *parent)
@@ -39,10 +32,10 @@ void McuSettingWindow::loadSettings()
 {
     ui->lineEdit_softver->setText(m_tool->readSetting(SettingKeys::SoftVersion));
     ui->lineEdit_hardver->setText(m_tool->readSetting(SettingKeys::HardVersion));
-    ui->spinBox_upload->setValue(decimalOrZero(m_tool->readSetting(SettingKeys::UploadTime)));
-    ui->spinBox_ota->setValue(decimalOrZero(m_tool->readSetting(SettingKeys::OtaPiece)));
+    ui->spinBox_upload->setValue(m_tool->readSettingNumber(SettingKeys::UploadTime));
+    ui->spinBox_ota->setValue(m_tool->readSettingNumber(SettingKeys::OtaPiece));
     selectText(ui->comboBox, m_tool->readSetting(SettingKeys::OtaType));
-    ui->spinBox_binding->setValue(decimalOrZero(m_tool->readSetting(SettingKeys::BindingTime)));
+    ui->spinBox_binding->setValue(m_tool->readSettingNumber(SettingKeys::BindingTime));
     selectText(ui->comboBox_moduletype, m_tool->readSetting(SettingKeys::ModuleType));
     ui->lineEdit_enviroment->setText(m_tool->readSetting(SettingKeys::Environment));
 }

@@ -46,13 +46,6 @@ constexpr int ActionControl = 0x01;
 constexpr int ActionStatusReply = 0x03;
 constexpr int PlainAckLength = 5;
 
-int decimalOrZero(const QString &text)
-{
-    bool ok = false;
-    const int value = text.trimmed().toInt(&ok);
-    return ok ? value : 0;
-}
-
 QString storedFrameKey(CMD cmd)
 {
     switch (cmd) {
@@ -287,7 +280,7 @@ void McuWindow::on_pushButton_autoupload_clicked()
     if (!m_port->isOpen())
         return;
     const int seconds = qBound(MinUploadSeconds,
-                               decimalOrZero(m_tool->readSetting(SettingKeys::UploadTime)),
+                               m_tool->readSettingNumber(SettingKeys::UploadTime),
                                MaxUploadSeconds);
     m_uploadTimer->start(seconds * 1000);
     ui->pushButton_autoupload->setText(AutoOffCaption);
@@ -379,7 +372,7 @@ QByteArray McuWindow::firmwareRequest() const
         qDebug() << "Defaule/41B is too short for a firmware request:" << frame.toHex(' ');
         return QByteArray();
     }
-    const int pieceSize = qBound(0, decimalOrZero(m_tool->readSetting(SettingKeys::OtaPiece)), 0xFFFF);
+    const int pieceSize = qBound(0, m_tool->readSettingNumber(SettingKeys::OtaPiece), 0xFFFF);
     frame.append(m_analyze->otaCount());
     frame.append(m_analyze->otaField());
     frame.append(ZemTool::numberToBytes(quint32(pieceSize), 2));

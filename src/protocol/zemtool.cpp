@@ -120,6 +120,13 @@ void ZemTool::writeSettingHex(const QString &key, const QByteArray &bytes)
     writeSetting(key, hexText(bytes));
 }
 
+int ZemTool::readSettingNumber(const QString &key) const
+{
+    bool ok = false;
+    const int value = readSetting(key).trimmed().toInt(&ok);
+    return ok ? value : 0;
+}
+
 QByteArray ZemTool::readSettingHex(const QString &key) const
 {
     return QByteArray::fromHex(readSetting(key).toLatin1());

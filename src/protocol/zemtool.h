@@ -46,6 +46,8 @@ public:
     QString readSetting(const QString &key) const;
     void writeSetting(const QString &key, const QString &value);
     void writeSettingHex(const QString &key, const QByteArray &bytes);
+    // A setting holding a decimal number; 0 when it is missing or no number.
+    int readSettingNumber(const QString &key) const;
     // The hex-decoded value of a key holding hex text.
     QByteArray readSettingHex(const QString &key) const;
 
