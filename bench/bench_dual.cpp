@@ -37,42 +37,12 @@
 #include <vector>
 
 #include <cerrno>
-#include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Frames of 9 to 300 bytes with random payloads, escaped as on the wire,
-// with a little noise between some of them.
-QByteArray frameStream(int targetBytes, quint32 seed, int maxPayload = 291)
-{
-    QRandomGenerator rng(seed);
-    QByteArray stream;
-    stream.reserve(targetBytes + 1024);
-    while (stream.size() < targetBytes) {
-        const int payload = int(rng.bounded(0, maxPayload + 1));
-        QByteArray frame;
-        frame.append(char(0xFF)).append(char(0xFF));
-        const int length = payload + 5;
-        frame.append(char(length >> 8)).append(char(length & 0xFF));
-        frame.append(char(rng.bounded(1, 0x21))).append(char(rng.bounded(256)));
-        frame.append('\0').append('\0');
-        for (int i = 0; i < payload; ++i)
-            frame.append(char(rng.bounded(256)));
-        frame.append('\0');
-        ZemTool::setFrameChecksum(frame);
-        stream.append(ZemTool::escape(frame));
-        if (rng.bounded(10) == 0)
-            stream.append("\x12\x34\x56", 3);
-    }
-    stream.truncate(targetBytes);
-    return stream;
-}
 
 const QString Stamp = QStringLiteral("12:34:56.789");
 
@@ -126,32 +96,6 @@ BENCHMARK(BM_DisplayRuleIntoBox)
     ->Unit(benchmark::kMillisecond);
 
 // --- Streaming through the real window ------------------------------------
-
-struct RawPty
-{
-    int master = -1;
-    int slave = -1;
-    QString path;
-    RawPty()
-    {
-        char name[256] = {};
-        if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
-            return;
-        termios tio {};
-        tcgetattr(slave, &tio);
-        cfmakeraw(&tio);
-        tcsetattr(slave, TCSANOW, &tio);
-        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-        path = QString::fromLocal8Bit(name);
-    }
-    ~RawPty()
-    {
-        if (master >= 0)
-            ::close(master);
-        if (slave >= 0)
-            ::close(slave);
-    }
-};
 
 // An endless, repeatable stream of frames: the writer and the checker each
 // own one with the same seed, so nothing of a long run is kept in memory.
@@ -250,7 +194,7 @@ void readAvailable(int fd, Direction &d, Clock::time_point now)
 
 // Paces writes of `perTick` bytes every `tickMs` to both devices, reads what
 // the bridge forwards, and stops when everything arrived or time is up.
-void deviceThread(RawPty *mcu, RawPty *module, Direction *toModule, Direction *toMcu,
+void deviceThread(PtyPair *mcu, PtyPair *module, Direction *toModule, Direction *toMcu,
                   int perTick, int tickMs, int seconds, std::atomic<bool> *done)
 {
     struct Leg
@@ -258,7 +202,8 @@ void deviceThread(RawPty *mcu, RawPty *module, Direction *toModule, Direction *t
         int writeFd;
         int readFd;
         Direction *d;
-    } legs[] = {{mcu->master, module->master, toModule}, {module->master, mcu->master, toMcu}};
+    } legs[] = {{mcu->masterFd(), module->masterFd(), toModule},
+                {module->masterFd(), mcu->masterFd(), toMcu}};
     auto next = Clock::now();
     const auto giveUp = Clock::now() + std::chrono::seconds(seconds + 30);
     for (;;) {
@@ -278,7 +223,7 @@ void deviceThread(RawPty *mcu, RawPty *module, Direction *toModule, Direction *t
             }
             next += std::chrono::milliseconds(tickMs);
         }
-        pollfd fds[2] = {{module->master, POLLIN, 0}, {mcu->master, POLLIN, 0}};
+        pollfd fds[2] = {{module->masterFd(), POLLIN, 0}, {mcu->masterFd(), POLLIN, 0}};
         const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
         ::poll(fds, 2, int(std::clamp<qint64>(wait, 0, tickMs)));
         const auto arrival = Clock::now();
@@ -299,12 +244,12 @@ void BM_BridgeStreaming(benchmark::State &state)
     const int perTick = 920; // 92 000 bytes a second each way
     for (auto _ : state) {
         TestRoot root;
-        RawPty mcu, module;
-        if (mcu.master < 0 || module.master < 0) {
+        PtyPair mcu, module;
+        if (mcu.masterFd() < 0 || module.masterFd() < 0) {
             state.SkipWithError("no pseudo-terminals");
             return;
         }
-        setExtraPorts({mcu.path, module.path});
+        setExtraPorts({mcu.slavePath(), module.slavePath()});
 
         DoubleWindow window;
         window.resize(600, 570);
@@ -314,8 +259,8 @@ void BM_BridgeStreaming(benchmark::State &state)
             return;
         }
         window.port1()->getComList();
-        window.findChild<QComboBox *>(QStringLiteral("com_1"))->setCurrentText(mcu.path);
-        window.findChild<QComboBox *>(QStringLiteral("com_2"))->setCurrentText(module.path);
+        window.findChild<QComboBox *>(QStringLiteral("com_1"))->setCurrentText(mcu.slavePath());
+        window.findChild<QComboBox *>(QStringLiteral("com_2"))->setCurrentText(module.slavePath());
         QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("pushButton_open1")), Qt::LeftButton);
         QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("pushButton_open2")), Qt::LeftButton);
         if (!window.port1()->isOpen() || !window.port2()->isOpen()) {

@@ -1,5 +1,7 @@
 // Throughput of the byte paths: the frame assembler on a realistic stream and
 // the hex-text conversion used by every log line.
+#include "testsupport.h"
+
 #include "protocol/zemframer.h"
 #include "protocol/zemtool.h"
 
@@ -10,39 +12,10 @@
 
 namespace {
 
-// Mixed frame sizes (9 to 300 bytes), random payloads so that escaped FFs
-// occur naturally, and a little noise between some frames.
-QByteArray realisticStream(int targetBytes, int *frameCount)
-{
-    QRandomGenerator rng(42);
-    QByteArray stream;
-    stream.reserve(targetBytes + 1024);
-    int frames = 0;
-    while (stream.size() < targetBytes) {
-        const int payload = int(rng.bounded(0, 292));
-        QByteArray frame;
-        frame.append(char(0xFF)).append(char(0xFF));
-        const int length = payload + 5;
-        frame.append(char(length >> 8)).append(char(length & 0xFF));
-        frame.append(char(rng.bounded(1, 0x21))).append(char(rng.bounded(256)));
-        frame.append('\0').append('\0');
-        for (int i = 0; i < payload; ++i)
-            frame.append(char(rng.bounded(256)));
-        frame.append('\0');
-        ZemTool::setFrameChecksum(frame);
-        stream.append(ZemTool::escape(frame));
-        ++frames;
-        if (rng.bounded(10) == 0)
-            stream.append("\x12\x34\x56", 3); // noise that is not a header
-    }
-    *frameCount = frames;
-    return stream;
-}
-
 void BM_FramerRealisticStream(benchmark::State &state)
 {
     int frames = 0;
-    const QByteArray stream = realisticStream(4 << 20, &frames);
+    const QByteArray stream = frameStream(4 << 20, 42, 291, &frames);
     const int chunk = int(state.range(0));
     ZemFramer framer(nullptr, nullptr);
     qint64 emitted = 0;

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QPointer>
+#include <QRandomGenerator>
 #include <QTest>
 #include <QTimer>
 
@@ -198,4 +199,26 @@ QByteArray makeFrame(int command, int sequence, const QByteArray &payload)
     f.append(payload).append('\0');
     ZemTool::setFrameChecksum(f);
     return f;
+}
+
+QByteArray frameStream(int targetBytes, quint32 seed, int maxPayload, int *frameCount)
+{
+    QRandomGenerator rng(seed);
+    QByteArray stream;
+    stream.reserve(targetBytes + 1024);
+    int frames = 0;
+    while (stream.size() < targetBytes) {
+        QByteArray payload(int(rng.bounded(0, maxPayload + 1)), '\0');
+        for (char &c : payload)
+            c = char(rng.bounded(256));
+        stream.append(ZemTool::escape(
+            makeFrame(int(rng.bounded(1, 0x21)), int(rng.bounded(256)), payload)));
+        ++frames;
+        if (rng.bounded(10) == 0)
+            stream.append("\x12\x34\x56", 3);
+    }
+    stream.truncate(targetBytes);
+    if (frameCount)
+        *frameCount = frames;
+    return stream;
 }

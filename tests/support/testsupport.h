@@ -19,6 +19,8 @@ public:
 
     bool isValid() const { return m_master >= 0; }
     QString slavePath() const { return m_slavePath; }
+    // The non-blocking master descriptor, for device loops on another thread.
+    int masterFd() const { return m_master; }
 
     // Writes everything (retrying on a full buffer while the event loop runs).
     bool write(const QByteArray &bytes);
@@ -87,3 +89,11 @@ QByteArray hex(const char *text);
 // An unescaped frame: header, length, command, sequence number, flags 00 00,
 // payload and a correct checksum.
 QByteArray makeFrame(int command, int sequence, const QByteArray &payload = QByteArray());
+
+// A realistic line: frames of 9 to maxPayload + 9 bytes with random payloads
+// (so FFs and their escapes occur), escaped as on the wire, with a little
+// noise that is no header between some of them; cut to targetBytes. The
+// same seed gives the same stream. frameCount, when given, gets the number
+// of frames begun.
+QByteArray frameStream(int targetBytes, quint32 seed, int maxPayload = 291,
+                       int *frameCount = nullptr);
