@@ -102,6 +102,17 @@ void TestZemSerialPort::openMissingNameFails()
     ZemSerialPort port;
     QVERIFY(!port.Open(QStringLiteral("ttyLUMO_NONE"), QStringLiteral("9600"), 3, 0, 0));
     QVERIFY(!port.isOpen());
+    QVERIFY(port.openFailureReason().contains(QLatin1String("ttyLUMO_NONE")));
+    // A listed path that is no terminal: the system's reason is passed on.
+    QTemporaryDir dir;
+    const QString plain = dir.filePath(QStringLiteral("not-a-tty"));
+    QFile file(plain);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    setExtraPorts({plain});
+    QVERIFY(!port.Open(plain, QStringLiteral("9600"), 3, 0, 0));
+    QVERIFY2(port.openFailureReason().contains(QStringLiteral("（")),
+             qPrintable(port.openFailureReason()));
     // A path that was offered once but is gone now fails the same way.
     setExtraPorts({QStringLiteral("/dev/pts/lumo-gone")});
     QVERIFY(!port.Open(QStringLiteral("/dev/pts/lumo-gone"), QStringLiteral("9600"), 3, 0, 0));

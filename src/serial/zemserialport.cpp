@@ -5,6 +5,27 @@
 
 namespace {
 constexpr int PollIntervalMs = 1000;
+
+// The user's words for why a port did not open, followed by the system's own.
+QString openErrorText(QSerialPort::SerialPortError error, const QString &systemText)
+{
+    QString reason;
+    switch (error) {
+    case QSerialPort::PermissionError:
+        reason = QStringLiteral("串口被占用或没有访问权限");
+        break;
+    case QSerialPort::DeviceNotFoundError:
+        reason = QStringLiteral("设备不存在");
+        break;
+    case QSerialPort::OpenError:
+        reason = QStringLiteral("串口已打开");
+        break;
+    default:
+        reason = QStringLiteral("无法打开串口");
+        break;
+    }
+    return systemText.isEmpty() ? reason : reason + QStringLiteral("（") + systemText + QStringLiteral("）");
+}
 } // namespace
 
 ZemSerialPort::ZemSerialPort(QObject *parent)
@@ -76,12 +97,18 @@ bool ZemSerialPort::Open(const QString &name, const QString &baudText, int dataB
     }
     if (!found) {
         setPort(QSerialPortInfo());
+        m_openFailure = name.isEmpty() ? QStringLiteral("没有选择串口")
+                                       : QStringLiteral("串口 %1 不存在").arg(name);
         return false;
     }
 
     m_failurePending = false;
-    if (!open(QIODevice::ReadWrite))
+    m_openFailure.clear();
+    if (!open(QIODevice::ReadWrite)) {
+        m_openFailure = openErrorText(error(), errorString());
+        clearError();
         return false;
+    }
 
     setBaudRate(baudText.toInt(), QSerialPort::AllDirections);
     static const QSerialPort::DataBits dataBits[] = {QSerialPort::Data5, QSerialPort::Data6,

@@ -34,6 +34,9 @@ public:
     bool Open(const QString &name, const QString &baudText, int dataBitsIndex,
               int stopBitsIndex, int parityIndex);
     void Close();
+    // Why the last Open failed, for the user: the port is not listed, or the
+    // system's own reason (busy, permission denied, no such device).
+    QString openFailureReason() const { return m_openFailure; }
 
     // The names the port list currently offers: the system's ports, then the
     // extra ports whose paths exist.
@@ -61,4 +64,5 @@ private:
     QByteArray m_unused;
     bool m_failurePending = false;
     QString m_failureReason;
+    QString m_openFailure;
 };
