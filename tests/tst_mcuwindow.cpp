@@ -582,6 +582,20 @@ void TestMcuWindow::firmwareRequestFrame()
     const QList<QByteArray> again = readFrames(1);
     QCOMPARE(again.size(), 1);
     QCOMPARE(ZemTool::byteValue(again.at(0), 7), ZemTool::byteValue(stored, 7));
+
+    // A hand-edited piece size of 65535 would make piece frames whose length
+    // reads FF xx, which no receiver can tell from a stray FF: it is capped.
+    m_window->tool()->writeSetting(QStringLiteral("setting/otapiece"), QStringLiteral("65535"));
+    QTest::mouseClick(find<QPushButton>("pushButton_startota"), Qt::LeftButton);
+    const QList<QByteArray> capped = readFrames(1);
+    QCOMPARE(capped.size(), 1);
+    const int piece = ZemTool::word16(capped.at(0), capped.at(0).size() - 3);
+    QCOMPARE(piece, 0xFF00 - 14);
+
+    // A stored request too short to hold the fields sends nothing.
+    m_window->tool()->writeSetting(QStringLiteral("Defaule/41B"), QStringLiteral("FF FF 00 05 1B 00 00 "));
+    QTest::mouseClick(find<QPushButton>("pushButton_startota"), Qt::LeftButton);
+    QVERIFY(m_pty->read(1, 300).isEmpty());
 }
 
 void TestMcuWindow::settingsDialogLoadAndSave()

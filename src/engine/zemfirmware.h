@@ -15,6 +15,13 @@
 class ZemFirmware
 {
 public:
+    // The largest piece size the MCU may ask for in its 0x1B frame. A piece
+    // frame is its data plus 13 bytes (header, length, command, sequence,
+    // flags, piece number, two reserved bytes, checksum); its length field
+    // must stay below FF 00, because a length whose high byte is FF cannot be
+    // told from a stray FF before a header: such a frame would be lost.
+    static constexpr int MaxPieceSize = 0xFF00 - 13 - 1;
+
     ZemFirmware(const QString &binFile, const QString &hexFile);
 
     QString binFile() const { return m_binFile; }

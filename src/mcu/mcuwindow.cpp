@@ -6,6 +6,7 @@
 #include "datapoint/zemjson.h"
 #include "engine/settingkeys.h"
 #include "engine/zemanalyze.h"
+#include "engine/zemfirmware.h"
 #include "mcu/mcusettingwindow.h"
 #include "protocol/frameformat.h"
 #include "protocol/zemframer.h"
@@ -372,7 +373,8 @@ QByteArray McuWindow::firmwareRequest() const
         qDebug() << "Defaule/41B is too short for a firmware request:" << frame.toHex(' ');
         return QByteArray();
     }
-    const int pieceSize = qBound(0, m_tool->readSettingNumber(SettingKeys::OtaPiece), 0xFFFF);
+    const int pieceSize = qBound(0, m_tool->readSettingNumber(SettingKeys::OtaPiece),
+                                 ZemFirmware::MaxPieceSize);
     frame.append(m_analyze->otaCount());
     frame.append(m_analyze->otaField());
     frame.append(ZemTool::numberToBytes(quint32(pieceSize), 2));
