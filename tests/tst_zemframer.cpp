@@ -38,6 +38,7 @@ private slots:
     void wholeFrameOfEveryLengthByteRoundTrips();
     void clearDropsPartialFrame();
     void randomStreamStaysBounded();
+    void damageCostsOnlyTheFramesItTouches();
     void constructedWithoutPortSaysSo();
 };
 
@@ -82,6 +83,16 @@ void TestZemFramer::streams_data()
         << QList<QByteArray>{hex("FFFF000501F90000FF"), heartbeat};
     QTest::newRow("wrong checksum still emitted")
         << hex("FFFF000508070000 99") << QList<QByteArray>{hex("FFFF00050807000099")};
+    QTest::newRow("frame one byte short keeps the next frame")
+        << hex("FFFF000508070000") + heartbeat + hex("FFFF000508080000 15")
+        << QList<QByteArray>{heartbeat, hex("FFFF00050808000015")};
+    QTest::newRow("length one too many keeps the next frame")
+        << hex("FFFF000601F90000 AA") + heartbeat << QList<QByteArray>{heartbeat};
+    QTest::newRow("unescaped last FF then noise: frame kept, noise dropped")
+        << hex("FFFF000501F90000 FF 12") + heartbeat
+        << QList<QByteArray>{hex("FFFF000501F90000FF"), heartbeat};
+    QTest::newRow("unescaped last FF then a header: the header wins")
+        << hex("FFFF000501F90000 FF") + heartbeat << QList<QByteArray>{heartbeat};
     QTest::newRow("lone 55 after frame is noise")
         << heartbeat + hex("55") + heartbeat << QList<QByteArray>{heartbeat, heartbeat};
 }
@@ -161,6 +172,64 @@ void TestZemFramer::randomStreamStaysBounded()
     }
     QCOMPARE(bad, 0);
     QVERIFY(maxBuffer <= 0xFFFF + 4);
+}
+
+void TestZemFramer::damageCostsOnlyTheFramesItTouches()
+{
+    // Good frames (with FFs in every field) interleaved with damage of every
+    // kind real lines show, cut into random chunks: every good frame must
+    // come out, in order.
+    QRandomGenerator rng(99);
+    const auto randomBytes = [&rng](int n) {
+        QByteArray b(n, '\0');
+        for (char &c : b) {
+            const quint32 r = rng.bounded(4);
+            c = r == 0 ? char(0xFF) : r == 1 ? char(0x55) : char(rng.bounded(256));
+        }
+        return b;
+    };
+    QByteArray wire;
+    QList<QByteArray> good;
+    for (int i = 0; i < 3000; ++i) {
+        const QByteArray frame = makeFrame(int(rng.bounded(256)), int(rng.bounded(256)),
+                                           randomBytes(int(rng.bounded(0, 40))));
+        const QByteArray escaped = ZemTool::escape(frame);
+        switch (rng.bounded(6)) {
+        case 0: // truncated anywhere
+            wire += escaped.left(int(rng.bounded(escaped.size())));
+            break;
+        case 1: { // length off by any amount (a high byte of FF is the one
+                  // length no receiver can tell from a stray FF)
+            QByteArray damaged = frame;
+            const int length = (ZemTool::word16(frame, 2) + int(rng.bounded(-8, 300))) & 0xFEFF;
+            damaged[2] = char(length >> 8);
+            damaged[3] = char(length);
+            wire += ZemTool::escape(damaged);
+            break;
+        }
+        case 2: // noise, stray FFs and 55s included
+            wire += randomBytes(int(rng.bounded(1, 12)));
+            break;
+        case 3: // an FF that lost its 55
+            wire += escaped.left(escaped.size() / 2) + hex("FF") + escaped.mid(escaped.size() / 2);
+            break;
+        default:
+            wire += escaped;
+            good.append(frame);
+        }
+    }
+    QList<QByteArray> chunks;
+    for (int at = 0; at < wire.size();) {
+        const int n = int(rng.bounded(1, 64));
+        chunks.append(wire.mid(at, n));
+        at += n;
+    }
+    const QList<QByteArray> out = feed(chunks);
+    int found = 0;
+    for (const QByteArray &frame : out)
+        if (found < good.size() && frame == good.at(found))
+            ++found;
+    QCOMPARE(found, good.size());
 }
 
 void TestZemFramer::constructedWithoutPortSaysSo()

@@ -15,6 +15,19 @@ int lengthField(const QByteArray &buffer)
 }
 } // namespace
 
+bool ZemFramer::isComplete(const QByteArray &buffer)
+{
+    return buffer.size() >= 4
+        && buffer.size() == lengthField(buffer) + Frame::LengthFieldOverhead;
+}
+
+void ZemFramer::emitFrame()
+{
+    const QByteArray frame = m_buffer;
+    clear();
+    emit LineDataReady(frame);
+}
+
 ZemFramer::ZemFramer(ZemTool *tool, ZemSerialPort *port, QObject *parent)
     : QObject(parent)
     , m_tool(tool)
@@ -61,13 +74,27 @@ void ZemFramer::dataToV4(const QByteArray &chunk)
         // From offset 3 on the stream is escaped.
         if (m_pendingEscape) {
             m_pendingEscape = false;
-            if (byte == Escape55)
-                continue; // FF 55 stood for the FF already in the buffer
+            const bool complete = isComplete(m_buffer);
+            if (byte == Escape55) {
+                // FF 55 stood for the FF already in the buffer.
+                if (complete)
+                    emitFrame();
+                continue;
+            }
             if (byte == FF) {
-                // FF FF: a new frame begins; drop the partial one.
+                // FF FF: a new frame begins; drop the partial one, even when
+                // its length is complete: its last FF was really the first
+                // byte of this header.
                 m_buffer.resize(2);
                 m_buffer[0] = FF;
                 m_buffer[1] = FF;
+                continue;
+            }
+            if (complete) {
+                // The sender forgot to escape the frame's last FF. The frame
+                // is whole by its length, so it is kept; this byte cannot
+                // start a header and is dropped like any noise between frames.
+                emitFrame();
                 continue;
             }
             // An unescaped FF followed by data: keep the FF as data (a sender
@@ -87,12 +114,10 @@ void ZemFramer::dataToV4(const QByteArray &chunk)
             clear();
             continue;
         }
-        if (newSize == expected) {
-            const QByteArray frame = m_buffer;
-            // A trailing FF's 55 (if any) arrives next and is dropped while
-            // hunting, so the frame leaves without waiting for it.
-            clear();
-            emit LineDataReady(frame);
-        }
+        // A frame whose last byte is FF waits for the next byte (see the
+        // class comment); the sender writes that FF's 55 in the same write,
+        // so the wait costs nothing on a sound line.
+        if (newSize == expected && !m_pendingEscape)
+            emitFrame();
     }
 }

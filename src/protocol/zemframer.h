@@ -16,6 +16,14 @@ class ZemSerialPort;
 // again at that header. Noise, a stray FF, a truncated frame or a corrupted
 // length thus cost at most the frame they touch, and each byte costs O(1).
 //
+// A frame whose length is complete on an FF is not emitted at once: that FF
+// may be the first byte of the next header (the frame lost a byte, or its
+// length reads one too many). The next raw byte decides: 55 completes the
+// frame (the FF was data, escaped), FF starts a new frame (the partial one is
+// dropped, so the next, undamaged frame is kept), anything else means the
+// sender did not escape the last FF: the frame is emitted and the byte is
+// dropped as noise.
+//
 // A length whose high byte is FF (a frame of 65 280 bytes or more) cannot be
 // told apart from a stray FF in front of a header, FF FF FF 00 05 ...; the
 // run of FFs is read as one header, which is what every real module sends.
@@ -42,6 +50,9 @@ public slots:
     void dataToV4(const QByteArray &chunk);
 
 private:
+    static bool isComplete(const QByteArray &buffer);
+    void emitFrame();
+
     ZemTool *m_tool;
     ZemSerialPort *m_port;
     QByteArray m_buffer;
