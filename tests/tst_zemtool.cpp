@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+#include <climits>
+
 class TestZemTool : public QObject
 {
     Q_OBJECT
@@ -14,7 +16,8 @@ private slots:
     void checksum();
     void numberToBytes_data();
     void numberToBytes();
-    void readsOutsideTheArrayGiveZero();
+    void byteAndWordReads_data();
+    void byteAndWordReads();
     void hexText_data();
     void hexText();
     void escape_data();
@@ -35,6 +38,13 @@ void TestZemTool::checksum_data()
     QTest::newRow("empty range") << hex("0102") << 2 << 1 << 0;
     QTest::newRow("tail beyond size") << hex("0102") << 0 << 5 << 0;
     QTest::newRow("empty array") << QByteArray() << 2 << 1 << 0;
+    // Out-of-range arguments: the range is clipped to the array.
+    QTest::newRow("negative tail stops at the end") << hex("0102 03") << 1 << -3 << 0x05;
+    QTest::newRow("tail INT_MIN") << hex("0102 03") << 0 << INT_MIN << 0x06;
+    QTest::newRow("tail INT_MAX") << hex("0102 03") << 0 << INT_MAX << 0;
+    QTest::newRow("negative start") << hex("0102 03") << -5 << 1 << 0x03;
+    QTest::newRow("start INT_MIN, tail INT_MIN") << hex("FF02") << INT_MIN << INT_MIN << 0x01;
+    QTest::newRow("start INT_MAX") << hex("0102") << INT_MAX << -1 << 0;
 }
 
 void TestZemTool::checksum()
@@ -67,15 +77,30 @@ void TestZemTool::numberToBytes()
     QCOMPARE(ZemTool::numberToBytes(value, width), expected);
 }
 
-void TestZemTool::readsOutsideTheArrayGiveZero()
+void TestZemTool::byteAndWordReads_data()
 {
+    // A read outside the array gives 0, whatever the index.
+    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("byte");
+    QTest::addColumn<int>("word");
+    QTest::newRow("first") << 0 << 0x12 << 0x1234;
+    QTest::newRow("middle") << 1 << 0x34 << 0x34FE;
+    QTest::newRow("last: no second byte") << 2 << 0xFE << 0;
+    QTest::newRow("just past the end") << 3 << 0 << 0;
+    QTest::newRow("-1") << -1 << 0 << 0;
+    QTest::newRow("INT_MAX") << INT_MAX << 0 << 0;
+    QTest::newRow("INT_MAX - 1") << INT_MAX - 1 << 0 << 0;
+    QTest::newRow("INT_MIN") << INT_MIN << 0 << 0;
+}
+
+void TestZemTool::byteAndWordReads()
+{
+    QFETCH(int, index);
+    QFETCH(int, byte);
+    QFETCH(int, word);
     const QByteArray b = hex("12 34 FE");
-    QCOMPARE(ZemTool::byteValue(b, 2), 0xFE);
-    QCOMPARE(ZemTool::byteValue(b, 3), 0);
-    QCOMPARE(ZemTool::byteValue(b, -1), 0);
-    QCOMPARE(ZemTool::word16(b, 0), 0x1234);
-    QCOMPARE(ZemTool::word16(b, 1), 0x34FE);
-    QCOMPARE(ZemTool::word16(b, 2), 0);
+    QCOMPARE(ZemTool::byteValue(b, index), byte);
+    QCOMPARE(ZemTool::word16(b, index), word);
 }
 
 void TestZemTool::hexText_data()

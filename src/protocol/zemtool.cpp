@@ -16,12 +16,14 @@ ZemTool::~ZemTool() = default;
 
 quint8 ZemTool::checksum(const QByteArray &bytes, int from, int tail)
 {
-    const int end = bytes.size() - tail;
-    if (from < 0)
-        from = 0;
+    // The range is clipped to the array: a negative start or tail, or one near
+    // the int limits, must neither read outside it nor overflow. 64-bit
+    // arithmetic keeps size - tail exact for every int tail.
+    const qint64 begin = qMax<qint64>(0, from);
+    const qint64 end = qMin<qint64>(bytes.size(), qint64(bytes.size()) - tail);
     unsigned sum = 0;
     const char *data = bytes.constData();
-    for (int i = from; i < end; ++i)
+    for (qint64 i = begin; i < end; ++i)
         sum += static_cast<unsigned char>(data[i]);
     return static_cast<quint8>(sum & 0xFF);
 }
@@ -47,7 +49,8 @@ int ZemTool::byteValue(const QByteArray &bytes, int i)
 
 int ZemTool::word16(const QByteArray &bytes, int i)
 {
-    if (i < 0 || i + 1 >= bytes.size())
+    // Compared without i + 1, which would overflow for i = INT_MAX.
+    if (i < 0 || i >= bytes.size() - 1)
         return 0;
     return (byteValue(bytes, i) << 8) | byteValue(bytes, i + 1);
 }
@@ -67,6 +70,10 @@ QByteArray ZemTool::numberToBytes(quint32 value, int width)
 QString ZemTool::hexText(const QByteArray &bytes)
 {
     static const char digits[] = "0123456789ABCDEF";
+    // Three characters a byte; past MaxHexTextBytes the count would not fit
+    // in an int, let alone in one QString.
+    if (bytes.size() > MaxHexTextBytes)
+        return QString();
     QString out(bytes.size() * 3, Qt::Uninitialized);
     QChar *dst = out.data();
     for (const char c : bytes) {

@@ -18,7 +18,9 @@ public:
     explicit ZemTool(QObject *parent = nullptr);
     ~ZemTool() override;
 
-    // 8-bit sum of bytes[from .. size - tail); 0 when the range is empty.
+    // 8-bit sum of bytes[from .. size - tail); 0 when the range is empty. The
+    // range is clipped to the array, so any from and tail are safe (a negative
+    // tail reaches no further than the last byte).
     static quint8 checksum(const QByteArray &bytes, int from, int tail);
     // Checksum of a frame: from the first length byte up to the byte before
     // the checksum.
@@ -35,7 +37,10 @@ public:
     // than 1..4 give an empty array.
     static QByteArray numberToBytes(quint32 value, int width);
 
-    // "AB 01 " style: upper-case pairs, each followed by one blank.
+    // "AB 01 " style: upper-case pairs, each followed by one blank. A QString
+    // holds a little under INT_MAX / 2 characters, so an array above
+    // MaxHexTextBytes has no hex text: it gives the empty text.
+    static constexpr int MaxHexTextBytes = (0x7FFFFFFF / 2 - 64) / 3;
     static QString hexText(const QByteArray &bytes);
     // Wire form: every FF from offset 3 on gets a 55 inserted after it.
     // Offsets 0..2 (header and first length byte) are never escaped.
