@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QtTest>
@@ -113,7 +114,8 @@ private slots:
     void everyRequestIsAnswered();
     void productInformationIsPatched_data();
     void productInformationIsPatched();
-    void versionTextsStayInTheirFields();
+    void versionTextsFillTheirFieldsExactly_data();
+    void versionTextsFillTheirFieldsExactly();
     void statusReadAndControl();
     void unansweredCodes_data();
     void unansweredCodes();
@@ -123,6 +125,8 @@ private slots:
     void firmwareArrivesByteExact();
     void firmwareStartKeepsFieldsAndEmptiesFiles();
     void firmwareFolderIsCreated();
+    void firmwareStartWithoutWritableFilesIsNotAcknowledged_data();
+    void firmwareStartWithoutWritableFilesIsNotAcknowledged();
     void firmwareTypeIsReadForEachPiece();
     void unwritablePieceIsNotAcknowledged();
     void productKeyForms_data();
@@ -226,17 +230,40 @@ void TestZemAnalyze::productInformationIsPatched()
     QVERIFY(checksumOk(reply));
 }
 
-void TestZemAnalyze::versionTextsStayInTheirFields()
+void TestZemAnalyze::versionTextsFillTheirFieldsExactly_data()
 {
+    QTest::addColumn<QString>("hardver");
+    QTest::addColumn<QString>("softver");
+    QTest::addColumn<QByteArray>("hardField");
+    QTest::addColumn<QByteArray>("softField");
+    // The shipped template holds "00000001" in both fields: none of it may
+    // show through a shorter version.
+    QTest::newRow("short texts padded with blanks")
+        << "V1" << "1.0.2" << QByteArray("V1      ") << QByteArray("1.0.2   ");
+    QTest::newRow("too long: cut, never spilling into the next field")
+        << "ABCDEFGHIJKL" << "123456789" << QByteArray("ABCDEFGH") << QByteArray("12345678");
+    QTest::newRow("missing or empty") << "" << " " << QByteArray(8, ' ') << QByteArray(8, ' ');
+    QTest::newRow("non-ASCII: one byte per character")
+        << QString::fromUtf8("硬件V1") << QString::fromUtf8("v1.0.\u00e9\u00e9\u00e9\u00e9")
+        << QByteArray("??V1    ") << QByteArray("v1.0.???");
+    QTest::newRow("character outside the BMP, control characters")
+        << QString::fromUcs4(U"\U0001F600" U"1234567890") << QStringLiteral("a\tb\x7f")
+        << QByteArray("?1234567") << QByteArray("a?b?    ");
+}
+
+void TestZemAnalyze::versionTextsFillTheirFieldsExactly()
+{
+    QFETCH(QString, hardver);
+    QFETCH(QString, softver);
+    QFETCH(QByteArray, hardField);
+    QFETCH(QByteArray, softField);
     Rig rig;
-    // Too long: cut at 8, never spilling into the next field.
-    rig.tool.writeSetting(SettingKeys::HardVersion, QStringLiteral("ABCDEFGHIJKL"));
-    // Too short: the rest of the field keeps the template's bytes.
-    rig.tool.writeSetting(SettingKeys::SoftVersion, QStringLiteral("V2"));
+    rig.tool.writeSetting(SettingKeys::HardVersion, hardver);
+    rig.tool.writeSetting(SettingKeys::SoftVersion, softver);
     const QByteArray reply = rig.ask(makeFrame(0x01, 1));
     QCOMPARE(reply.size(), 75);
-    QCOMPARE(reply.mid(24, 8), QByteArray("ABCDEFGH"));
-    QCOMPARE(reply.mid(32, 8), QByteArray("V2000001"));
+    QCOMPARE(reply.mid(24, 8), hardField);
+    QCOMPARE(reply.mid(32, 8), softField);
     QCOMPARE(reply.mid(40, 32), QByteArray("10293847561029384756102938475610"));
     QVERIFY(checksumOk(reply));
 }
@@ -408,6 +435,52 @@ void TestZemAnalyze::firmwareFolderIsCreated()
 
     QVERIFY(QDir(rig.root.file(QStringLiteral("bin"))).removeRecursively());
     rig.ask(firmwareStart(2, "xy"));
+    QCOMPARE(readFile(rig.bin()), QByteArray());
+    QCOMPARE(readFile(rig.hexFile()), QByteArray());
+}
+
+void TestZemAnalyze::firmwareStartWithoutWritableFilesIsNotAcknowledged_data()
+{
+    // Made to fail by the file system's shape rather than by permissions, so
+    // that it fails for root too.
+    QTest::addColumn<QString>("blocker");   // relative path made a plain file or a folder
+    QTest::addColumn<bool>("blockerIsFile");
+    QTest::addColumn<int>("failedOpens");
+    QTest::newRow("a plain file where the bin folder should be") << "bin" << true << 2;
+    QTest::newRow("a folder where mcu.bin should be") << "bin/mcu.bin" << false << 1;
+    QTest::newRow("a folder where mcu.hex should be") << "bin/mcu.hex" << false << 1;
+}
+
+void TestZemAnalyze::firmwareStartWithoutWritableFilesIsNotAcknowledged()
+{
+    QFETCH(QString, blocker);
+    QFETCH(bool, blockerIsFile);
+    QFETCH(int, failedOpens);
+    Rig rig;
+    QVERIFY(QDir(rig.root.file(QStringLiteral("bin"))).removeRecursively());
+    const QString path = rig.root.file(blocker);
+    if (blockerIsFile) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write("not a folder"), qint64(12));
+    } else {
+        QVERIFY(QDir().mkpath(path));
+    }
+
+    for (int i = 0; i < failedOpens; ++i)
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^open failed")));
+    rig.framer.dataToV4(firmwareStart(1, hex("0A 0B")));
+    // No acknowledgement: the module must not start sending pieces that
+    // would be lost.
+    QVERIFY(rig.replies.isEmpty());
+    // The fields are kept all the same, and the blocker is left as it was.
+    QCOMPARE(rig.analyze.otaField(), hex("0A 0B"));
+    QCOMPARE(QFileInfo(path).isFile(), blockerIsFile);
+    QCOMPARE(QFileInfo(path).isDir(), !blockerIsFile);
+
+    // Once the way is clear, the module's repeated start is acknowledged.
+    QVERIFY(blockerIsFile ? QFile::remove(path) : QDir(path).removeRecursively());
+    QCOMPARE(ZemTool::byteValue(rig.ask(firmwareStart(2, hex("0A 0B"))), 4), 0x1A);
     QCOMPARE(readFile(rig.bin()), QByteArray());
     QCOMPARE(readFile(rig.hexFile()), QByteArray());
 }

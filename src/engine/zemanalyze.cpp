@@ -49,8 +49,8 @@ void ZemAnalyze::FindRespond(const QByteArray &frame)
     switch (command) {
     case 0x01: {
         ZemReply::DeviceInfo device;
-        device.hardVersion = m_tool->readSetting(SettingKeys::HardVersion).toLatin1();
-        device.softVersion = m_tool->readSetting(SettingKeys::SoftVersion).toLatin1();
+        device.hardVersion = ZemReply::versionField(m_tool->readSetting(SettingKeys::HardVersion));
+        device.softVersion = ZemReply::versionField(m_tool->readSetting(SettingKeys::SoftVersion));
         device.bindingTime = m_tool->readSettingNumber(SettingKeys::BindingTime);
         device.central = m_tool->readSetting(SettingKeys::ModuleType) == QLatin1String("central");
         ZemReply::patchProductInfo(reply, device);

@@ -7,9 +7,8 @@
 
 namespace {
 
-// Overwrites at most `width` bytes at `offset` with `text`; a shorter text
-// leaves the rest of the field as the template has it, a longer one is cut so
-// that it never spills into the next field.
+// Overwrites at most `width` bytes at `offset` with `text`; a longer text is
+// cut so that it never spills into the next field.
 void writeField(QByteArray &bytes, int offset, int width, const QByteArray &text)
 {
     const int n = std::min({int(text.size()), width, int(bytes.size()) - offset});
@@ -31,7 +30,45 @@ const QByteArray &centralAttributes()
     return attributes;
 }
 
+bool isPrintableAscii(uint c)
+{
+    return c >= 0x20 && c < 0x7F;
+}
+
 } // namespace
+
+QByteArray ZemReply::versionField(const QString &text)
+{
+    QByteArray field;
+    field.reserve(VersionWidth);
+    // By code point, so that a character outside the BMP (two UTF-16 units)
+    // still takes a single byte.
+    for (const uint c : text.toUcs4()) {
+        if (field.size() == VersionWidth)
+            break;
+        field.append(isPrintableAscii(c) ? char(c) : '?');
+    }
+    return field.leftJustified(VersionWidth, ' ');
+}
+
+QByteArray ZemReply::versionFieldOfBytes(const QByteArray &bytes)
+{
+    QByteArray field = bytes.left(VersionWidth).leftJustified(VersionWidth, ' ');
+    for (char &c : field)
+        if (!isPrintableAscii(static_cast<unsigned char>(c)))
+            c = '?';
+    return field;
+}
+
+bool ZemReply::isVersionText(const QString &text)
+{
+    if (text.size() != VersionWidth)
+        return false;
+    for (const QChar c : text)
+        if (!isPrintableAscii(c.unicode()))
+            return false;
+    return true;
+}
 
 int ZemReply::replyCode(int requestCode)
 {
@@ -81,10 +118,8 @@ int ZemReply::templateSizeNeeded(int requestCode)
 
 bool ZemReply::isStatusRead(const QByteArray &request)
 {
-    // The action byte is payload: it must come before the checksum.
-    return ZemTool::byteValue(request, Frame::CommandOffset) == 0x03
-           && Frame::PayloadOffset < request.size() - 1
-           && ZemTool::byteValue(request, Frame::PayloadOffset) == 0x02;
+    // The same rule the simulated-MCU tab uses for control commands.
+    return Frame::isStatusRead(request);
 }
 
 void ZemReply::copySequence(QByteArray &reply, const QByteArray &request)
@@ -100,8 +135,8 @@ void ZemReply::patchProductInfo(QByteArray &reply, const DeviceInfo &device)
     const int binding = std::clamp(device.bindingTime, 0, 0xFFFF);
     setByte(reply, BindingTimeOffset, binding >> 8);
     setByte(reply, BindingTimeOffset + 1, binding);
-    writeField(reply, HardVersionOffset, VersionWidth, device.hardVersion);
-    writeField(reply, SoftVersionOffset, VersionWidth, device.softVersion);
+    writeField(reply, HardVersionOffset, VersionWidth, versionFieldOfBytes(device.hardVersion));
+    writeField(reply, SoftVersionOffset, VersionWidth, versionFieldOfBytes(device.softVersion));
     if (device.central) {
         setByte(reply, Frame::LengthOffset, CentralLength >> 8);
         setByte(reply, Frame::LengthOffset + 1, CentralLength);

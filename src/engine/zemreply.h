@@ -16,8 +16,8 @@ public:
     // What the product-information reply (0x02) is patched with.
     struct DeviceInfo
     {
-        QByteArray hardVersion; // Latin-1, written over offsets 24..31
-        QByteArray softVersion; // Latin-1, written over offsets 32..39
+        QByteArray hardVersion; // written over offsets 24..31 (see versionField)
+        QByteArray softVersion; // written over offsets 32..39
         int bindingTime = 0;    // big-endian at offsets 72..73
         bool central = false;   // adds the 8 device-attribute bytes at 74
     };
@@ -38,6 +38,18 @@ public:
     static constexpr int PieceNumberOffset = 8;    // 0x1D: 2-byte piece number
     static constexpr int PieceDataOffset = 12;     // 0x1D: data up to the checksum
 
+    // A version as the product-information reply carries it: exactly
+    // VersionWidth printable ASCII bytes. One byte per character; a character
+    // outside printable ASCII becomes '?', a longer text is cut, a shorter one
+    // is padded with blanks on the right. The template's own bytes therefore
+    // never show through a short version ("1.0.2" goes out as "1.0.2   ").
+    static QByteArray versionField(const QString &text);
+    // The same rule for bytes: a byte outside printable ASCII becomes '?'.
+    static QByteArray versionFieldOfBytes(const QByteArray &bytes);
+    // A text the settings dialog can store unchanged: exactly VersionWidth
+    // printable ASCII characters.
+    static bool isVersionText(const QString &text);
+
     // The reply code for a request code the device answers, or -1.
     static int replyCode(int requestCode);
 
@@ -54,8 +66,8 @@ public:
     // Copies the request's sequence number into the reply. Both must be long
     // enough (see above).
     static void copySequence(QByteArray &reply, const QByteArray &request);
-    // Patches versions, binding time and, for the central module type, the
-    // device attributes and the length. `reply` must hold
+    // Patches versions (through versionField), binding time and, for the
+    // central module type, the device attributes and the length. `reply` must hold
     // templateSizeNeeded(0x01) bytes.
     static void patchProductInfo(QByteArray &reply, const DeviceInfo &device);
     // Marks a reply as the status answer (03 at offset 8); the caller adds
