@@ -11,6 +11,8 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
+#include <limits>
+
 using Records = QList<json_struct>;
 using Values = QList<int>;
 Q_DECLARE_METATYPE(Values)
@@ -85,6 +87,8 @@ private slots:
     void writesStayInsideTheValuePart();
     void writeStraddlingTheEndIsClipped();
     void oversizedDefinitionIsCappedToOneFrame();
+    void hugeBitLengthPlacesOnlyItsBits_data();
+    void hugeBitLengthPlacesOnlyItsBits();
     void intToBytes_data();
     void intToBytes();
     void getBits_data();
@@ -260,6 +264,56 @@ void TestDataPointCodec::oversizedDefinitionIsCappedToOneFrame()
     QCOMPARE(frame.size(), 0xFFFF + 4);
     QCOMPARE(frame.at(frame.size() - 2), char(0xAB));
     QCOMPARE(frame.at(frame.size() - 1), '\0');
+}
+
+void TestDataPointCodec::hugeBitLengthPlacesOnlyItsBits_data()
+{
+    // A "bit" record whose len is clamped to INT_MAX when parsed makes a bit
+    // area of 268435456 bytes; the report holds only its first 65529. The
+    // value is cut to 16 bits, so at most the byte of bit_offset and the one
+    // before it change, and only where the frame holds them.
+    QTest::addColumn<int>("bitOffset");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<int>("index"); // frame index of the byte holding bit_offset
+    QTest::addColumn<QByteArray>("bytes"); // expected at index - 1 and index
+    constexpr int area = 268435456;
+    // bit_offset / 8 = 9 + area - 1 - index puts bit_offset into byte `index`.
+    const auto offsetAt = [](int index, int shift) { return 8 * (area + 8 - index) + shift; };
+    QTest::newRow("shift 1: the high bits spill into the byte before")
+        << offsetAt(100, 1) << 0xFFFF << 100 << hex("FF FE");
+    QTest::newRow("shift 7") << offsetAt(200, 7) << 0x0003 << 200 << hex("01 80");
+    QTest::newRow("shift 4, value wider than 16 bits")
+        << offsetAt(65000, 4) << 0x7ABCD << 65000 << hex("BC D0");
+    QTest::newRow("beyond the frame: nothing written") << 1 << 0xFFFF << -1 << QByteArray();
+}
+
+void TestDataPointCodec::hugeBitLengthPlacesOnlyItsBits()
+{
+    QFETCH(int, bitOffset);
+    QFETCH(int, value);
+    QFETCH(int, index);
+    QFETCH(QByteArray, bytes);
+    // The definition the fuzzer found, with the row's bit_offset.
+    QFile f(QFINDTESTDATA("data/definition-bit-len-overflow.json"));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QJsonObject answer = QJsonDocument::fromJson(f.readAll()).object();
+    const DataPointDefinition found = DataPointDefinition::fromJson(answer);
+    QCOMPARE(found.records().size(), 1);
+    QCOMPARE(found.records().at(0).len, std::numeric_limits<int>::max());
+    QCOMPARE(found.records().at(0).bit_offset, 1);
+    json_struct r = found.records().at(0);
+    r.bit_offset = bitOffset;
+    const DataPointDefinition def({r});
+
+    QByteArray frame = DataPointCodec::makeReportFrame(def);
+    QCOMPARE(frame.size(), 0xFFFF + 4);
+    DataPointCodec::setValue(def, frame, QStringLiteral("x"), value);
+    QCOMPARE(frame.size(), 0xFFFF + 4);
+    QByteArray expected = DataPointCodec::makeReportFrame(def);
+    if (index >= 0)
+        expected.replace(index - 1, 2, bytes);
+    QCOMPARE(frame.left(9), expected.left(9));
+    QCOMPARE(frame, expected);
 }
 
 void TestDataPointCodec::intToBytes_data()

@@ -113,10 +113,13 @@ void setValue(const DataPointDefinition &def, QByteArray &frame, const QString &
     const qint64 areaEnd = areaBegin + def.areaBytes(r.type);
     const Span area{qMax(areaBegin, span.begin), qMin(areaEnd, span.end)};
 
-    const qint64 i = areaEnd - (r.bit_offset / 8 + 1); // the byte holding bit bit_offset
+    const qint64 i = areaEnd - (qint64(r.bit_offset) / 8 + 1); // the byte holding bit bit_offset
     if (area.contains(i))
         orByte(frame, i, shifted);
-    if (shift + r.len > 8 && area.contains(i - 1))
+    // The spill into the byte before is decided by the clamped length: a
+    // definition's len may be anything up to INT_MAX, and only the bits that
+    // were kept can reach that byte.
+    if (shift + bitLen > 8 && area.contains(i - 1))
         orByte(frame, i - 1, shifted >> 8);
 }
 
