@@ -2,7 +2,9 @@
 #include "ui_toolwindow.h"
 
 #include "app/apppaths.h"
+#include "protocol/hexinput.h"
 #include "protocol/zemtool.h"
+#include "tools/hexinputhint.h"
 
 ToolWindow::ToolWindow(QWidget *parent)
     : QWidget(parent)
@@ -11,6 +13,7 @@ ToolWindow::ToolWindow(QWidget *parent)
     ui->setupUi(this);
     ui->label_background->setStyleSheet(AppPaths::borderImageStyle(QStringLiteral("background.png")));
     ui->label_background->lower();
+    HexInputHint::attach(ui->textEdit_checksum);
 }
 
 ToolWindow::~ToolWindow()
@@ -20,7 +23,7 @@ ToolWindow::~ToolWindow()
 
 QString ToolWindow::checksumText(const QString &hexText)
 {
-    const QByteArray bytes = QByteArray::fromHex(hexText.toLatin1());
+    const QByteArray bytes = HexInput::toBytes(hexText);
     const quint8 sum = ZemTool::checksum(bytes, 0, 0);
     return QString::asprintf("%02X", unsigned(sum));
 }
