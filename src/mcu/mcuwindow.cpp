@@ -12,6 +12,7 @@
 #include "protocol/zemframer.h"
 #include "protocol/zemtool.h"
 #include "serial/zemserialport.h"
+#include "tools/hexinputhint.h"
 
 #include <QDebug>
 #include <QMessageBox>
@@ -77,6 +78,7 @@ McuWindow::McuWindow(QWidget *parent)
     ui->setupUi(this);
     ui->label_background2->setStyleSheet(AppPaths::borderImageStyle(QStringLiteral("background.png")));
     ui->label_background2->lower();
+    HexInputHint::attach(ui->textEdit_send3);
 
     m_tool = new ZemTool(this);
 
