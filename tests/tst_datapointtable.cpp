@@ -133,6 +133,7 @@ private slots:
     void boolAndReadonlyByte();
     void binaryEditorPadsOnTheRight_data();
     void binaryEditorPadsOnTheRight();
+    void largeBinaryValueFromControlStaysByteAligned();
     void unknownDataTypeRowHasNoEditor();
     void emptyDefinitionGivesTenByteReport();
     void rebuildDropsOldEditors();
@@ -333,6 +334,11 @@ void TestDataPointTable::binaryEditorPadsOnTheRight_data()
     QTest::newRow("too many digits are refused") << 3 << "abcdef12" << hex("AB CD EF");
     QTest::newRow("upper and lower case") << 2 << "aBc" << hex("AB C0");
     QTest::newRow("non-hex refused") << 2 << "x9y-" << hex("90 00");
+    // The editor holds at most 32766 digits: whole bytes, never a nibble off.
+    QTest::newRow("16384 bytes, one digit")
+        << 16384 << "1" << hex("10") + QByteArray(16383, '\0');
+    QTest::newRow("20000 bytes, three digits")
+        << 20000 << "ab5" << hex("AB 50") + QByteArray(19998, '\0');
 }
 
 void TestDataPointTable::binaryEditorPadsOnTheRight()
@@ -346,7 +352,7 @@ void TestDataPointTable::binaryEditorPadsOnTheRight()
     b.editor<QSpinBox>(0)->setValue(0xEE);
     b.editor<QSpinBox>(2)->setValue(0x77);
     auto *edit = b.editor<QLineEdit>(1);
-    QCOMPARE(edit->maxLength(), 2 * len);
+    QCOMPARE(edit->maxLength(), qMin(2 * len, 32766));
     b.table.show();
     edit->setFocus();
     QTest::keyClicks(edit, typed);
@@ -354,6 +360,27 @@ void TestDataPointTable::binaryEditorPadsOnTheRight()
     QCOMPARE(report.size(), 10 + 2 + len);
     QCOMPARE(report.mid(9, 2 + len), hex("EE") + bytes + hex("77"));
     QCOMPARE(quint8(report.at(report.size() - 1)), ZemTool::frameChecksum(report));
+}
+
+void TestDataPointTable::largeBinaryValueFromControlStaysByteAligned()
+{
+    // A control frame sets a 16384-byte value: the editor keeps what it can
+    // hold (16383 bytes) and the report carries those bytes where they were
+    // set, the one it cannot hold as 00.
+    const int len = 16384;
+    Bench b({{"lead", "uint8", "status_writable", "byte", 1, 0, 0, {}, 0, 255},
+             {"blob", "binary", "status_writable", "byte", len, 1, 0, {}, 0, 0},
+             {"tail", "uint8", "status_writable", "byte", 1, 1 + len, 0, {}, 0, 255}});
+    QByteArray value(len, '\0');
+    for (int i = 0; i < len; ++i)
+        value[i] = char((i * 7 + 1) & 0xFF);
+    b.apply(control(hex("07 EE") + value + hex("77")));
+    QCOMPARE(b.editor<QLineEdit>(1)->text().size(), 32766);
+    const QByteArray report = b.report();
+    QCOMPARE(report.size(), 10 + 2 + len);
+    QCOMPARE(report.mid(9, 1), hex("EE"));
+    QCOMPARE(report.mid(10, len), value.left(len - 1) + QByteArray(1, '\0'));
+    QCOMPARE(report.mid(10 + len, 1), hex("77"));
 }
 
 void TestDataPointTable::unknownDataTypeRowHasNoEditor()

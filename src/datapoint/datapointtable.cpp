@@ -19,8 +19,11 @@ namespace DataPointTable {
 
 namespace {
 
-// QLineEdit's own ceiling on maxLength.
-constexpr int MaxEditorLength = 32767;
+// QLineEdit's own ceiling on maxLength is 32767, an odd number: a binary
+// editor stops one digit short of it so that its text always holds whole
+// bytes (an odd digit count would shift every byte by a nibble). A value
+// longer than 16383 bytes keeps the rest of its field zero in the report.
+constexpr int MaxEditorLength = 32766;
 
 bool isGreyClass(const QString &type)
 {
@@ -98,9 +101,12 @@ void rebuild(QTableWidget *table, const QList<json_struct> &records, QWidget *ed
 
 QByteArray binaryEditorBytes(const QString &text, int maxLength)
 {
+    // Padded on the right to whole bytes: QByteArray::fromHex reads an odd
+    // digit count as if a 0 stood in front, which would shift every byte.
+    int digits = qMax(text.size(), maxLength);
+    digits += digits % 2;
     QString padded = text;
-    if (padded.size() < maxLength)
-        padded.append(QString(maxLength - padded.size(), QLatin1Char('0')));
+    padded.append(QString(digits - padded.size(), QLatin1Char('0')));
     return QByteArray::fromHex(padded.toLatin1());
 }
 

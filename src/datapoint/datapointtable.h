@@ -49,7 +49,7 @@ void applyControlFrame(QTableWidget *table, const ZemJson *json, const QByteArra
 void padToLength(QByteArray &frame);
 
 // The text of a binary editor as the report carries it: right-padded with
-// "0" to maxLength, then read as hex.
+// "0" to maxLength (and to an even digit count), then read as hex.
 QByteArray binaryEditorBytes(const QString &text, int maxLength);
 
 } // namespace DataPointTable
