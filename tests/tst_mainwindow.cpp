@@ -3,6 +3,7 @@
 
 #include "app/mainwindow.h"
 #include "dual/doublewindow.h"
+#include "mcu/mcusettingwindow.h"
 #include "mcu/mcuwindow.h"
 #include "protocol/zemframer.h"
 #include "protocol/zemtool.h"
@@ -10,10 +11,14 @@
 #include "tools/about.h"
 #include "tools/toolwindow.h"
 
+#include <QComboBox>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTextEdit>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QtTest>
 
 class TestMainWindow : public QObject
@@ -26,6 +31,9 @@ private slots:
     void tabObjectsLiveOnTheirPages();
     void f5ClearsAllThreeViews();
     void escCloses();
+    void closingEndsTheProgramAndReleasesEveryPort_data();
+    void closingEndsTheProgramAndReleasesEveryPort();
+    void everyHexBoxHintsWhatWillBeSent();
     void mcuTabWidensAndShowsHintForPlaceholder();
     void noHintForOtherKeys_data();
     void noHintForOtherKeys();
@@ -103,6 +111,128 @@ void TestMainWindow::escCloses()
     QVERIFY(w.isVisible());
     QTest::keyClick(&w, Qt::Key_Escape);
     QVERIFY(!w.isVisible());
+}
+
+void TestMainWindow::closingEndsTheProgramAndReleasesEveryPort_data()
+{
+    QTest::addColumn<bool>("byEsc");
+    QTest::addColumn<bool>("commandDialog");
+    QTest::addColumn<bool>("settingsDialog");
+    QTest::newRow("Esc, both dialogs open") << true << true << true;
+    QTest::newRow("window closed, command dialog open") << false << true << false;
+    QTest::newRow("window closed, settings dialog open") << false << false << true;
+}
+
+void TestMainWindow::closingEndsTheProgramAndReleasesEveryPort()
+{
+    QFETCH(bool, byEsc);
+    QFETCH(bool, commandDialog);
+    QFETCH(bool, settingsDialog);
+
+    PtyPair mcu, module, wifi; // dual side 1, dual side 2, simulated MCU
+    const QStringList paths{mcu.slavePath(), module.slavePath(), wifi.slavePath()};
+    setExtraPorts(paths);
+    {
+        ZemTool tool; // no product-key hint on the way
+        tool.writeSetting(QStringLiteral("product_key/key"), QStringLiteral("5d1c7a90e4b3f2068a9c1e7d3b5f0a24"));
+    }
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.findChild<QTabWidget *>(QStringLiteral("tabWidget"))->setCurrentIndex(1);
+
+    // The simulated MCU's port, opened as the user does.
+    auto *com3 = w.findChild<QComboBox *>(QStringLiteral("com_3"));
+    w.mcuWindow()->port()->getComList();
+    QVERIFY(waitUntil([&] { return com3->findText(wifi.slavePath()) >= 0; }));
+    com3->setCurrentText(wifi.slavePath());
+    QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("pushButton_open3")), Qt::LeftButton);
+    QVERIFY(w.mcuWindow()->port()->isOpen());
+    // The dual tab's ports are opened behind the tab switch's back, so that
+    // all three ports of the program are open at once.
+    QVERIFY(w.doubleWindow()->port1()->Open(mcu.slavePath(), QStringLiteral("9600"), 3, 0, 0));
+    QVERIFY(w.doubleWindow()->port2()->Open(module.slavePath(), QStringLiteral("9600"), 3, 0, 0));
+    // While they are open, nobody else gets them.
+    for (const QString &path : paths) {
+        ZemSerialPort other;
+        QVERIFY2(!other.Open(path, QStringLiteral("9600"), 3, 0, 0), qPrintable(path));
+    }
+
+    if (commandDialog)
+        QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("pushButton_showcmd")), Qt::LeftButton);
+    if (settingsDialog)
+        QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("pushButton_setting")), Qt::LeftButton);
+    QCOMPARE(w.mcuWindow()->cmdWindow()->isVisible(), commandDialog);
+    QCOMPARE(w.mcuWindow()->settingWindow()->isVisible(), settingsDialog);
+
+    // The program's own event loop, as main() runs it; a watchdog ends it
+    // if closing the window does not.
+    bool watchdogFired = false;
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    connect(&watchdog, &QTimer::timeout, [&watchdogFired] {
+        watchdogFired = true;
+        QCoreApplication::exit(1);
+    });
+    watchdog.start(5000);
+    QTimer::singleShot(50, &w, [&w, byEsc] {
+        if (byEsc)
+            QTest::keyClick(&w, Qt::Key_Escape);
+        else
+            w.close();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    const int exitCode = QApplication::exec();
+    watchdog.stop();
+    QVERIFY2(!watchdogFired, "the event loop went on after the main window closed");
+    QCOMPARE(exitCode, 0);
+    QVERIFY(clock.elapsed() < 2000);
+    QVERIFY(!w.isVisible());
+    QVERIFY(!w.mcuWindow()->cmdWindow()->isVisible());
+    QVERIFY(!w.mcuWindow()->settingWindow()->isVisible());
+
+    // Every port is released: another program opens each of them.
+    QVERIFY(!w.mcuWindow()->port()->isOpen());
+    QVERIFY(!w.doubleWindow()->port1()->isOpen());
+    QVERIFY(!w.doubleWindow()->port2()->isOpen());
+    for (const QString &path : paths) {
+        ZemSerialPort other;
+        QVERIFY2(other.Open(path, QStringLiteral("9600"), 3, 0, 0), qPrintable(path));
+    }
+    // Nothing answers or forwards any more: a heartbeat gets no reply, the
+    // MCU's bytes reach no module.
+    QVERIFY(wifi.write(makeFrame(0x07, 1)));
+    QVERIFY(mcu.write(hex("FFFF000508070000 14")));
+    QVERIFY(wifi.readFor(300).isEmpty());
+    QVERIFY(module.readFor(50).isEmpty());
+}
+
+void TestMainWindow::everyHexBoxHintsWhatWillBeSent()
+{
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const char *boxes[] = {"textEdit_send1",    "textEdit_send2",    "lineEdit_default1",
+                           "lineEdit_default2", "lineEdit_default3", "lineEdit_default4",
+                           "textEdit_send3",    "textEdit_checksum"};
+    for (const char *name : boxes) {
+        auto *box = w.findChild<QWidget *>(QLatin1String(name));
+        QVERIFY2(box, name);
+        const QColor plainBase = box->palette().color(QPalette::Base);
+        QCOMPARE(box->toolTip(), QString());
+        auto retype = [box](const char *text) {
+            QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClick(box, Qt::Key_Delete);
+            QTest::keyClicks(box, QLatin1String(text));
+        };
+        retype("0x01 0x02");
+        QVERIFY2(box->toolTip().contains(QLatin1String("00 10 02")), name);
+        QVERIFY2(box->palette().color(QPalette::Base) != plainBase, name);
+        retype("01 02");
+        QVERIFY2(box->toolTip().isEmpty(), name);
+        QCOMPARE(box->palette().color(QPalette::Base), plainBase);
+    }
 }
 
 void TestMainWindow::mcuTabWidensAndShowsHintForPlaceholder()

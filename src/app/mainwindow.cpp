@@ -6,6 +6,8 @@
 #include "tools/about.h"
 #include "tools/toolwindow.h"
 
+#include <QApplication>
+#include <QCloseEvent>
 #include <QKeyEvent>
 
 namespace {
@@ -71,4 +73,19 @@ void MainWindow::on_tabWidget_currentChanged(int index)
         fixSize(NarrowWidth, WindowHeight);
         m_mcuWindow->closePort();
     }
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    QMainWindow::closeEvent(event);
+    if (!event->isAccepted())
+        return;
+    m_doubleWindow->closeBothPorts();
+    m_mcuWindow->closePort();
+    // The dialogs of the simulated-MCU tab and any other window the program
+    // shows; hidden ones do not keep the event loop alive.
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget *window : windows)
+        if (window != this && window->isVisible())
+            window->close();
 }

@@ -14,6 +14,14 @@ class About;
 // The one top-level window: four tabs (dual port, simulated MCU, checksum
 // tool, about), the window-wide keys Esc and F5, and the rule that the dual
 // tab and the simulated-MCU tab never hold serial ports at the same time.
+//
+// The program ends when this window closes. The simulated MCU's command and
+// settings dialogs are top-level windows of their own: left open, they would
+// keep the event loop (and with it the responder, the bridge and every open
+// port) running after the main window is gone, and a second instance could
+// not open the port. Closing this window therefore closes the ports first,
+// so nothing more is written, and then every other window, so that Qt's
+// "last window closed" ends the event loop.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -28,6 +36,9 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    // Closing the main window (Esc included) ends the program: every port is
+    // released and every other window of the program closes with it.
+    void closeEvent(QCloseEvent *event) override;
 
 private slots:
     void on_tabWidget_currentChanged(int index);
