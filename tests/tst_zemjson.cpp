@@ -9,6 +9,7 @@
 #include "protocol/zemtool.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QFile>
@@ -16,6 +17,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 #include <limits>
@@ -70,6 +72,65 @@ public:
     bool listening = false;
 };
 
+// A definition service that fails in one way.
+class BrokenService
+{
+public:
+    enum Mode { Down, Silent, Trickle, CutWithLength, CutWithoutLength, BadGateway };
+
+    explicit BrokenService(Mode mode)
+    {
+        server.listen(QHostAddress::LocalHost, 0);
+        port = server.serverPort();
+        if (mode == Down) {
+            server.close(); // nothing listens there now
+            return;
+        }
+        QObject::connect(&server, &QTcpServer::newConnection, [this, mode] {
+            while (QTcpSocket *s = server.nextPendingConnection()) // owned by the server
+                QObject::connect(s, &QTcpSocket::readyRead, s, [s, mode] { answer(s, mode); });
+        });
+    }
+
+    QTcpServer server;
+    quint16 port = 0;
+
+private:
+    static void answer(QTcpSocket *s, Mode mode)
+    {
+        if (!s->readAll().contains("\r\n\r\n") || mode == Silent)
+            return;
+        const QByteArray body = fixture(QStringLiteral("smart-lamp.json"));
+        switch (mode) {
+        case Trickle: {
+            s->write("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n{");
+            auto *drip = new QTimer(s);
+            QObject::connect(drip, &QTimer::timeout, s, [s] { s->write(" "); });
+            drip->start(50);
+            break;
+        }
+        case CutWithLength:
+            s->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size())
+                     + "\r\n\r\n" + body.left(body.size() / 2));
+            s->disconnectFromHost();
+            break;
+        case CutWithoutLength:
+            s->write("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + body.left(body.size() / 2));
+            s->disconnectFromHost();
+            break;
+        case BadGateway: {
+            const QByteArray page = "<html>bad gateway</html>";
+            s->write("HTTP/1.1 502 Bad Gateway\r\nContent-Length: "
+                     + QByteArray::number(page.size()) + "\r\n\r\n" + page);
+            s->disconnectFromHost();
+            break;
+        }
+        default:
+            break;
+        }
+    }
+};
+
 void pointAt(const QString &host)
 {
     ZemTool tool;
@@ -108,8 +169,10 @@ private slots:
     void unusableAnswerGivesNoSignal();
     void errorStatusDecidesOnlyWithoutErrorsKey_data();
     void errorStatusDecidesOnlyWithoutErrorsKey();
-    void connectionRefusedGivesNoSignal();
-    void silentServiceIsAbandoned();
+    void brokenServiceFailsWithReason_data();
+    void brokenServiceFailsWithReason();
+    void unwritableCacheGivesNoSuccess_data();
+    void unwritableCacheGivesNoSuccess();
     void oversizedAnswerIsRejected();
     void twoFetchesInFlightEachWriteTheirOwnKey();
     void unusableKeyIsRefusedWithoutRequest_data();
@@ -220,6 +283,8 @@ void TestZemJson::refusalLeavesCacheUntouched()
     QCOMPARE(stat.count(), 1);
     QCOMPARE(stat.at(0).at(0).toBool(), false);
     QCOMPARE(readFile(ZemJson::cachePath(key)), old);
+    QVERIFY2(json.lastFetchDetail().startsWith(QStringLiteral("定义服务不认识这个product_key，答复：{")),
+             qPrintable(json.lastFetchDetail()));
 }
 
 void TestZemJson::unusableAnswerGivesNoSignal_data()
@@ -243,10 +308,12 @@ void TestZemJson::unusableAnswerGivesNoSignal()
 
     ZemJson json;
     QSignalSpy stat(&json, &ZemJson::json_stat);
+    QSignalSpy failed(&json, &ZemJson::fetchFailed);
     json.getJson(LampKey);
     QVERIFY(settle(json));
     QCOMPARE(service.log.size(), 1); // the request did reach the service
     QCOMPARE(stat.count(), 0);
+    QCOMPARE(failed.count(), 1);
     QCOMPARE(readFile(ZemJson::cachePath(LampKey)), old);
 }
 
@@ -292,8 +359,10 @@ void TestZemJson::errorStatusDecidesOnlyWithoutErrorsKey()
 
     ZemJson json;
     QSignalSpy stat(&json, &ZemJson::json_stat);
+    QSignalSpy failed(&json, &ZemJson::fetchFailed);
     json.getJson(LampKey);
     QVERIFY(settle(json));
+    QCOMPARE(failed.count(), expected < 0 ? 1 : 0);
     if (expected < 0) {
         QCOMPARE(stat.count(), 0);
     } else {
@@ -303,44 +372,89 @@ void TestZemJson::errorStatusDecidesOnlyWithoutErrorsKey()
     QCOMPARE(readFile(ZemJson::cachePath(LampKey)), expected == 1 ? body : old);
 }
 
-void TestZemJson::connectionRefusedGivesNoSignal()
+void TestZemJson::brokenServiceFailsWithReason_data()
 {
-    quint16 port = 0;
-    {
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        port = probe.serverPort();
-    } // closed again: nothing listens there now
-    pointAt(QStringLiteral("127.0.0.1:%1").arg(port));
-    ZemJson json;
-    QSignalSpy stat(&json, &ZemJson::json_stat);
-    json.getJson(LampKey);
-    QCOMPARE(json.pendingFetches(), 1);
-    QVERIFY(settle(json));
-    QCOMPARE(stat.count(), 0);
-    QVERIFY(!QFile::exists(ZemJson::cachePath(LampKey)));
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("reason"); // a part of the reason given
+    QTest::newRow("service down") << int(BrokenService::Down) << "Connection refused";
+    QTest::newRow("accepts and never answers") << int(BrokenService::Silent) << "0.4秒内没有给出完整答复";
+    // A byte every 50 ms: never idle, never done; the deadline still ends it.
+    QTest::newRow("trickles forever") << int(BrokenService::Trickle) << "0.4秒内没有给出完整答复";
+    QTest::newRow("closes mid-body") << int(BrokenService::CutWithLength) << "没有从定义服务";
+    QTest::newRow("closes mid-body, no length")
+        << int(BrokenService::CutWithoutLength) << "答复不是有效的JSON";
+    QTest::newRow("502 page") << int(BrokenService::BadGateway) << "HTTP 502 Bad Gateway";
 }
 
-void TestZemJson::silentServiceIsAbandoned()
+void TestZemJson::brokenServiceFailsWithReason()
 {
-    // Accepts the connection, reads the request, never answers.
-    QTcpServer silent;
-    QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
-    QList<QTcpSocket *> held;
-    connect(&silent, &QTcpServer::newConnection, [&] {
-        while (QTcpSocket *s = silent.nextPendingConnection())
-            held.append(s);
-    });
-    pointAt(QStringLiteral("127.0.0.1:%1").arg(silent.serverPort()));
+    QFETCH(int, mode);
+    QFETCH(QString, reason);
+    BrokenService service{BrokenService::Mode(mode)};
+    pointAt(QStringLiteral("127.0.0.1:%1").arg(service.port));
+    const QByteArray old = fixture(QStringLiteral("smart-lamp.json"));
+    QVERIFY(writeFile(ZemJson::cachePath(LampKey), old));
 
     ZemJson json;
-    json.setTransferTimeout(300);
+    QCOMPARE(json.fetchTimeout(), 10000);
+    json.setFetchTimeout(400);
     QSignalSpy stat(&json, &ZemJson::json_stat);
+    QSignalSpy failed(&json, &ZemJson::fetchFailed);
+    QElapsedTimer clock;
+    clock.start();
     json.getJson(LampKey);
-    QVERIFY(waitUntil([&] { return !held.isEmpty(); }, 3000));
-    QVERIFY(settle(json, 5000));
+    QCOMPARE(json.pendingFetches(), 1);
+    QVERIFY(failed.wait(3000));
+    QVERIFY(clock.elapsed() < 2000);
+    QVERIFY(settle(json));
+    QCOMPARE(failed.count(), 1);
     QCOMPARE(stat.count(), 0);
-    QVERIFY(!QFile::exists(ZemJson::cachePath(LampKey)));
+    const QString given = failed.at(0).at(0).toString();
+    QVERIFY2(given.contains(reason), qPrintable(given));
+    QCOMPARE(json.lastFetchDetail(), given);
+    QCOMPARE(readFile(ZemJson::cachePath(LampKey)), old);
+}
+
+void TestZemJson::unwritableCacheGivesNoSuccess_data()
+{
+    // Obstacles that hold for root too: permissions would not stop it.
+    QTest::addColumn<bool>("jsonIsAFile");
+    QTest::newRow("a folder where the cache file goes") << false;
+    QTest::newRow("a file where the json folder goes") << true;
+}
+
+void TestZemJson::unwritableCacheGivesNoSuccess()
+{
+    QFETCH(bool, jsonIsAFile);
+    Service service;
+    const QByteArray body = fixture(QStringLiteral("smart-lamp.json"));
+    service.put(LampKey, body);
+    pointAt(service.host());
+    const QString cache = ZemJson::cachePath(LampKey);
+    QFile::remove(cache);
+    if (jsonIsAFile) {
+        QVERIFY(QDir(AppPaths::jsonDir()).removeRecursively());
+        QVERIFY(writeFile(AppPaths::jsonDir(), "not a folder"));
+    } else {
+        QVERIFY(QDir().mkpath(cache));
+    }
+
+    ZemJson json;
+    QSignalSpy stat(&json, &ZemJson::json_stat);
+    QSignalSpy failed(&json, &ZemJson::fetchFailed);
+    json.getJson(LampKey);
+    QVERIFY(failed.wait(5000));
+    QVERIFY(settle(json));
+    QCOMPARE(stat.count(), 0);
+    const QString given = failed.at(0).at(0).toString();
+    QVERIFY2(given.startsWith(QStringLiteral("无法写入缓存文件 ") + cache), qPrintable(given));
+    // The obstacle is left as it was and no stray temporary file remains.
+    if (jsonIsAFile) {
+        QCOMPARE(readFile(AppPaths::jsonDir()), QByteArray("not a folder"));
+    } else {
+        QVERIFY(QFileInfo(cache).isDir());
+        QCOMPARE(QDir(AppPaths::jsonDir()).entryList(QDir::Files), QStringList());
+    }
 }
 
 void TestZemJson::oversizedAnswerIsRejected()

@@ -22,15 +22,19 @@ class ZemTool;
 // json_stat; the caller then asks for the parse, which reads the cache file
 // and never the network. So a product fetched once works offline.
 //
-// Fetch outcome:
+// Fetch outcome (every fetch ends in exactly one signal, except that a
+// refusal and a success are json_stat as before):
 // - the answer is an object without "errors": written byte for byte to the
 //   cache file of the key that fetch asked for, json_stat(true);
 // - an object with "errors" (the service refused the key), or a key that is
 //   not letters and digits: json_stat(false), the cache file is not touched;
-// - no answer, an empty or non-JSON body, JSON that is not an object, an
-//   object without "errors" under an HTTP status other than 2xx, a body above
-//   maxBodySize(), no data for transferTimeout() ms, a cache file that cannot
-//   be written: no signal at all.
+//   lastFetchDetail() says what the service answered;
+// - no answer (service down, connection lost, body cut off), an empty or
+//   non-JSON body, JSON that is not an object, an object without "errors"
+//   under an HTTP status other than 2xx, a body above maxBodySize(), no
+//   complete answer within fetchTimeout() ms, a cache file that cannot be
+//   written: fetchFailed(reason), a short Chinese text for the user; the
+//   cache file is not touched.
 class ZemJson : public QObject
 {
     Q_OBJECT
@@ -70,30 +74,38 @@ public:
     // Letters and digits only: the key becomes part of a URL and a file name.
     static bool isUsableKey(const QString &productKey);
 
-    // A fetch that receives nothing for this long is abandoned (default 30 s).
-    void setTransferTimeout(int ms) { m_transferTimeoutMs = ms; }
-    int transferTimeout() const { return m_transferTimeoutMs; }
+    // A fetch not completely answered within this time is abandoned
+    // (default 10 s), however slowly the service keeps sending.
+    void setFetchTimeout(int ms) { m_fetchTimeoutMs = ms; }
+    int fetchTimeout() const { return m_fetchTimeoutMs; }
     // A body above this size is a failed fetch (default 16 MiB).
     void setMaxBodySize(qint64 bytes) { m_maxBodySize = bytes; }
     qint64 maxBodySize() const { return m_maxBodySize; }
     // Fetches started and not yet finished.
     int pendingFetches() const { return m_pending; }
+    // Why the last fetch that ended did not store a definition (the reason of
+    // fetchFailed, or what a refusal said); empty after a success.
+    QString lastFetchDetail() const { return m_lastFetchDetail; }
 
 signals:
     void json_stat(bool ok);
     void ListOk(QList<json_struct> list);
+    // A fetch ended without an answer that decides: nothing was stored.
+    void fetchFailed(const QString &reason);
 
 public slots:
     void replyFinished(QNetworkReply *reply);
 
 private:
     void onDownloadProgress(QNetworkReply *reply, qint64 received, qint64 total);
+    void fail(const QString &reason);
 
     ZemTool *m_tool;
     QNetworkAccessManager *m_manager = nullptr;
     DataPointDefinition m_def;
     QString m_jsonPath;
-    int m_transferTimeoutMs = 30000;
+    int m_fetchTimeoutMs = 10000;
     qint64 m_maxBodySize = 16 * 1024 * 1024;
     int m_pending = 0;
+    QString m_lastFetchDetail;
 };
