@@ -116,8 +116,17 @@ void TestFrameDescriber::numericFields_data()
     QTest::addColumn<QString>("sequence");
     QTest::addColumn<QString>("checksum");
     QTest::newRow("heartbeat reply") << hex("FF FF 00 05 08 07 00 00 14") << "05" << "08" << "07" << "14";
-    // The checksum shown is the one the frame should carry, not its last byte.
-    QTest::newRow("wrong checksum byte") << hex("FF FF 00 05 08 07 00 00 99") << "05" << "08" << "07" << "14";
+    // The checksum shown is the one the frame should carry; a whole frame
+    // that carries another one shows that too.
+    QTest::newRow("wrong checksum byte")
+        << hex("FF FF 00 05 08 07 00 00 99") << "05" << "08" << "07" << "14（帧中99）";
+    QTest::newRow("wrong checksum FF, payload")
+        << hex("FF FF 00 07 0D 01 00 00 0B 21 FF") << "07" << "0d" << "01" << "41（帧中ff）";
+    // Lines that are not one whole frame have no checksum byte of their own.
+    QTest::newRow("longer than its length")
+        << hex("FF FF 00 05 08 07 00 00 14 AA") << "05" << "08" << "07" << "28";
+    QTest::newRow("shorter than its length")
+        << hex("FF FF 00 06 08 07 00 00 99") << "06" << "08" << "07" << "15";
     QTest::newRow("lower-case hex") << hex("FF FF 00 4F 0E AB 00 00 00") << "4f" << "0e" << "ab" << "08";
     QTest::newRow("length over one byte") << hex("FF FF 01 05 0E AB 00 00 00") << "105" << "0e" << "ab" << "bf";
     QTest::newRow("length only") << hex("FF FF 00 05") << "05" << "" << "" << "";
@@ -138,6 +147,7 @@ void TestFrameDescriber::numericFields()
     QCOMPARE(t.at(F::Command), command);
     QCOMPARE(t.at(F::Sequence), sequence);
     QCOMPARE(t.at(F::Checksum), checksum);
+    QCOMPARE(ZemDescriber::hasWrongChecksum(frame), checksum.contains(QStringLiteral("帧中")));
 }
 
 void TestFrameDescriber::commandSpecificFields()

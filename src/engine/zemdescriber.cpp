@@ -56,6 +56,17 @@ QString ZemDescriber::descriptionKey(const QByteArray &frame)
     return SettingKeys::commandDescriptionKey(suffix);
 }
 
+bool ZemDescriber::hasWrongChecksum(const QByteArray &frame)
+{
+    // Only a whole frame (its length field + 4 is its size) has a checksum
+    // byte of its own; in a cut or run-together line the last byte is
+    // something else.
+    if (frame.size() < Frame::MinFrameSize
+        || ZemTool::word16(frame, Frame::LengthOffset) + Frame::LengthFieldOverhead != frame.size())
+        return false;
+    return at(frame, frame.size() - 1) != ZemTool::frameChecksum(frame);
+}
+
 QStringList ZemDescriber::describe(const QByteArray &frame, const Lookup &lookup)
 {
     QStringList texts;
@@ -73,8 +84,11 @@ QStringList ZemDescriber::describe(const QByteArray &frame, const Lookup &lookup
 
     const int command = at(frame, Frame::CommandOffset);
     texts[Command] = lowerHex(command);
-    // The sum the frame should carry in its last byte.
+    // The sum the frame should carry in its last byte; a whole frame that
+    // carries another value shows both, so a damaged frame stands out.
     texts[Checksum] = lowerHex(ZemTool::frameChecksum(frame));
+    if (hasWrongChecksum(frame))
+        texts[Checksum] += QStringLiteral("（帧中%1）").arg(lowerHex(at(frame, frame.size() - 1)));
     if (holds(frame, Frame::SequenceOffset))
         texts[Sequence] = lowerHex(at(frame, Frame::SequenceOffset));
 

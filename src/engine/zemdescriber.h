@@ -38,6 +38,10 @@ public:
     // Always exactly FieldCount texts, in the order of Field.
     static QStringList describe(const QByteArray &frame, const Lookup &lookup);
 
+    // A whole frame whose last byte is not the checksum of the bytes before
+    // it. The checksum text then reads "computed（帧中carried）".
+    static bool hasWrongChecksum(const QByteArray &frame);
+
     // The settings key of the description text, or the empty text for a line
     // without a command byte or with a command outside 0x01..0x20.
     static QString descriptionKey(const QByteArray &frame);
