@@ -2,7 +2,11 @@
 #include "ui_mcusettingwindow.h"
 
 #include "engine/settingkeys.h"
+#include "engine/zemreply.h"
 #include "protocol/zemtool.h"
+
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
 
 namespace {
 
@@ -13,6 +17,27 @@ void selectText(QComboBox *combo, const QString &text)
         combo->setCurrentIndex(index);
 }
 
+// Printable ASCII, at most 8: shorter texts are intermediate while typing.
+QValidator *versionValidator(QObject *parent)
+{
+    return new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[\\x20-\\x7E]{%1}").arg(ZemReply::VersionWidth)),
+        parent);
+}
+
+// What is wrong with one version text, or the empty text.
+QString versionProblem(const QString &caption, const QString &text)
+{
+    if (ZemReply::isVersionText(text))
+        return QString();
+    for (const QChar c : text)
+        if (c.unicode() < 0x20 || c.unicode() >= 0x7F)
+            return caption + QStringLiteral("只能用ASCII字符");
+    return caption + QStringLiteral("须正好%1个字符，现为%2个")
+                         .arg(ZemReply::VersionWidth)
+                         .arg(text.size());
+}
+
 } // namespace
 
 McuSettingWindow::McuSettingWindow(ZemTool *tool, QWidget *parent)
@@ -21,6 +46,14 @@ McuSettingWindow::McuSettingWindow(ZemTool *tool, QWidget *parent)
     , m_tool(tool)
 {
     ui->setupUi(this);
+    for (QLineEdit *edit : {ui->lineEdit_softver, ui->lineEdit_hardver}) {
+        edit->setMaxLength(ZemReply::VersionWidth);
+        edit->setValidator(versionValidator(edit));
+        connect(edit, &QLineEdit::textChanged, this, &McuSettingWindow::updateVersionHint);
+        // Once the user types, the note about the stored text is past.
+        connect(edit, &QLineEdit::textEdited, this, [this] { m_loadNote.clear(); });
+    }
+    updateVersionHint();
 }
 
 McuSettingWindow::~McuSettingWindow()
@@ -30,8 +63,22 @@ McuSettingWindow::~McuSettingWindow()
 
 void McuSettingWindow::loadSettings()
 {
-    ui->lineEdit_softver->setText(m_tool->readSetting(SettingKeys::SoftVersion));
-    ui->lineEdit_hardver->setText(m_tool->readSetting(SettingKeys::HardVersion));
+    const QString soft = m_tool->readSetting(SettingKeys::SoftVersion);
+    const QString hard = m_tool->readSetting(SettingKeys::HardVersion);
+    // A longer stored text is cut by the field; say so, since the user did
+    // not type it.
+    QStringList cut;
+    if (soft.size() > ZemReply::VersionWidth)
+        cut << QStringLiteral("软件版本号");
+    if (hard.size() > ZemReply::VersionWidth)
+        cut << QStringLiteral("硬件版本号");
+    m_loadNote = cut.isEmpty() ? QString()
+                               : QStringLiteral("已将保存的%1截为前%2个字符")
+                                     .arg(cut.join(QStringLiteral("和")))
+                                     .arg(ZemReply::VersionWidth);
+    ui->lineEdit_softver->setText(soft);
+    ui->lineEdit_hardver->setText(hard);
+    updateVersionHint();
     ui->spinBox_upload->setValue(m_tool->readSettingNumber(SettingKeys::UploadTime));
     ui->spinBox_ota->setValue(m_tool->readSettingNumber(SettingKeys::OtaPiece));
     selectText(ui->comboBox, m_tool->readSetting(SettingKeys::OtaType));
@@ -40,8 +87,28 @@ void McuSettingWindow::loadSettings()
     ui->lineEdit_enviroment->setText(m_tool->readSetting(SettingKeys::Environment));
 }
 
+void McuSettingWindow::updateVersionHint()
+{
+    QStringList problems;
+    for (const QString &p : {versionProblem(QStringLiteral("软件版本号"), ui->lineEdit_softver->text()),
+                             versionProblem(QStringLiteral("硬件版本号"), ui->lineEdit_hardver->text())})
+        if (!p.isEmpty())
+            problems << p;
+    const bool ok = problems.isEmpty();
+    if (ok)
+        problems << (m_loadNote.isEmpty() ? QStringLiteral("版本号各为8个ASCII字符") : m_loadNote);
+    ui->label_versionhint->setText(problems.join(QStringLiteral("；")));
+    ui->label_versionhint->setStyleSheet(ok ? QString() : QStringLiteral("color: #c00000;"));
+    ui->pushButton_save->setEnabled(ok);
+}
+
 void McuSettingWindow::on_pushButton_save_clicked()
 {
+    // The button is disabled meanwhile; a click that still arrives (a
+    // shortcut, a direct call) must not store a version the reply would pad.
+    if (!ZemReply::isVersionText(ui->lineEdit_softver->text())
+        || !ZemReply::isVersionText(ui->lineEdit_hardver->text()))
+        return;
     m_tool->writeSetting(SettingKeys::SoftVersion, ui->lineEdit_softver->text());
     m_tool->writeSetting(SettingKeys::HardVersion, ui->lineEdit_hardver->text());
     m_tool->writeSetting(SettingKeys::UploadTime, ui->spinBox_upload->text());
