@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+
 // Layout of a version 4 frame as it travels between the MCU and the Wi-Fi
 // module (unescaped form; see ZemTool::escape for the wire form):
 //
@@ -35,5 +37,54 @@ constexpr int FirstEscapedOffset = 3;
 // Checksum: starts at the first length byte, excludes the checksum byte.
 constexpr int ChecksumStart = 2;
 constexpr int ChecksumTail = 1;
+
+// Command 0x03 (module to MCU) names its action in the first payload byte:
+// 01 sets data points (a control command), 02 asks for the status. The byte
+// at offset 8 is payload only when a checksum still follows it: in
+// FF FF 00 05 03 F9 00 00 01 the 01 is the checksum of a frame without
+// payload, and such a frame is neither control nor status read. Everything
+// that tells the two apart (the responder, the simulated-MCU tab) asks here.
+constexpr int CommandStatus = 0x03;
+constexpr int ActionControl = 0x01;
+constexpr int ActionStatusRead = 0x02;
+
+// The action byte of a 0x03 frame, or -1 for another command or a frame
+// without payload.
+inline int statusAction(const QByteArray &frame)
+{
+    if (frame.size() <= CommandOffset || quint8(frame.at(CommandOffset)) != CommandStatus)
+        return -1;
+    if (PayloadOffset >= frame.size() - ChecksumTail)
+        return -1;
+    return quint8(frame.at(PayloadOffset));
+}
+
+inline bool isControlCommand(const QByteArray &frame)
+{
+    return statusAction(frame) == ActionControl;
+}
+
+inline bool isStatusRead(const QByteArray &frame)
+{
+    return statusAction(frame) == ActionStatusRead;
+}
+
+// The frame a receiver reads from these wire bytes: from offset 3 on, each
+// FF 55 becomes a single FF. An FF followed by anything else is kept as it
+// is (a sender that did not escape). One pass, linear in the input.
+inline QByteArray unescape(const QByteArray &wire)
+{
+    QByteArray frame;
+    frame.reserve(wire.size());
+    const int size = wire.size();
+    for (int i = 0; i < size; ++i) {
+        const char c = wire.at(i);
+        frame.append(c);
+        if (i >= FirstEscapedOffset && quint8(c) == HeaderByte && i + 1 < size
+            && quint8(wire.at(i + 1)) == EscapeByte)
+            ++i;
+    }
+    return frame;
+}
 
 } // namespace Frame
