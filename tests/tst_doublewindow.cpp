@@ -8,11 +8,13 @@
 #include "dual/presetframes.h"
 #include "serial/zemserialport.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -48,6 +50,33 @@ qint64 threadCpuMs()
     return qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
+// The next modal message box that `action` opens: title, text and
+// informative text; the box is closed.
+struct CaughtBox
+{
+    bool found = false;
+    QString title;
+    QString text;
+    QString informative;
+};
+CaughtBox catchBox(const std::function<void()> &action)
+{
+    CaughtBox caught;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&caught, &poll] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            caught = {true, box->windowTitle(), box->text(), box->informativeText()};
+            box->done(QMessageBox::Ok);
+            poll.stop();
+        }
+    });
+    poll.start();
+    action();
+    waitUntil([&caught] { return caught.found; });
+    return caught;
+}
+
 QByteArray randomBytes(int size, quint32 seed)
 {
     QByteArray out(size, '\0');
@@ -70,14 +99,16 @@ private slots:
     void formWidgetsAndDefaults();
     void updateUiKeepsSelections();
     void openAndCloseEachSide();
-    void openFailureShowsBox();
+    void openFailureSaysWhy_data();
+    void openFailureSaysWhy();
 
     void forwardsBothWaysByteExact_data();
     void forwardsBothWaysByteExact();
     void forwardsBeforeDisplayAndHoldsLastBytes();
     void bridgeOffForwardsNothingButDisplays();
     void forwardingToClosedSideIsSkipped();
-    void lostPortResetsItsButton();
+    void lostPortIsToldAndTakenBackWhenItReturns();
+    void pickingAnotherPortForgetsTheLostOne();
     void clearingDropsEverythingReceivedBefore();
 
     void displayOnTheWidget_data();
@@ -286,32 +317,39 @@ void TestDoubleWindow::openAndCloseEachSide()
     QCOMPARE(button("pushButton_open2")->text(), OpenCaption);
 }
 
-void TestDoubleWindow::openFailureShowsBox()
+void TestDoubleWindow::openFailureSaysWhy_data()
 {
+    QTest::addColumn<QString>("cause");
+    QTest::addColumn<QString>("reason"); // part of the informative text
+    QTest::newRow("unplugged before the click") << "unplugged" << "不存在";
+    QTest::newRow("no port listed") << "none" << "没有选择串口";
+    QTest::newRow("held by the other side") << "busy" << "被占用";
+}
+
+void TestDoubleWindow::openFailureSaysWhy()
+{
+    QFETCH(QString, cause);
+    QFETCH(QString, reason);
     QVERIFY(waitForPorts(m_window.get()));
     auto *com2 = find<QComboBox>("com_2");
-    com2->setCurrentText(m_modulePath);
-    // The adapter is unplugged before the click.
-    m_module.reset();
-    QVERIFY(QFile::remove(m_modulePath));
-    {
-        MessageBoxCatcher box;
-        QTest::mouseClick(button("pushButton_open2"), Qt::LeftButton);
-        QVERIFY(box.wait());
-        QCOMPARE(box.title(), QStringLiteral("错误"));
-        QCOMPARE(box.text(), QStringLiteral("打开失败！"));
+    if (cause == QLatin1String("unplugged")) {
+        com2->setCurrentText(m_modulePath);
+        m_module.reset();
+        QVERIFY(QFile::remove(m_modulePath));
+    } else if (cause == QLatin1String("none")) {
+        m_window->port1()->blockSignals(true);
+        m_window->UpdateUi({});
+    } else {
+        openSide(1);
+        com2->setCurrentText(m_mcuPath);
     }
+    const CaughtBox box = catchBox([this] { QTest::mouseClick(button("pushButton_open2"), Qt::LeftButton); });
+    QVERIFY(box.found);
+    QCOMPARE(box.title, QStringLiteral("错误"));
+    QCOMPARE(box.text, QStringLiteral("打开失败！"));
+    QVERIFY2(box.informative.contains(reason), qPrintable(box.informative));
     QCOMPARE(button("pushButton_open2")->text(), OpenCaption);
     QVERIFY(!m_window->port2()->isOpen());
-
-    // With no port listed at all the open fails the same way.
-    m_window->port1()->blockSignals(true);
-    m_window->UpdateUi({});
-    MessageBoxCatcher box;
-    QTest::mouseClick(button("pushButton_open1"), Qt::LeftButton);
-    QVERIFY(box.wait());
-    QCOMPARE(box.text(), QStringLiteral("打开失败！"));
-    QCOMPARE(button("pushButton_open1")->text(), OpenCaption);
 }
 
 void TestDoubleWindow::forwardsBothWaysByteExact_data()
@@ -418,15 +456,32 @@ void TestDoubleWindow::forwardingToClosedSideIsSkipped()
     QCOMPARE(m_module->read(2), hex("AABB"));
 }
 
-void TestDoubleWindow::lostPortResetsItsButton()
+void TestDoubleWindow::lostPortIsToldAndTakenBackWhenItReturns()
 {
     openSide(1);
     openSide(2);
+    QVERIFY(m_module->write(hex("FFFF000501000000 06")));
+    QCOMPARE(m_mcu->read(9), hex("FFFF000501000000 06"));
+    MessageBoxCatcher noBox(1500);
     m_module->closeMaster(); // the module's adapter is pulled
     QVERIFY(waitUntil([&] { return button("pushButton_open2")->text() == OpenCaption; }));
     QVERIFY(!m_window->port2()->isOpen());
     QCOMPARE(button("pushButton_open1")->text(), CloseCaption);
     QVERIFY(m_window->port1()->isOpen());
+
+    // Told in side 2's box, after everything it received, with the time and
+    // the system's reason; no modal box.
+    const QString told = rec(2)->toPlainText();
+    static const QRegularExpression notice(QStringLiteral(
+        "FF FF 00 05 01 00 00 00 06 \\n\\d\\d:\\d\\d:\\d\\d\\.\\d{3} 串口 (.+) 已断开：(.+)；双串口转发已关闭$"));
+    const QRegularExpressionMatch match = notice.match(told);
+    QVERIFY2(match.hasMatch(), qPrintable(told));
+    QCOMPARE(match.captured(1), m_modulePath);
+    QVERIFY(!noBox.wait(300));
+    QVERIFY(rec(1)->toPlainText().indexOf(QStringLiteral("已断开")) < 0);
+    // The bridge says what it does: nothing.
+    QVERIFY(!m_window->bridgeOn());
+    QCOMPARE(button("pushButton_double")->text(), QStringLiteral("打开双串口"));
 
     // Side 1 keeps working and nothing is written to the lost side.
     g_notOpenWarnings = 0;
@@ -439,6 +494,68 @@ void TestDoubleWindow::lostPortResetsItsButton()
     QTest::qWait(500);
     const qint64 cpuUsed = threadCpuMs() - cpuBefore;
     QVERIFY2(cpuUsed < 250, qPrintable(QString::number(cpuUsed)));
+
+    // The device node goes away: side 2's list falls back to another port.
+    auto *com2 = find<QComboBox>("com_2");
+    QVERIFY(waitUntil([&] {
+        m_window->port1()->getComList();
+        return com2->findText(m_modulePath) < 0;
+    }));
+    QVERIFY(com2->currentText() != m_modulePath);
+    // The adapter is plugged in again: side 2 selects it, one click reopens it.
+    m_module = std::make_unique<PtyPair>();
+    QVERIFY(QFile::remove(m_modulePath));
+    QVERIFY(QFile::link(m_module->slavePath(), m_modulePath));
+    m_window->port1()->getComList();
+    QVERIFY(waitUntil([&] { return com2->currentText() == m_modulePath; }));
+    QCOMPARE(find<QComboBox>("com_1")->currentText(), m_mcuPath);
+    QTest::mouseClick(button("pushButton_open2"), Qt::LeftButton);
+    QCOMPARE(button("pushButton_open2")->text(), CloseCaption);
+
+    // Bytes after the notice start a line of their own, header or not.
+    QVERIFY(m_module->write(hex("AABBCCDD")));
+    waitForFlushes();
+    QVERIFY2(rec(2)->toPlainText().endsWith(QStringLiteral("双串口转发已关闭\nAA BB CC DD ")),
+             qPrintable(rec(2)->toPlainText()));
+    // Not bridged until the user says so.
+    QVERIFY(m_mcu->readFor(100).isEmpty());
+    QTest::mouseClick(button("pushButton_double"), Qt::LeftButton);
+    QVERIFY(m_module->write(hex("0102")));
+    QCOMPARE(m_mcu->read(2), hex("0102"));
+}
+
+void TestDoubleWindow::pickingAnotherPortForgetsTheLostOne()
+{
+    openSide(2);
+    m_module->closeMaster();
+    QVERIFY(waitUntil([&] { return !m_window->port2()->isOpen(); }));
+    QTest::mouseClick(button("pushButton_double"), Qt::LeftButton); // back on
+    // While the module's port is gone, the user picks the MCU's port
+    // instead; when the module's port returns, that choice stands.
+    auto *com2 = find<QComboBox>("com_2");
+    QVERIFY(waitUntil([&] {
+        m_window->port1()->getComList();
+        return com2->findText(m_modulePath) < 0;
+    }));
+    com2->setCurrentIndex(-1);
+    com2->setFocus();
+    while (com2->currentText() != m_mcuPath && com2->currentIndex() < com2->count() - 1)
+        QTest::keyClick(com2, Qt::Key_Down);
+    QCOMPARE(com2->currentText(), m_mcuPath);
+    m_module = std::make_unique<PtyPair>();
+    QVERIFY(QFile::remove(m_modulePath));
+    QVERIFY(QFile::link(m_module->slavePath(), m_modulePath));
+    m_window->port1()->getComList();
+    QVERIFY(waitUntil([&] { return com2->findText(m_modulePath) >= 0; }));
+    QCOMPARE(com2->currentText(), m_mcuPath);
+    // A loss while the bridge is off says nothing about the bridge.
+    QTest::mouseClick(button("pushButton_double"), Qt::LeftButton);
+    QVERIFY(!m_window->bridgeOn());
+    openSide(1);
+    m_mcu->closeMaster();
+    QVERIFY(waitUntil([&] { return rec(1)->toPlainText().contains(QStringLiteral("已断开")); }));
+    QVERIFY(!rec(1)->toPlainText().contains(QStringLiteral("转发")));
+    QVERIFY(!m_window->bridgeOn());
 }
 
 void TestDoubleWindow::clearingDropsEverythingReceivedBefore()

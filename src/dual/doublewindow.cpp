@@ -5,7 +5,9 @@
 #include "dual/dualdisplay.h"
 #include "dual/presetframes.h"
 #include "dual/receivebox.h"
+#include "protocol/hexinput.h"
 #include "serial/zemserialport.h"
+#include "tools/hexinputhint.h"
 
 #include <QMessageBox>
 #include <QTime>
@@ -20,6 +22,20 @@ const QString BridgeOnCaption = QStringLiteral("关闭双串口");
 const QString BridgeOffCaption = QStringLiteral("打开双串口");
 const QString Side1Name = QStringLiteral("COM1");
 const QString Side2Name = QStringLiteral("COM2");
+
+QString timeStamp()
+{
+    return QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
+}
+
+// The box shown when a side cannot be opened: the fixed message, and why.
+void showOpenFailure(QWidget *parent, const QString &reason)
+{
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("错误"), QStringLiteral("打开失败！"),
+                    QMessageBox::Ok, parent);
+    box.setInformativeText(reason);
+    box.exec();
+}
 } // namespace
 
 DoubleWindow::DoubleWindow(QWidget *parent)
@@ -31,6 +47,11 @@ DoubleWindow::DoubleWindow(QWidget *parent)
     ui->label_background->lower();
     ReceiveBox::prepare(ui->textEdit_rec1);
     ReceiveBox::prepare(ui->textEdit_rec2);
+    HexInputHint::attach(ui->textEdit_send1);
+    HexInputHint::attach(ui->textEdit_send2);
+    for (QLineEdit *line : {ui->lineEdit_default1, ui->lineEdit_default2, ui->lineEdit_default3,
+                            ui->lineEdit_default4})
+        HexInputHint::attach(line);
 
     m_side1.port = new ZemSerialPort(this);
     m_side2.port = new ZemSerialPort(this);
@@ -52,6 +73,11 @@ DoubleWindow::DoubleWindow(QWidget *parent)
     connect(m_side2.port, &ZemSerialPort::DataReady, this, &DoubleWindow::com2OnDataReady);
     connect(m_side1.port, &ZemSerialPort::PortLost, this, &DoubleWindow::port1Lost);
     connect(m_side2.port, &ZemSerialPort::PortLost, this, &DoubleWindow::port2Lost);
+    // A port the user picks by hand replaces the one a side lost.
+    connect(ui->com_1, QOverload<int>::of(&QComboBox::activated), this,
+            [this] { m_side1.lostName.clear(); });
+    connect(ui->com_2, QOverload<int>::of(&QComboBox::activated), this,
+            [this] { m_side2.lostName.clear(); });
     connect(m_side1.flush, &QTimer::timeout, this, &DoubleWindow::readbuf1);
     connect(m_side2.flush, &QTimer::timeout, this, &DoubleWindow::readbuf2);
     m_side1.flush->start(FlushIntervalMs);
@@ -81,16 +107,21 @@ void DoubleWindow::closeBothPorts()
 void DoubleWindow::clearReceiveBoxes()
 {
     // Text not drawn yet belongs to what is being cleared.
-    m_side1.undrawn.clear();
-    m_side2.undrawn.clear();
+    for (Side *side : {&m_side1, &m_side2}) {
+        side->undrawn.clear();
+        side->afterNotice = false;
+    }
     ui->textEdit_rec1->clear();
     ui->textEdit_rec2->clear();
 }
 
 void DoubleWindow::UpdateUi(const QStringList &ports)
 {
-    const QString selected1 = ui->com_1->currentText();
-    const QString selected2 = ui->com_2->currentText();
+    // A side that lost its port takes it back as soon as it is listed again.
+    const QString selected1 = ports.contains(m_side1.lostName) ? m_side1.lostName
+                                                               : ui->com_1->currentText();
+    const QString selected2 = ports.contains(m_side2.lostName) ? m_side2.lostName
+                                                               : ui->com_2->currentText();
     ui->com_1->clear();
     ui->com_2->clear();
     for (const QString &name : ports) {
@@ -103,24 +134,28 @@ void DoubleWindow::UpdateUi(const QStringList &ports)
     }
 }
 
-void DoubleWindow::toggleOpen(int side)
+void DoubleWindow::toggleOpen(int n)
 {
-    ZemSerialPort *port = side == 1 ? m_side1.port : m_side2.port;
-    QPushButton *button = side == 1 ? ui->pushButton_open1 : ui->pushButton_open2;
-    if (port->isOpen()) {
-        port->Close();
+    Side &side = n == 1 ? m_side1 : m_side2;
+    QPushButton *button = n == 1 ? ui->pushButton_open1 : ui->pushButton_open2;
+    if (side.port->isOpen()) {
+        side.port->Close();
         button->setText(OpenCaption);
         return;
     }
-    const bool opened = side == 1
-        ? port->Open(ui->com_1->currentText(), ui->rate_1->currentText(), ui->data_1->currentIndex(),
-                     ui->stop_1->currentIndex(), ui->check_1->currentIndex())
-        : port->Open(ui->com_2->currentText(), ui->rate_2->currentText(), ui->data_2->currentIndex(),
-                     ui->stop_2->currentIndex(), ui->check_2->currentIndex());
-    if (opened)
+    const QString name = n == 1 ? ui->com_1->currentText() : ui->com_2->currentText();
+    const bool opened = n == 1
+        ? side.port->Open(name, ui->rate_1->currentText(), ui->data_1->currentIndex(),
+                          ui->stop_1->currentIndex(), ui->check_1->currentIndex())
+        : side.port->Open(name, ui->rate_2->currentText(), ui->data_2->currentIndex(),
+                          ui->stop_2->currentIndex(), ui->check_2->currentIndex());
+    if (opened) {
+        side.openedName = name;
+        side.lostName.clear();
         button->setText(CloseCaption);
-    else
-        QMessageBox::about(this, QStringLiteral("错误"), QStringLiteral("打开失败！"));
+    } else {
+        showOpenFailure(this, side.port->openFailureReason());
+    }
 }
 
 void DoubleWindow::on_pushButton_open1_clicked()
@@ -135,18 +170,57 @@ void DoubleWindow::on_pushButton_open2_clicked()
 
 void DoubleWindow::on_pushButton_double_clicked()
 {
-    m_bridge = !m_bridge;
+    setBridge(!m_bridge);
+}
+
+void DoubleWindow::setBridge(bool on)
+{
+    m_bridge = on;
     ui->pushButton_double->setText(m_bridge ? BridgeOnCaption : BridgeOffCaption);
 }
 
-void DoubleWindow::port1Lost()
+void DoubleWindow::port1Lost(const QString &reason)
 {
-    ui->pushButton_open1->setText(OpenCaption);
+    portLost(m_side1, ui->textEdit_rec1, ui->pushButton_open1, reason);
 }
 
-void DoubleWindow::port2Lost()
+void DoubleWindow::port2Lost(const QString &reason)
 {
-    ui->pushButton_open2->setText(OpenCaption);
+    portLost(m_side2, ui->textEdit_rec2, ui->pushButton_open2, reason);
+}
+
+void DoubleWindow::portLost(Side &side, QTextEdit *box, QPushButton *button,
+                            const QString &reason)
+{
+    // The port has closed itself already (see ZemSerialPort).
+    button->setText(OpenCaption);
+    side.lostName = side.openedName;
+
+    QString notice = QStringLiteral("串口 %1 已断开：%2")
+                         .arg(side.openedName,
+                              reason.isEmpty() ? QStringLiteral("原因未知") : reason);
+    if (m_bridge) {
+        setBridge(false);
+        notice += QStringLiteral("；双串口转发已关闭");
+    }
+    // What arrived before the loss is shown first, then the notice on a line
+    // of its own, stamped like a frame line but without the colon.
+    addText(side, DualDisplay::flush(side.held));
+    side.undrawn += QLatin1Char('\n') + timeStamp() + QLatin1Char(' ') + notice;
+    draw(side, box);
+    side.afterNotice = true;
+}
+
+void DoubleWindow::addText(Side &side, QString text)
+{
+    if (text.isEmpty())
+        return;
+    // Bytes after a notice start a line of their own, even when they are no
+    // frame header.
+    if (side.afterNotice && !text.startsWith(QLatin1Char('\n')))
+        text.prepend(QLatin1Char('\n'));
+    side.afterNotice = false;
+    side.undrawn += text;
 }
 
 void DoubleWindow::received(Side &from, Side &to, const QByteArray &data)
@@ -156,8 +230,7 @@ void DoubleWindow::received(Side &from, Side &to, const QByteArray &data)
     if (m_bridge && to.port->isOpen())
         to.port->write(data);
 
-    const QString stamp = QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
-    from.undrawn += DualDisplay::takeChunk(from.held, data, ui->checkBox->isChecked(), stamp);
+    addText(from, DualDisplay::takeChunk(from.held, data, ui->checkBox->isChecked(), timeStamp()));
     if (!from.undrawn.isEmpty() && !from.draw->isActive())
         from.draw->start();
 }
@@ -184,7 +257,7 @@ void DoubleWindow::com2OnDataReady(const QByteArray &data)
 void DoubleWindow::flushHeld(Side &side, QTextEdit *box)
 {
     side.draw->stop();
-    side.undrawn += DualDisplay::flush(side.held);
+    addText(side, DualDisplay::flush(side.held));
     // Also moves the box's cursor to the end when there is nothing to add.
     ReceiveBox::append(box, side.undrawn);
     side.undrawn.clear();
@@ -209,7 +282,7 @@ void DoubleWindow::sendToSide(const QString &side, const QString &hexText)
         port = m_side2.port;
     if (!port || !port->isOpen())
         return;
-    const QByteArray bytes = QByteArray::fromHex(hexText.toLatin1());
+    const QByteArray bytes = HexInput::toBytes(hexText);
     if (!bytes.isEmpty())
         port->write(bytes);
 }

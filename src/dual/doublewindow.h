@@ -8,6 +8,7 @@ namespace Ui {
 class DoubleWindow;
 }
 
+class QPushButton;
 class QTextEdit;
 class QTimer;
 class ZemSerialPort;
@@ -23,6 +24,13 @@ class ZemSerialPort;
 // chunk's arrival time) is made at once but drawn at most every DrawDelayMs,
 // all chunks of that span in one edit of the box, so a busy line costs the
 // GUI thread a few layouts and paints a second instead of one per chunk.
+//
+// A side whose port fails while open (adapter unplugged, far end gone) says
+// so in its own receive box, with the time and the system's reason, and the
+// bridge is switched off: the two devices no longer hear each other, and the
+// bridge button must not claim they do. The lost port stays that side's
+// choice: when it is listed again, its combo selects it, so one click on the
+// open button reopens it; bridging is switched back on by the user.
 class DoubleWindow : public QWidget
 {
     Q_OBJECT
@@ -73,8 +81,8 @@ private slots:
     void on_pushButton_v3_clicked();
     void on_pushButton_v4_clicked();
 
-    void port1Lost();
-    void port2Lost();
+    void port1Lost(const QString &reason);
+    void port2Lost(const QString &reason);
 
 private:
     struct Side
@@ -84,9 +92,15 @@ private:
         QString undrawn;    // text made but not in the box yet
         QTimer *flush = nullptr;
         QTimer *draw = nullptr;
+        QString openedName; // the port this side opened last
+        QString lostName;   // the port this side lost, until the user picks another
+        bool afterNotice = false; // the box ends with a notice line
     };
 
     void toggleOpen(int side);
+    void portLost(Side &side, QTextEdit *box, QPushButton *button, const QString &reason);
+    void setBridge(bool on);
+    void addText(Side &side, QString text);
     void received(Side &from, Side &to, const QByteArray &data);
     void flushHeld(Side &side, QTextEdit *box);
     void draw(Side &side, QTextEdit *box);
