@@ -157,6 +157,7 @@ MessageBoxCatcher::MessageBoxCatcher(int timeoutMs)
             state->found = true;
             state->title = box->windowTitle();
             state->text = box->text();
+            state->informativeText = box->informativeText();
             box->done(QMessageBox::Ok);
         }
         if (box || clock.elapsed() > timeoutMs) {

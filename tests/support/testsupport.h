@@ -58,8 +58,8 @@ private:
 void setExtraPorts(const QStringList &paths);
 
 // Arms a watcher that closes the next modal message box to appear (within
-// timeoutMs) and records its title and text. Call before the action that
-// opens the box; after it returns, check found().
+// timeoutMs) and records its title, text and informative text. Call before
+// the action that opens the box; after it returns, check found().
 class MessageBoxCatcher
 {
 public:
@@ -67,6 +67,7 @@ public:
     bool found() const { return m_state->found; }
     QString title() const { return m_state->title; }
     QString text() const { return m_state->text; }
+    QString informativeText() const { return m_state->informativeText; }
     // Waits (running events) until a box was caught or the time is over.
     bool wait(int timeoutMs = 3000);
 
@@ -76,6 +77,7 @@ private:
         bool found = false;
         QString title;
         QString text;
+        QString informativeText;
     };
     std::shared_ptr<State> m_state;
 };
