@@ -7,6 +7,9 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -69,7 +72,10 @@ private slots:
     void refusals_data();
     void refusals();
     void requestInPieces();
+    void oversizedHeadIsRefused_data();
     void oversizedHeadIsRefused();
+    void connectionsBeyondTheCapAreRefused();
+    void programCapsConnections();
     void silentClientIsDropped();
     void logLineIsOneLineOfPrintableText();
 
@@ -161,13 +167,107 @@ void TestDataPointServer::requestInPieces()
     QCOMPARE(r.body.size(), 3677);
 }
 
+void TestDataPointServer::oversizedHeadIsRefused_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QString>("logged"); // the request as the log line shows it
+    QTest::newRow("long header line")
+        << "GET /v2/datapoint?product_key=abc123 HTTP/1.1\r\nX-Pad: " + QByteArray(40000, 'a')
+               + "\r\n\r\n"
+        << "\"GET /v2/datapoint?product_key=abc123 HTTP/1.1\" 431";
+    // No line end at all: the start of the head, bounded.
+    QTest::newRow("endless request line")
+        << "GET /" + QByteArray(40000, 'b') << "\"GET /" + QString(195, 'b') + "...\" 431";
+}
+
 void TestDataPointServer::oversizedHeadIsRefused()
 {
-    const QByteArray request = "GET /v2/datapoint?product_key=abc123 HTTP/1.1\r\nX-Pad: "
-                               + QByteArray(40000, 'a') + "\r\n\r\n";
+    QFETCH(QByteArray, request);
+    QFETCH(QString, logged);
     const Response r = exchange(m_server->serverPort(), {request});
     QCOMPARE(r.status, 431);
     QVERIFY(r.closed);
+    QCOMPARE(m_log.size(), 1);
+    QVERIFY2(m_log.at(0).contains(logged + QLatin1Char(' ')), qPrintable(m_log.at(0)));
+}
+
+void TestDataPointServer::connectionsBeyondTheCapAreRefused()
+{
+    m_server->setMaxConnections(2);
+    m_server->setIdleTimeout(2000);
+    const quint16 port = m_server->serverPort();
+    // Two clients hold their connections open without a word.
+    QTcpSocket silent1, silent2;
+    for (QTcpSocket *s : {&silent1, &silent2}) {
+        s->connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(s->waitForConnected(3000));
+    }
+    QVERIFY(waitUntil([&] { return m_server->openConnections() == 2; }));
+
+    // A third is answered at once, not after the silent ones time out.
+    QElapsedTimer clock;
+    clock.start();
+    Response r = exchange(port, {get("/v2/datapoint?product_key=abc123&format=json")});
+    QCOMPARE(r.status, 503);
+    QVERIFY(r.closed);
+    QVERIFY(clock.elapsed() < 1500);
+    QVERIFY(QJsonDocument::fromJson(r.body).object().value("errors").toObject().contains("connection"));
+    QCOMPARE(m_server->openConnections(), 2);
+    QCOMPARE(m_log.size(), 1);
+    QVERIFY2(m_log.at(0).contains("127.0.0.1 \"-\" 503 "), qPrintable(m_log.at(0)));
+
+    // A client that leaves frees its place at once.
+    silent1.disconnectFromHost();
+    QVERIFY(waitUntil([&] { return m_server->openConnections() == 1; }));
+    r = exchange(port, {get("/v2/datapoint?product_key=abc123&format=json")});
+    QCOMPARE(r.status, 200);
+
+    // One cut for its silence frees its place too.
+    QVERIFY(waitUntil([&] { return m_server->openConnections() == 0; }, 5000));
+    QCOMPARE(silent2.state(), QAbstractSocket::UnconnectedState);
+}
+
+void TestDataPointServer::programCapsConnections()
+{
+    QProcess server;
+    server.setProgram(QStringLiteral(LUMO_BINARY_DIR "/lumo-dpserver"));
+    server.setArguments({"--port", "0", "--max-connections", "1", "--folder",
+                         m_folder->filePath(QStringLiteral("served"))});
+    server.start();
+    QVERIFY(server.waitForStarted(5000));
+    QByteArray out;
+    QVERIFY(waitUntil([&] {
+        out += server.readAllStandardOutput();
+        return out.contains('\n');
+    }, 5000));
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("http://127\\.0\\.0\\.1:(\\d+)/")).match(QString::fromLatin1(out));
+    QVERIFY2(m.hasMatch(), out.constData());
+    const quint16 port = quint16(m.captured(1).toUInt());
+
+    QTcpSocket holder;
+    holder.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(holder.waitForConnected(3000));
+    QTest::qWait(100); // the server takes the connection first
+    QCOMPARE(exchange(port, {get("/v2/datapoint?product_key=abc123")}).status, 503);
+    holder.abort();
+    QVERIFY(waitUntil([&] {
+        return exchange(port, {get("/v2/datapoint?product_key=abc123")}).status == 200;
+    }, 5000));
+    QVERIFY(waitUntil([&] {
+        out += server.readAllStandardOutput();
+        return out.contains(" 200 3677");
+    }));
+    QVERIFY2(out.contains("\"-\" 503"), out.constData());
+    server.kill();
+    server.waitForFinished(3000);
+
+    // A count the server cannot honour is refused at start.
+    QProcess bad;
+    bad.start(QStringLiteral(LUMO_BINARY_DIR "/lumo-dpserver"), {"--port", "0", "--max-connections", "0"});
+    QVERIFY(bad.waitForFinished(5000));
+    QCOMPARE(bad.exitCode(), 2);
+    QVERIFY(bad.readAllStandardError().contains("not a connection count"));
 }
 
 void TestDataPointServer::silentClientIsDropped()
@@ -195,5 +295,5 @@ void TestDataPointServer::logLineIsOneLineOfPrintableText()
     QVERIFY(m_log.at(1).contains("\"GET /x?[2J\" 404"));
 }
 
-QTEST_MAIN(TestDataPointServer)
+QTEST_GUILESS_MAIN(TestDataPointServer)
 #include "tst_datapointserver.moc"

@@ -1,6 +1,6 @@
 // lumo-dpserver: serves data-point definitions from a folder of KEY.json
 // files on 127.0.0.1, so that Lumo can fetch definitions without a cloud
-// account. Usage: lumo-dpserver [--port N] [--folder DIR]
+// account. Usage: lumo-dpserver [--port N] [--folder DIR] [--max-connections N]
 #include "datapoint/datapointserver.h"
 
 #include <QCommandLineParser>
@@ -26,8 +26,14 @@ int main(int argc, char *argv[])
         {QStringLiteral("f"), QStringLiteral("folder")},
         QStringLiteral("Folder of KEY.json files (default: dpserver/ beside the program)."),
         QStringLiteral("folder"), QCoreApplication::applicationDirPath() + QStringLiteral("/dpserver"));
+    const QCommandLineOption maxOption(
+        {QStringLiteral("m"), QStringLiteral("max-connections")},
+        QStringLiteral("Connections served at once; more are answered 503 (default %1).")
+            .arg(DataPointServer::DefaultMaxConnections),
+        QStringLiteral("count"), QString::number(DataPointServer::DefaultMaxConnections));
     parser.addOption(portOption);
     parser.addOption(folderOption);
+    parser.addOption(maxOption);
     parser.process(app);
 
     QTextStream out(stdout);
@@ -38,11 +44,18 @@ int main(int argc, char *argv[])
         err << "lumo-dpserver: not a port number: " << parser.value(portOption) << Qt::endl;
         return 2;
     }
+    const uint maxConnections = parser.value(maxOption).toUInt(&ok);
+    if (!ok || maxConnections < 1 || maxConnections > 10000) {
+        err << "lumo-dpserver: not a connection count (1 to 10000): " << parser.value(maxOption)
+            << Qt::endl;
+        return 2;
+    }
     const QString folder = QDir(parser.value(folderOption)).absolutePath();
     if (!QDir(folder).exists())
         err << "lumo-dpserver: warning: folder " << folder << " does not exist" << Qt::endl;
 
     DataPointServer server(folder);
+    server.setMaxConnections(int(maxConnections));
     QObject::connect(&server, &DataPointServer::requestLogged, &app,
                      [&out](const QString &line) { out << line << Qt::endl; });
     if (!server.listen(QHostAddress::LocalHost, quint16(port))) {

@@ -37,6 +37,7 @@ QByteArray reasonPhrase(int status)
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
     case 431: return "Request Header Fields Too Large";
+    case 503: return "Service Unavailable";
     default: return "Internal Server Error";
     }
 }
@@ -93,16 +94,33 @@ QString DataPointServer::errorString() const
     return m_server->errorString();
 }
 
+void DataPointServer::startIdleTimer(QTcpSocket *socket)
+{
+    auto *idle = new QTimer(socket);
+    idle->setSingleShot(true);
+    // Silent clients, and clients that never read their answer, are cut.
+    connect(idle, &QTimer::timeout, socket, &QTcpSocket::abort);
+    idle->start(m_idleTimeoutMs);
+}
+
 void DataPointServer::onNewConnection()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        // An answered socket reads and drops what still comes, so that its
+        // answer is not cut short by a reset.
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
-        auto *idle = new QTimer(socket);
-        idle->setSingleShot(true);
-        // Silent clients, and clients that never read their answer, are cut.
-        connect(idle, &QTimer::timeout, socket, &QTcpSocket::abort);
-        idle->start(m_idleTimeoutMs);
+        startIdleTimer(socket);
+        if (m_openConnections >= m_maxConnections) {
+            // Answered before its request is read: the request line is not
+            // known, and waiting for it would hold the socket just as long.
+            send(socket, "-", false, 503,
+                 errorBody(QStringLiteral("connection"), QStringLiteral("too many connections"),
+                           QStringLiteral("service busy")));
+            continue;
+        }
+        ++m_openConnections;
+        connect(socket, &QTcpSocket::disconnected, this, [this] { --m_openConnections; });
         onReadyRead(socket); // bytes may already be waiting
     }
 }
@@ -116,10 +134,15 @@ void DataPointServer::onReadyRead(QTcpSocket *socket)
     const QByteArray head = socket->peek(MaxHeadBytes + 4);
     const int end = headEnd(head);
     if (end < 0) {
-        if (head.size() > MaxHeadBytes)
-            send(socket, head.left(head.indexOf('\n')), false, 431,
+        if (head.size() > MaxHeadBytes) {
+            // The log shows the request line, or the start of the head when
+            // the line alone is too long (the log line bounds it).
+            const int lineEnd = head.indexOf('\n');
+            const QByteArray start = lineEnd < 0 ? head : head.left(lineEnd);
+            send(socket, start.trimmed(), false, 431,
                  errorBody(QStringLiteral("request"), QStringLiteral("head too large"),
                            QStringLiteral("bad request")));
+        }
         return;
     }
     socket->read(end);

@@ -17,12 +17,16 @@ class QTcpSocket;
 // One request per connection (the answer says "Connection: close"). Request
 // heads above 16 KiB and connections that stay silent are dropped; the key
 // must be letters and digits, so a request can only read KEY.json files of
-// the folder. Each request is reported as one log line.
+// the folder. At most maxConnections() connections are served at once: one
+// beyond that is answered 503 at once and closed, so a client holding many
+// sockets open cannot lock everyone else out until its sockets time out.
+// Each answer is reported as one log line.
 class DataPointServer : public QObject
 {
     Q_OBJECT
 public:
     static constexpr quint16 DefaultPort = 8086;
+    static constexpr int DefaultMaxConnections = 32;
 
     explicit DataPointServer(const QString &folder, QObject *parent = nullptr);
 
@@ -37,12 +41,19 @@ public:
     // closed (default 10 s).
     void setIdleTimeout(int ms) { m_idleTimeoutMs = ms; }
 
+    // Connections served at once (at least 1; default 32).
+    void setMaxConnections(int count) { m_maxConnections = qMax(1, count); }
+    int maxConnections() const { return m_maxConnections; }
+    // Connections being served now (refused ones are not counted).
+    int openConnections() const { return m_openConnections; }
+
 signals:
     // One line per request: time, peer, request line, status, body bytes.
     void requestLogged(const QString &line);
 
 private:
     void onNewConnection();
+    void startIdleTimer(QTcpSocket *socket);
     void onReadyRead(QTcpSocket *socket);
     void answer(QTcpSocket *socket, const QByteArray &requestLine);
     void send(QTcpSocket *socket, const QByteArray &requestLine, bool head, int status,
@@ -51,4 +62,6 @@ private:
     QTcpServer *m_server;
     QString m_folder;
     int m_idleTimeoutMs = 10000;
+    int m_maxConnections = DefaultMaxConnections;
+    int m_openConnections = 0;
 };
