@@ -8,13 +8,11 @@
 #include "dual/presetframes.h"
 #include "serial/zemserialport.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -50,33 +48,6 @@ qint64 threadCpuMs()
     return qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-// The next modal message box that `action` opens: title, text and
-// informative text; the box is closed.
-struct CaughtBox
-{
-    bool found = false;
-    QString title;
-    QString text;
-    QString informative;
-};
-CaughtBox catchBox(const std::function<void()> &action)
-{
-    CaughtBox caught;
-    QTimer poll;
-    poll.setInterval(10);
-    QObject::connect(&poll, &QTimer::timeout, [&caught, &poll] {
-        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-            caught = {true, box->windowTitle(), box->text(), box->informativeText()};
-            box->done(QMessageBox::Ok);
-            poll.stop();
-        }
-    });
-    poll.start();
-    action();
-    waitUntil([&caught] { return caught.found; });
-    return caught;
-}
-
 QByteArray randomBytes(int size, quint32 seed)
 {
     QByteArray out(size, '\0');
@@ -108,7 +79,6 @@ private slots:
     void bridgeOffForwardsNothingButDisplays();
     void forwardingToClosedSideIsSkipped();
     void lostPortIsToldAndTakenBackWhenItReturns();
-    void pickingAnotherPortForgetsTheLostOne();
     void clearingDropsEverythingReceivedBefore();
 
     void displayOnTheWidget_data();
@@ -343,11 +313,12 @@ void TestDoubleWindow::openFailureSaysWhy()
         openSide(1);
         com2->setCurrentText(m_mcuPath);
     }
-    const CaughtBox box = catchBox([this] { QTest::mouseClick(button("pushButton_open2"), Qt::LeftButton); });
-    QVERIFY(box.found);
-    QCOMPARE(box.title, QStringLiteral("错误"));
-    QCOMPARE(box.text, QStringLiteral("打开失败！"));
-    QVERIFY2(box.informative.contains(reason), qPrintable(box.informative));
+    MessageBoxCatcher box;
+    QTest::mouseClick(button("pushButton_open2"), Qt::LeftButton);
+    QVERIFY(box.wait());
+    QCOMPARE(box.title(), QStringLiteral("错误"));
+    QCOMPARE(box.text(), QStringLiteral("打开失败！"));
+    QVERIFY2(box.informativeText().contains(reason), qPrintable(box.informativeText()));
     QCOMPARE(button("pushButton_open2")->text(), OpenCaption);
     QVERIFY(!m_window->port2()->isOpen());
 }
@@ -478,7 +449,6 @@ void TestDoubleWindow::lostPortIsToldAndTakenBackWhenItReturns()
     QVERIFY2(match.hasMatch(), qPrintable(told));
     QCOMPARE(match.captured(1), m_modulePath);
     QVERIFY(!noBox.wait(300));
-    QVERIFY(rec(1)->toPlainText().indexOf(QStringLiteral("已断开")) < 0);
     // The bridge says what it does: nothing.
     QVERIFY(!m_window->bridgeOn());
     QCOMPARE(button("pushButton_double")->text(), QStringLiteral("打开双串口"));
@@ -508,7 +478,6 @@ void TestDoubleWindow::lostPortIsToldAndTakenBackWhenItReturns()
     QVERIFY(QFile::link(m_module->slavePath(), m_modulePath));
     m_window->port1()->getComList();
     QVERIFY(waitUntil([&] { return com2->currentText() == m_modulePath; }));
-    QCOMPARE(find<QComboBox>("com_1")->currentText(), m_mcuPath);
     QTest::mouseClick(button("pushButton_open2"), Qt::LeftButton);
     QCOMPARE(button("pushButton_open2")->text(), CloseCaption);
 
@@ -519,43 +488,6 @@ void TestDoubleWindow::lostPortIsToldAndTakenBackWhenItReturns()
              qPrintable(rec(2)->toPlainText()));
     // Not bridged until the user says so.
     QVERIFY(m_mcu->readFor(100).isEmpty());
-    QTest::mouseClick(button("pushButton_double"), Qt::LeftButton);
-    QVERIFY(m_module->write(hex("0102")));
-    QCOMPARE(m_mcu->read(2), hex("0102"));
-}
-
-void TestDoubleWindow::pickingAnotherPortForgetsTheLostOne()
-{
-    openSide(2);
-    m_module->closeMaster();
-    QVERIFY(waitUntil([&] { return !m_window->port2()->isOpen(); }));
-    QTest::mouseClick(button("pushButton_double"), Qt::LeftButton); // back on
-    // While the module's port is gone, the user picks the MCU's port
-    // instead; when the module's port returns, that choice stands.
-    auto *com2 = find<QComboBox>("com_2");
-    QVERIFY(waitUntil([&] {
-        m_window->port1()->getComList();
-        return com2->findText(m_modulePath) < 0;
-    }));
-    com2->setCurrentIndex(-1);
-    com2->setFocus();
-    while (com2->currentText() != m_mcuPath && com2->currentIndex() < com2->count() - 1)
-        QTest::keyClick(com2, Qt::Key_Down);
-    QCOMPARE(com2->currentText(), m_mcuPath);
-    m_module = std::make_unique<PtyPair>();
-    QVERIFY(QFile::remove(m_modulePath));
-    QVERIFY(QFile::link(m_module->slavePath(), m_modulePath));
-    m_window->port1()->getComList();
-    QVERIFY(waitUntil([&] { return com2->findText(m_modulePath) >= 0; }));
-    QCOMPARE(com2->currentText(), m_mcuPath);
-    // A loss while the bridge is off says nothing about the bridge.
-    QTest::mouseClick(button("pushButton_double"), Qt::LeftButton);
-    QVERIFY(!m_window->bridgeOn());
-    openSide(1);
-    m_mcu->closeMaster();
-    QVERIFY(waitUntil([&] { return rec(1)->toPlainText().contains(QStringLiteral("已断开")); }));
-    QVERIFY(!rec(1)->toPlainText().contains(QStringLiteral("转发")));
-    QVERIFY(!m_window->bridgeOn());
 }
 
 void TestDoubleWindow::clearingDropsEverythingReceivedBefore()
