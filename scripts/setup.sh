@@ -2,6 +2,9 @@
 # Installs what building and testing Lumo needs on Debian 12. Quick when
 # everything is already there: apt-get runs only for missing packages.
 # Qt 6 packages are deliberately absent: once installed, CMake may pick Qt 6.
+# Usage: scripts/setup.sh [--fuzz]   (--fuzz: also clang and its libFuzzer
+# runtime, for the fuzz build of scripts/fuzz.sh; plain builds and CI never
+# need them)
 set -euo pipefail
 
 packages=(
@@ -10,6 +13,11 @@ packages=(
   fonts-wqy-microhei qttranslations5-l10n
   libbenchmark-dev
 )
+if [ "${1:-}" = "--fuzz" ]; then
+  # clang is Debian 12's clang 14; libclang-rt-14-dev holds libFuzzer and the
+  # sanitizer runtimes it links.
+  packages+=(clang libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

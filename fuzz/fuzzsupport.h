@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+
+// What every fuzz target shares. A target defines LLVMFuzzerTestOneInput and
+// nothing else; it is linked either with libFuzzer (which calls it with
+// generated inputs) or with replay_main.cpp (which calls it once per corpus
+// file), so the same checks run under the fuzzer and in CTest.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
+
+namespace Fuzz {
+
+// Creates the one QCoreApplication the Qt objects need and silences Qt's
+// debug log (the code under test writes a debug line for every rejected
+// frame; printing them would slow the fuzzer a hundredfold). Warnings and
+// worse still print. Cheap after the first call: call it from every input.
+void init();
+
+// Reports a broken invariant with the input in hex and aborts, so that
+// libFuzzer keeps the input as a crash artifact and a replay fails.
+[[noreturn]] void fail(const char *what, const QByteArray &input, const QByteArray &detail = {});
+
+// The input as a byte array sharing nothing with the fuzzer's buffer.
+inline QByteArray bytes(const uint8_t *data, size_t size)
+{
+    return QByteArray(reinterpret_cast<const char *>(data), int(size));
+}
+
+// A small deterministic generator, seeded from the input itself, for choices
+// that should vary with the input but not eat into it (chunk splits, values).
+class Random
+{
+public:
+    explicit Random(const QByteArray &seedFrom);
+    quint32 next();
+    // 1 .. max, biased towards short chunks so that splits inside a header,
+    // between FF and 55, and single bytes all occur often.
+    int chunk(int max);
+
+private:
+    quint32 m_state;
+};
+
+// A temporary program folder (settings file, bin/, json/) that lives until
+// the process ends; AppPaths points into it. Created on the first call.
+QString programFolder();
+
+} // namespace Fuzz
+
+#define FUZZ_CHECK(cond, input)                                                                    \
+    do {                                                                                           \
+        if (!(cond))                                                                               \
+            ::Fuzz::fail(#cond, (input));                                                          \
+    } while (0)
