@@ -17,8 +17,9 @@ class ZemJson;
 //
 // Editors by data type: "bool" a spin box 0..1, "enum" a combo box of the
 // labels (item i for value i), "uint8"/"uint16"/"uint32" a spin box over
-// min..max, "binary" a line edit taking up to two hex digits per byte; any
-// other type gets no editor and contributes nothing to the report.
+// min..max, "binary" a line edit taking up to two hex digits per byte (at
+// most 32766 digits, QLineEdit's limit kept to whole bytes); any other type
+// gets no editor and contributes nothing to the report.
 //
 // A "uint32" value above 2147483647 does not fit a spin box: definition bounds
 // are clamped to the int range when parsed, and a control value above it is
