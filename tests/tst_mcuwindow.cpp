@@ -2,6 +2,7 @@
 // test playing the Wi-Fi module.
 #include "testsupport.h"
 
+#include "datapoint/zemjson.h"
 #include "engine/zemanalyze.h"
 #include "mcu/mcucmdwindow.h"
 #include "mcu/mcusettingwindow.h"
@@ -10,20 +11,27 @@
 #include "protocol/zemtool.h"
 #include "serial/zemserialport.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QRegularExpression>
 #include <QTableWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTextEdit>
 #include <QTimer>
 #include <QUrlQuery>
 #include <QtTest>
+
+#include <functional>
+#include <memory>
 
 namespace {
 
@@ -65,6 +73,35 @@ public:
     QString hostPort() const { return QStringLiteral("127.0.0.1:%1").arg(serverPort()); }
 };
 
+// What a message box said.
+struct SeenBox
+{
+    bool found = false;
+    QString title;
+    QString text;
+    QString informative;
+};
+
+// Runs `action`, then waits for the next modal message box (it may open
+// inside `action` or later), reads it and closes it.
+SeenBox closeNextBox(const std::function<void()> &action, int timeoutMs = 8000)
+{
+    auto seen = std::make_shared<SeenBox>();
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [seen] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || seen->found)
+            return;
+        *seen = {true, box->windowTitle(), box->text(), box->informativeText()};
+        box->done(QMessageBox::Ok);
+    });
+    poll.start();
+    action();
+    waitUntil([seen] { return seen->found; }, timeoutMs);
+    return *seen;
+}
+
 } // namespace
 
 class TestMcuWindow : public QObject
@@ -85,8 +122,10 @@ private slots:
     void automaticReports_data();
     void automaticReports();
     void autoReportsStopWhenPortCloses();
-    void portUnpluggedResetsWindow();
+    void lostPortIsLoggedAndSelectedAgain();
     void productKeyRefusedAcceptedAndFailed();
+    void failedFetchIsShownInTheWindow_data();
+    void failedFetchIsShownInTheWindow();
     void clickingLogLinesDecodes();
     void commandDialogButtons();
     void firmwareRequestFrame();
@@ -103,7 +142,8 @@ private:
         return w;
     }
     void makeWindow();
-    void openPort();
+    // Opens the port listed as `name` (the pty's own path by default).
+    void openPort(const QString &name = QString());
     // Frames the module side reads back (unescaped), with the raw wire bytes.
     QList<QByteArray> readFrames(int count, QByteArray *wire = nullptr, int timeoutMs = 3000);
     QStringList logTexts() const;
@@ -146,13 +186,14 @@ void TestMcuWindow::makeWindow()
     m_window = std::make_unique<McuWindow>();
 }
 
-void TestMcuWindow::openPort()
+void TestMcuWindow::openPort(const QString &name)
 {
     if (!m_window)
         makeWindow();
+    const QString path = name.isEmpty() ? m_pty->slavePath() : name;
     auto *com = find<QComboBox>("com_3");
-    QVERIFY(waitUntil([&] { return com->findText(m_pty->slavePath()) >= 0; }, 3000));
-    com->setCurrentIndex(com->findText(m_pty->slavePath()));
+    QVERIFY(waitUntil([&] { return com->findText(path) >= 0; }, 3000));
+    com->setCurrentIndex(com->findText(path));
     QTest::mouseClick(find<QPushButton>("pushButton_open3"), Qt::LeftButton);
     QVERIFY(m_window->port()->isOpen());
     QCOMPARE(find<QPushButton>("pushButton_open3")->text(), QStringLiteral("关闭串口"));
@@ -223,14 +264,30 @@ void TestMcuWindow::openCloseAndMissingPort()
     QVERIFY(!m_window->port()->isOpen());
     QCOMPARE(find<QPushButton>("pushButton_open3")->text(), QStringLiteral("打开串口"));
 
-    m_window->UpdateUi({QStringLiteral("ttyLUMO_GONE")});
-    MessageBoxCatcher box;
-    QTest::mouseClick(find<QPushButton>("pushButton_open3"), Qt::LeftButton);
-    QVERIFY(box.wait());
-    QCOMPARE(box.title(), QStringLiteral("错误"));
-    QCOMPARE(box.text(), QStringLiteral("打开失败！"));
-    QVERIFY(!m_window->port()->isOpen());
-    QCOMPARE(find<QPushButton>("pushButton_open3")->text(), QStringLiteral("打开串口"));
+    // A name no longer listed, and a listed path that is no serial device:
+    // "打开失败！" each time, with the reason beneath it.
+    QTemporaryDir dir;
+    const QString notATty = dir.filePath(QStringLiteral("ttyNOTATTY"));
+    QFile file(notATty);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    setExtraPorts({m_pty->slavePath(), notATty});
+    QStringList reasons;
+    for (const QString &name : {QStringLiteral("ttyLUMO_GONE"), notATty}) {
+        m_window->UpdateUi({name});
+        QCOMPARE(find<QComboBox>("com_3")->currentText(), name);
+        const SeenBox box = closeNextBox(
+            [this] { QTest::mouseClick(find<QPushButton>("pushButton_open3"), Qt::LeftButton); });
+        QVERIFY(box.found);
+        QCOMPARE(box.title, QStringLiteral("错误"));
+        QCOMPARE(box.text, QStringLiteral("打开失败！"));
+        QCOMPARE(box.informative, m_window->port()->openFailureReason());
+        QVERIFY(!box.informative.isEmpty());
+        reasons << box.informative;
+        QVERIFY(!m_window->port()->isOpen());
+        QCOMPARE(find<QPushButton>("pushButton_open3")->text(), QStringLiteral("打开串口"));
+    }
+    QVERIFY2(reasons.at(0) != reasons.at(1), qPrintable(reasons.join(QLatin1Char('|'))));
 }
 
 void TestMcuWindow::updateUiKeepsSelection()
@@ -313,6 +370,15 @@ void TestMcuWindow::statusReadAndControl()
     const QStringList log = logTexts();
     QVERIFY(log.at(0).startsWith(QStringLiteral("WIFI:")));
     QVERIFY(log.at(2).startsWith(QStringLiteral("MCU:")));
+
+    // A 03 without payload whose checksum byte reads 01 is no control: the
+    // highlighted rows stay, and the responder acknowledges it plainly.
+    QVERIFY(m_pty->write(hex("FFFF0005 03 F9 0000 01")));
+    replies = readFrames(1);
+    QCOMPARE(replies.size(), 1);
+    QCOMPARE(replies.at(0), hex("FFFF0005 04 F9 0000 02"));
+    QCOMPARE(table->item(0, 0)->background().color(), QColor(252, 222, 156));
+    QCOMPARE(table->item(3, 0)->background().color(), QColor(252, 222, 156));
 
     // Status read, sequence 0x33: the full status with the query's number.
     QVERIFY(m_pty->write(makeFrame(0x03, 0x33, hex("02"))));
@@ -432,22 +498,54 @@ void TestMcuWindow::autoReportsStopWhenPortCloses()
     QCOMPARE(find<QPushButton>("pushButton_autoupload")->text(), QStringLiteral("定时上报开"));
 }
 
-void TestMcuWindow::portUnpluggedResetsWindow()
+void TestMcuWindow::lostPortIsLoggedAndSelectedAgain()
 {
-    openPort();
+    // The device is offered under a link of the test's own, as a udev name
+    // is: unplugging removes it, plugging in again brings the same name back.
+    QTemporaryDir links;
+    const QString device = links.filePath(QStringLiteral("ttyWIFI"));
+    QVERIFY(QFile::link(m_pty->slavePath(), device));
+    setExtraPorts({device});
+    openPort(device);
     QTest::mouseClick(find<QPushButton>("pushButton_autoupload"), Qt::LeftButton);
+    QVERIFY(m_pty->write(makeFrame(0x07, 0x11)));
+    QCOMPARE(readFrames(1).size(), 1);
+    auto *list = find<QListWidget>("listWidget");
+    m_window->flushLog();
+    emit list->itemClicked(list->item(1));
+    QCOMPARE(find<QLabel>("label_cmd")->text(), QStringLiteral("07"));
+
     m_pty.reset(); // the adapter is pulled
+    QVERIFY(QFile::remove(device));
     QVERIFY(waitUntil([&] { return !m_window->port()->isOpen(); }, 3000));
     QVERIFY(waitUntil([&] {
         return find<QPushButton>("pushButton_open3")->text() == QStringLiteral("打开串口");
     }));
     QVERIFY(!m_window->uploadTimer()->isActive());
     QCOMPARE(find<QPushButton>("pushButton_autoupload")->text(), QStringLiteral("定时上报开"));
+    QVERIFY(!QApplication::activeModalWidget()); // said in the log, no box
+    // One notice line: time, port and the system's reason.
+    const QRegularExpression lost(QStringLiteral("^注意:\\d\\d:\\d\\d:\\d\\d\\.\\d{3} 串口 ")
+                                  + QRegularExpression::escape(device)
+                                  + QStringLiteral(" 已断开：\\S"));
+    QVERIFY(waitUntil([&] { return logTexts().size() == 5; }));
+    QVERIFY2(lost.match(logTexts().at(4)).hasMatch(), qPrintable(logTexts().at(4)));
+    emit list->itemClicked(list->item(4)); // a notice is never decoded
+    QCOMPARE(find<QLabel>("label_cmd")->text(), QStringLiteral("07"));
+    QCOMPARE(find<QLabel>("label_length")->text(), QStringLiteral("05"));
 
-    // The device comes back (a new pty): it opens again.
+    auto *com = find<QComboBox>("com_3");
+    QVERIFY(waitUntil([&] { return com->findText(device) < 0; }, 3000));
+    // The same device comes back: it is selected again without the user.
     m_pty = std::make_unique<PtyPair>();
-    setExtraPorts({m_pty->slavePath()});
-    openPort();
+    QVERIFY(QFile::link(m_pty->slavePath(), device));
+    QVERIFY(waitUntil([&] { return com->findText(device) >= 0; }, 3000));
+    QCOMPARE(com->currentText(), device);
+    QVERIFY(logTexts().last().contains(QStringLiteral("串口 ") + device + QStringLiteral(" 已重新接入")));
+    QTest::mouseClick(find<QPushButton>("pushButton_open3"), Qt::LeftButton);
+    QVERIFY(m_window->port()->isOpen());
+    QVERIFY(m_pty->write(makeFrame(0x07, 0x12)));
+    QCOMPARE(readFrames(1).size(), 1);
 }
 
 void TestMcuWindow::productKeyRefusedAcceptedAndFailed()
@@ -479,19 +577,73 @@ void TestMcuWindow::productKeyRefusedAcceptedAndFailed()
         QCOMPARE(box.title(), QStringLiteral("成功"));
         QCOMPARE(box.text(), QStringLiteral("获取数据点列表成功！"));
     }
+    QVERIFY(find<QLabel>("label_jsonstate")->text().endsWith(QStringLiteral(" 数据点列表已更新")));
     QVERIFY(waitUntil([&] { return table->item(0, 0) && table->item(0, 0)->text() == QStringLiteral("电源"); }));
     QVERIFY(QFile::exists(m_root->file(QStringLiteral("json/") + otherKey + QStringLiteral(".json"))));
 
     // A key the service does not know: "失败", the table stays.
     key->setText(QStringLiteral("ffffffffffffffffffffffffffffffff"));
-    {
-        MessageBoxCatcher box(8000);
-        QTest::mouseClick(save, Qt::LeftButton);
-        QVERIFY(box.wait(8000));
-        QCOMPARE(box.title(), QStringLiteral("失败"));
-        QCOMPARE(box.text(), QStringLiteral("获取数据点列表失败，请检查product_key是否正确！"));
-    }
+    const SeenBox box = closeNextBox([&] { QTest::mouseClick(save, Qt::LeftButton); });
+    QVERIFY(box.found);
+    QCOMPARE(box.title, QStringLiteral("失败"));
+    QCOMPARE(box.text, QStringLiteral("获取数据点列表失败，请检查product_key是否正确！"));
+    QVERIFY2(box.informative.contains(QStringLiteral("\"product_key\":\"unknown\"")),
+             qPrintable(box.informative));
     QCOMPARE(table->item(0, 0)->text(), QStringLiteral("电源"));
+}
+
+void TestMcuWindow::failedFetchIsShownInTheWindow_data()
+{
+    QTest::addColumn<bool>("hang");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("service hangs") << true << "0.3秒内没有给出完整答复";
+    QTest::newRow("HTTP error") << false << "HTTP 503 Service Unavailable";
+}
+
+void TestMcuWindow::failedFetchIsShownInTheWindow()
+{
+    QFETCH(bool, hang);
+    QFETCH(QString, reason);
+    // Accepts and either never answers or answers 503.
+    QTcpServer service;
+    QVERIFY(service.listen(QHostAddress::LocalHost, 0));
+    connect(&service, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket *s = service.nextPendingConnection()) {
+            if (hang)
+                continue;
+            connect(s, &QTcpSocket::readyRead, s, [s] {
+                s->write("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n\r\n");
+                s->disconnectFromHost();
+            });
+        }
+    });
+    ZemTool().writeSetting(QStringLiteral("environment/environment"),
+                           QStringLiteral("127.0.0.1:%1").arg(service.serverPort()));
+    const QString cache = m_root->file(QStringLiteral("json/") + SampleKey + QStringLiteral(".json"));
+    const QByteArray cached = readFile(cache);
+    makeWindow();
+    m_window->json()->setFetchTimeout(300);
+    auto *state = find<QLabel>("label_jsonstate");
+    auto *table = find<QTableWidget>("datapoint_table");
+    const QString firstRow = table->item(0, 0)->text();
+
+    QString during;
+    const SeenBox box = closeNextBox([&] {
+        QTest::mouseClick(find<QPushButton>("pushButton_updatejson"), Qt::LeftButton);
+        during = state->text();
+    });
+    QCOMPARE(during, QStringLiteral("正在获取数据点列表…（最长等待0.3秒）"));
+    QVERIFY(box.found);
+    QCOMPARE(box.title, QStringLiteral("失败"));
+    QCOMPARE(box.text, QStringLiteral("获取数据点列表失败！"));
+    QVERIFY2(box.informative.contains(reason), qPrintable(box.informative));
+    QVERIFY(box.informative.endsWith(QStringLiteral("仍使用原有的数据点定义。")));
+    QVERIFY2(state->text().contains(QStringLiteral("获取数据点列表失败：")) && state->text().contains(reason),
+             qPrintable(state->text()));
+    // The definition in use and its cache stay as they were.
+    QCOMPARE(table->rowCount(), 14);
+    QCOMPARE(table->item(0, 0)->text(), firstRow);
+    QCOMPARE(readFile(cache), cached);
 }
 
 void TestMcuWindow::clickingLogLinesDecodes()
@@ -523,6 +675,49 @@ void TestMcuWindow::clickingLogLinesDecodes()
 
     emit list->itemClicked(list->item(2)); // "MCU:" header
     QCOMPARE(signal->text(), QStringLiteral("03"));
+
+    // A status read with sequence FF: the answer goes out with FF 55 and is
+    // logged so; clicking it decodes the frame itself.
+    QVERIFY(m_pty->write(ZemTool::escape(makeFrame(0x03, 0xFF, hex("02")))));
+    QByteArray wire;
+    const QList<QByteArray> status = readFrames(1, &wire);
+    QCOMPARE(status.size(), 1);
+    QVERIFY(wire.contains(hex("FF55")));
+    m_window->flushLog();
+    QCOMPARE(list->count(), 8);
+    QCOMPARE(list->item(7)->text(), ZemTool::hexText(wire));
+    auto *checksum = find<QLabel>("label_checksum_2");
+    const QString right = QString::number(ZemTool::frameChecksum(status.at(0)), 16).rightJustified(2, '0');
+    // Read as it stands, the escaped text would give another checksum.
+    QVERIFY(m_window->analyze()->describe(wire).value(4) != right);
+    emit list->itemClicked(list->item(7));
+    QCOMPARE(checksum->text(), right);
+    QCOMPARE(find<QLabel>("label_sn")->text(), QStringLiteral("ff"));
+    QCOMPARE(length->text(), QString::number(status.at(0).size() - 4, 16).rightJustified(2, '0'));
+    QVERIFY(checksum->toolTip().isEmpty());
+    emit list->itemClicked(list->item(5)); // the request, unescaped by the framer
+    QCOMPARE(find<QLabel>("label_sn")->text(), QStringLiteral("ff"));
+    QCOMPARE(find<QLabel>("label_cmd")->text(), QStringLiteral("03"));
+
+    // A frame whose own checksum byte is wrong says so at a glance.
+    QVERIFY(m_pty->write(hex("FFFF0005 07 21 0000 99")));
+    QCOMPARE(readFrames(1).size(), 1);
+    m_window->flushLog();
+    emit list->itemClicked(list->item(9));
+    QCOMPARE(checksum->text(), QStringLiteral("2d（帧中99）"));
+    QVERIFY(checksum->toolTip().contains(QStringLiteral("2d")) && checksum->toolTip().contains(QStringLiteral("99")));
+    QVERIFY(!checksum->styleSheet().isEmpty());
+    emit list->itemClicked(list->item(7));
+    QVERIFY(checksum->styleSheet().isEmpty());
+
+    // Typed by hand in wire form: decoded as the module reads it.
+    find<QTextEdit>("textEdit_send3")->setPlainText(ZemTool::hexText(ZemTool::escape(makeFrame(0x0D, 0xFF, hex("0B21")))));
+    QTest::mouseClick(find<QPushButton>("pushButton_send3"), Qt::LeftButton);
+    m_window->flushLog();
+    emit list->itemClicked(list->item(list->count() - 1));
+    QCOMPARE(find<QLabel>("label_sn")->text(), QStringLiteral("ff"));
+    QCOMPARE(signal->text(), QStringLiteral("03"));
+    QCOMPARE(checksum->text(), QString::number(ZemTool::frameChecksum(makeFrame(0x0D, 0xFF, hex("0B21"))), 16));
 }
 
 void TestMcuWindow::commandDialogButtons()

@@ -5,6 +5,7 @@
 #include "datapoint/datapointtable.h"
 #include "datapoint/zemjson.h"
 #include "engine/settingkeys.h"
+#include "engine/zemdescriber.h"
 #include "engine/zemanalyze.h"
 #include "engine/zemfirmware.h"
 #include "mcu/mcusettingwindow.h"
@@ -14,6 +15,7 @@
 #include "serial/zemserialport.h"
 #include "tools/hexinputhint.h"
 
+#include <QColor>
 #include <QDebug>
 #include <QMessageBox>
 #include <QTime>
@@ -29,6 +31,20 @@ const QString AutoOffCaption = QStringLiteral("定时上报关"); // reports are
 const QString TagWifi = QStringLiteral("WIFI:");
 const QString TagMcu = QStringLiteral("MCU:");
 const QString TagSend = QStringLiteral("SEND:");
+// Lines that are no transfer (a port lost or back) start with this tag.
+const QString TagNotice = QStringLiteral("注意:");
+const QColor NoticeColor(0xB0, 0x30, 0x00);
+
+QString logTime()
+{
+    return QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
+}
+
+// "10" or "0.3": the fetch time limit as the user reads it.
+QString secondsText(int ms)
+{
+    return QString::number(ms / 1000.0);
+}
 
 // The settings dialog offers 3 to 300 seconds; a stored value outside that
 // range (or no number at all) would start an absurd or a 0 ms timer that
@@ -42,9 +58,7 @@ constexpr int MaxLogItems = 200000; // 100 000 transfers, header and bytes
 constexpr int LogTrimBlock = 20000;
 constexpr int LogFlushIntervalMs = 100;
 
-constexpr int CommandStatus = 0x03;  // module -> MCU: control (01) or read (02)
 constexpr int CommandStatusReply = 0x04;
-constexpr int ActionControl = 0x01;
 constexpr int ActionStatusReply = 0x03;
 constexpr int PlainAckLength = 5;
 
@@ -85,6 +99,9 @@ McuWindow::McuWindow(QWidget *parent)
     m_port = new ZemSerialPort(this);
     connect(m_port, &ZemSerialPort::ComListChange, this, &McuWindow::UpdateUi);
     connect(m_port, &ZemSerialPort::PortLost, this, &McuWindow::onPortLost);
+    // Picking a port by hand forgets the lost one: the user chose another.
+    connect(ui->com_3, QOverload<int>::of(&QComboBox::activated), this,
+            [this] { m_lostPort.clear(); });
 
     m_framer = new ZemFramer(m_tool, m_port, this);
     connect(m_framer, &ZemFramer::LineDataReady, this, &McuWindow::fromFramer);
@@ -97,6 +114,7 @@ McuWindow::McuWindow(QWidget *parent)
     m_json = new ZemJson(this);
     connect(m_json, &ZemJson::json_stat, this, &McuWindow::jsonState);
     connect(m_json, &ZemJson::ListOk, this, &McuWindow::updateDataPointWindow);
+    connect(m_json, &ZemJson::fetchFailed, this, &McuWindow::onFetchFailed);
     m_json->loadJson(m_tool->readSetting(SettingKeys::ProductKey));
 
     m_logFlushTimer = new QTimer(this);
@@ -122,12 +140,23 @@ McuWindow::~McuWindow()
 
 // --- traffic log -----------------------------------------------------------
 
-void McuWindow::log(const QString &tag, const QByteArray &bytes)
+void McuWindow::log(const QString &tag, const QByteArray &wire, const QByteArray &frame)
 {
     // The header's time is taken now; the list itself is updated in batches
     // (see flushLog).
-    m_pendingLog.append(tag + QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz")));
-    m_pendingLog.append(ZemTool::hexText(bytes));
+    m_pendingLog.append(tag + logTime());
+    m_pendingFrames.append(QByteArray());
+    m_pendingLog.append(ZemTool::hexText(wire));
+    m_pendingFrames.append(frame.isNull() ? QByteArray("") : frame);
+    if (!m_logFlushTimer->isActive())
+        m_logFlushTimer->start();
+}
+
+void McuWindow::notice(const QString &text)
+{
+    m_pendingNotices.append(m_pendingLog.size());
+    m_pendingLog.append(TagNotice + logTime() + QLatin1Char(' ') + text);
+    m_pendingFrames.append(QByteArray());
     if (!m_logFlushTimer->isActive())
         m_logFlushTimer->start();
 }
@@ -146,14 +175,24 @@ void McuWindow::flushLog()
     const int excess = list->count() + m_pendingLog.size() - MaxLogItems;
     if (excess > 0)
         list->model()->removeRows(0, qMin(list->count(), qMax(excess, LogTrimBlock)));
+    const int first = list->count();
     list->addItems(m_pendingLog);
+    for (int i = 0; i < m_pendingFrames.size(); ++i)
+        if (!m_pendingFrames.at(i).isNull())
+            list->item(first + i)->setData(FrameRole, m_pendingFrames.at(i));
+    for (const int i : qAsConst(m_pendingNotices))
+        list->item(first + i)->setForeground(NoticeColor);
     m_pendingLog.clear();
+    m_pendingFrames.clear();
+    m_pendingNotices.clear();
     list->scrollToBottom();
 }
 
 void McuWindow::clearLog()
 {
     m_pendingLog.clear();
+    m_pendingFrames.clear();
+    m_pendingNotices.clear();
     m_logFlushTimer->stop();
     ui->listWidget->clear();
 }
@@ -168,7 +207,18 @@ void McuWindow::writeToPort(const QByteArray &bytes)
 
 void McuWindow::UpdateUi(const QStringList &ports)
 {
-    const QString current = ui->com_3->currentText();
+    QString current = ui->com_3->currentText();
+    if (!m_lostPort.isEmpty()) {
+        // The port that was lost is back: select it again, so that one
+        // click reopens the right device.
+        const bool listed = ports.contains(m_lostPort);
+        if (listed) {
+            current = m_lostPort;
+            if (!m_lostPortListed)
+                notice(QStringLiteral("串口 %1 已重新接入，点击“打开串口”即可重新打开").arg(m_lostPort));
+        }
+        m_lostPortListed = listed;
+    }
     ui->com_3->clear();
     ui->com_3->addItems(ports);
     const int index = ports.indexOf(current);
@@ -184,12 +234,16 @@ void McuWindow::on_pushButton_open3_clicked()
         m_framer->clear();
         return;
     }
-    if (m_port->Open(ui->com_3->currentText(), ui->rate_3->currentText(),
-                     ui->data_3->currentIndex(), ui->stop_3->currentIndex(),
-                     ui->check_3->currentIndex())) {
+    const QString name = ui->com_3->currentText();
+    if (m_port->Open(name, ui->rate_3->currentText(), ui->data_3->currentIndex(),
+                     ui->stop_3->currentIndex(), ui->check_3->currentIndex())) {
         ui->pushButton_open3->setText(CloseCaption);
+        m_openedPort = name;
+        m_lostPort.clear();
     } else {
-        QMessageBox::about(this, QStringLiteral("错误"), QStringLiteral("打开失败！"));
+        // The system's reason (busy, permission denied, no such device)
+        // tells the user what to do about it.
+        showMessage(QStringLiteral("错误"), QStringLiteral("打开失败！"), m_port->openFailureReason());
     }
 }
 
@@ -202,23 +256,29 @@ void McuWindow::closePort()
     ui->pushButton_open3->setText(OpenCaption);
 }
 
-void McuWindow::onPortLost()
+void McuWindow::onPortLost(const QString &reason)
 {
-    // The adapter is gone; the port has closed itself. Reset the window so
-    // the user can open it again once the device is back.
+    // The adapter is gone or the far end closed; the port has closed itself.
+    // Reset the window, say so in the log (no modal box: the module may be
+    // unplugged on purpose), and remember the port so that it is selected
+    // again when it comes back.
     stopAutoUpload();
     m_framer->clear();
     ui->pushButton_open3->setText(OpenCaption);
+    m_lostPort = m_openedPort;
+    m_lostPortListed = ui->com_3->findText(m_lostPort) >= 0;
+    notice(QStringLiteral("串口 %1 已断开：%2").arg(m_lostPort, reason));
 }
 
 // --- frames ------------------------------------------------------------------
 
 void McuWindow::fromFramer(const QByteArray &frame)
 {
-    if (ZemTool::byteValue(frame, Frame::CommandOffset) == CommandStatus
-        && ZemTool::byteValue(frame, Frame::PayloadOffset) == ActionControl)
+    // The same rule as the responder's: a 03 without payload is no control,
+    // whatever its checksum byte at offset 8 reads.
+    if (Frame::isControlCommand(frame))
         applyControlFrame(frame);
-    log(TagWifi, frame);
+    log(TagWifi, frame, frame);
 }
 
 void McuWindow::fromRespond(const QByteArray &reply)
@@ -241,7 +301,7 @@ void McuWindow::fromRespond(const QByteArray &reply)
     }
     const QByteArray wire = ZemTool::escape(frame);
     writeToPort(wire);
-    log(TagMcu, wire);
+    log(TagMcu, wire, frame);
 }
 
 // --- user actions ------------------------------------------------------------
@@ -252,16 +312,18 @@ void McuWindow::on_pushButton_send3_clicked()
         return;
     const QByteArray bytes = QByteArray::fromHex(ui->textEdit_send3->toPlainText().toLatin1());
     m_port->write(bytes);
-    log(TagSend, bytes);
+    // Sent as typed: the module reads it as wire bytes.
+    log(TagSend, bytes, Frame::unescape(bytes));
 }
 
 void McuWindow::sendStatusReport()
 {
     if (!m_port->isOpen())
         return;
-    const QByteArray wire = ZemTool::escape(buildStatusReport());
+    const QByteArray frame = buildStatusReport();
+    const QByteArray wire = ZemTool::escape(frame);
     m_port->write(wire);
-    log(TagSend, wire);
+    log(TagSend, wire, frame);
 }
 
 void McuWindow::on_pushButton_upload_clicked()
@@ -303,23 +365,61 @@ void McuWindow::on_pushButton_productkey_clicked()
         QMessageBox::about(this, QStringLiteral("错误"), QStringLiteral("输入格式错误"));
         return;
     }
-    m_json->getJson(m_tool->readSetting(SettingKeys::ProductKey));
+    startFetch();
 }
 
 void McuWindow::on_pushButton_updatejson_clicked()
 {
+    startFetch();
+}
+
+void McuWindow::startFetch()
+{
     m_json->getJson(m_tool->readSetting(SettingKeys::ProductKey));
+    // The fetch ends by itself after this time, so the user knows how long
+    // a silent service can keep them waiting.
+    ui->label_jsonstate->setText(QStringLiteral("正在获取数据点列表…（最长等待%1秒）")
+                                     .arg(secondsText(m_json->fetchTimeout())));
+}
+
+// While another fetch is still under way the window keeps saying so; each
+// result still gets its message box.
+void McuWindow::showFetchResult(const QString &text)
+{
+    if (m_json->pendingFetches() == 0)
+        ui->label_jsonstate->setText(text);
 }
 
 void McuWindow::jsonState(bool ok)
 {
+    const QString time = logTime().left(8);
     if (ok) {
+        showFetchResult(QStringLiteral("%1 数据点列表已更新").arg(time));
         QMessageBox::about(this, QStringLiteral("成功"), QStringLiteral("获取数据点列表成功！"));
         m_json->loadJson(m_tool->readSetting(SettingKeys::ProductKey));
     } else {
-        QMessageBox::about(this, QStringLiteral("失败"),
-                           QStringLiteral("获取数据点列表失败，请检查product_key是否正确！"));
+        const QString detail = m_json->lastFetchDetail();
+        showFetchResult(QStringLiteral("%1 获取数据点列表失败：%2").arg(time, detail));
+        showMessage(QStringLiteral("失败"),
+                    QStringLiteral("获取数据点列表失败，请检查product_key是否正确！"), detail);
     }
+}
+
+void McuWindow::onFetchFailed(const QString &reason)
+{
+    // Nothing was stored: the table and the cache keep the definition they
+    // had, and the user is told why.
+    const QString kept = QStringLiteral("仍使用原有的数据点定义。");
+    showFetchResult(QStringLiteral("%1 获取数据点列表失败：%2。%3").arg(logTime().left(8), reason, kept));
+    showMessage(QStringLiteral("失败"), QStringLiteral("获取数据点列表失败！"),
+                reason + QStringLiteral("。") + kept);
+}
+
+void McuWindow::showMessage(const QString &title, const QString &text, const QString &detail)
+{
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, this);
+    box.setInformativeText(detail);
+    box.exec();
 }
 
 void McuWindow::showProductKeyHint()
@@ -332,11 +432,12 @@ void McuWindow::on_listWidget_itemClicked(QListWidgetItem *item)
 {
     if (!item)
         return;
-    const QString text = item->text();
-    if (text.contains(QLatin1String("WIFI")) || text.contains(QLatin1String("MCU"))
-        || text.contains(QLatin1String("SEND")))
-        return; // a header line: tag and time
-    const QStringList fields = m_analyze->describe(QByteArray::fromHex(text.toLatin1()));
+    // Only byte lines keep a frame; headers (tag and time) and notices do not.
+    const QVariant frame = item->data(FrameRole);
+    if (!frame.isValid())
+        return;
+    const QByteArray bytes = frame.toByteArray();
+    const QStringList fields = m_analyze->describe(bytes);
     QLabel *const labels[] = {ui->label_analyze,   ui->label_length,     ui->label_cmd,
                               ui->label_sn,        ui->label_checksum_2, ui->label_setmode,
                               ui->label_connect,   ui->label_wifistate,  ui->label_productkey,
@@ -346,6 +447,15 @@ void McuWindow::on_listWidget_itemClicked(QListWidgetItem *item)
         label->setText(fields.value(i));
         ++i;
     }
+    // A frame that carries a wrong checksum is marked where the eye falls.
+    const bool wrong = ZemDescriber::hasWrongChecksum(bytes);
+    ui->label_checksum_2->setStyleSheet(wrong ? QStringLiteral("color:#c00000;font-weight:bold;")
+                                              : QString());
+    ui->label_checksum_2->setToolTip(
+        wrong ? QStringLiteral("校验和错误：按帧内容算得 %1，帧中携带 %2")
+                    .arg(fields.value(ZemDescriber::Checksum).left(2))
+                    .arg(ZemTool::byteValue(bytes, bytes.size() - 1), 2, 16, QLatin1Char('0'))
+              : QString());
 }
 
 void McuWindow::on_pushButton_showcmd_clicked()
@@ -402,7 +512,7 @@ void McuWindow::SendCMD(CMD cmd)
             return;
         const QByteArray wire = ZemTool::escape(frame);
         m_port->write(wire);
-        log(TagMcu, wire);
+        log(TagMcu, wire, frame);
         return;
     }
     const QString key = storedFrameKey(cmd);
@@ -410,7 +520,7 @@ void McuWindow::SendCMD(CMD cmd)
         return;
     const QByteArray bytes = m_tool->readSettingHex(key);
     m_port->write(bytes);
-    log(TagSend, bytes);
+    log(TagSend, bytes, Frame::unescape(bytes));
 }
 
 // --- data-point table ----------------------------------------------------------

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QStringList>
+#include <QVector>
 #include <QWidget>
 
 namespace Ui {
@@ -60,6 +61,11 @@ public:
     // Puts the log entries collected since the last batch into the list now.
     void flushLog();
 
+    // Each byte line of the log keeps, under this role, the frame it shows
+    // as the receiver reads it (unescaped): clicking decodes those bytes, not
+    // the text. Header and notice lines carry nothing and decode to nothing.
+    static constexpr int FrameRole = Qt::UserRole + 1;
+
 public slots:
     void SendCMD(CMD cmd);
     void UpdateUi(const QStringList &ports);
@@ -79,10 +85,18 @@ public slots:
     void on_pushButton_setting_clicked();
 
 private slots:
-    void onPortLost();
+    void onPortLost(const QString &reason);
+    void onFetchFailed(const QString &reason);
 
 private:
-    void log(const QString &tag, const QByteArray &bytes);
+    // Logs a transfer: the header, then the wire bytes as hex text, keeping
+    // `frame` (the bytes the receiver decodes) with the hex line.
+    void log(const QString &tag, const QByteArray &wire, const QByteArray &frame);
+    // A one-line notice (time and text) that is no transfer.
+    void notice(const QString &text);
+    void startFetch();
+    void showFetchResult(const QString &text);
+    void showMessage(const QString &title, const QString &text, const QString &detail);
     void writeToPort(const QByteArray &bytes);
     void stopAutoUpload();
     QByteArray firmwareRequest() const;
@@ -98,6 +112,15 @@ private:
     bool m_autoUpload = false;
     McuCmdWindow *m_cmdWindow = nullptr;
     McuSettingWindow *m_settingWindow = nullptr;
+    // Log lines not yet in the list: their texts, the frame each byte line
+    // keeps (null for headers and notices), and which ones are notices.
     QStringList m_pendingLog;
+    QVector<QByteArray> m_pendingFrames;
+    QVector<int> m_pendingNotices;
+    // The port last opened; the port that was lost while open, until the
+    // user opens a port or picks another one, and whether it is listed.
+    QString m_openedPort;
+    QString m_lostPort;
+    bool m_lostPortListed = false;
     QTimer *m_logFlushTimer = nullptr;
 };
