@@ -17,7 +17,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QRegularExpression>
@@ -29,9 +28,6 @@
 #include <QTimer>
 #include <QUrlQuery>
 #include <QtTest>
-
-#include <functional>
-#include <memory>
 
 namespace {
 
@@ -72,35 +68,6 @@ public:
     }
     QString hostPort() const { return QStringLiteral("127.0.0.1:%1").arg(serverPort()); }
 };
-
-// What a message box said.
-struct SeenBox
-{
-    bool found = false;
-    QString title;
-    QString text;
-    QString informative;
-};
-
-// Runs `action`, then waits for the next modal message box (it may open
-// inside `action` or later), reads it and closes it.
-SeenBox closeNextBox(const std::function<void()> &action, int timeoutMs = 8000)
-{
-    auto seen = std::make_shared<SeenBox>();
-    QTimer poll;
-    poll.setInterval(10);
-    QObject::connect(&poll, &QTimer::timeout, [seen] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box || seen->found)
-            return;
-        *seen = {true, box->windowTitle(), box->text(), box->informativeText()};
-        box->done(QMessageBox::Ok);
-    });
-    poll.start();
-    action();
-    waitUntil([seen] { return seen->found; }, timeoutMs);
-    return *seen;
-}
 
 } // namespace
 
@@ -275,14 +242,14 @@ void TestMcuWindow::openCloseAndMissingPort()
     for (const QString &name : {QStringLiteral("ttyLUMO_GONE"), notATty}) {
         m_window->UpdateUi({name});
         QCOMPARE(find<QComboBox>("com_3")->currentText(), name);
-        const SeenBox box = closeNextBox(
-            [this] { QTest::mouseClick(find<QPushButton>("pushButton_open3"), Qt::LeftButton); });
-        QVERIFY(box.found);
-        QCOMPARE(box.title, QStringLiteral("错误"));
-        QCOMPARE(box.text, QStringLiteral("打开失败！"));
-        QCOMPARE(box.informative, m_window->port()->openFailureReason());
-        QVERIFY(!box.informative.isEmpty());
-        reasons << box.informative;
+        MessageBoxCatcher box;
+        QTest::mouseClick(find<QPushButton>("pushButton_open3"), Qt::LeftButton);
+        QVERIFY(box.wait());
+        QCOMPARE(box.title(), QStringLiteral("错误"));
+        QCOMPARE(box.text(), QStringLiteral("打开失败！"));
+        QCOMPARE(box.informativeText(), m_window->port()->openFailureReason());
+        QVERIFY(!box.informativeText().isEmpty());
+        reasons << box.informativeText();
         QVERIFY(!m_window->port()->isOpen());
         QCOMPARE(find<QPushButton>("pushButton_open3")->text(), QStringLiteral("打开串口"));
     }
@@ -582,12 +549,13 @@ void TestMcuWindow::productKeyRefusedAcceptedAndFailed()
 
     // A key the service does not know: "失败", the table stays.
     key->setText(QStringLiteral("ffffffffffffffffffffffffffffffff"));
-    const SeenBox box = closeNextBox([&] { QTest::mouseClick(save, Qt::LeftButton); });
-    QVERIFY(box.found);
-    QCOMPARE(box.title, QStringLiteral("失败"));
-    QCOMPARE(box.text, QStringLiteral("获取数据点列表失败，请检查product_key是否正确！"));
-    QVERIFY2(box.informative.contains(QStringLiteral("\"product_key\":\"unknown\"")),
-             qPrintable(box.informative));
+    MessageBoxCatcher box(8000);
+    QTest::mouseClick(save, Qt::LeftButton);
+    QVERIFY(box.wait(8000));
+    QCOMPARE(box.title(), QStringLiteral("失败"));
+    QCOMPARE(box.text(), QStringLiteral("获取数据点列表失败，请检查product_key是否正确！"));
+    QVERIFY2(box.informativeText().contains(QStringLiteral("\"product_key\":\"unknown\"")),
+             qPrintable(box.informativeText()));
     QCOMPARE(table->item(0, 0)->text(), QStringLiteral("电源"));
 }
 
@@ -606,17 +574,14 @@ void TestMcuWindow::failedFetchIsShownInTheWindow()
     auto *table = find<QTableWidget>("datapoint_table");
     const QString firstRow = table->item(0, 0)->text();
 
-    QString during;
-    const SeenBox box = closeNextBox([&] {
-        QTest::mouseClick(find<QPushButton>("pushButton_updatejson"), Qt::LeftButton);
-        during = state->text();
-    });
-    QCOMPARE(during, QStringLiteral("正在获取数据点列表…（最长等待0.3秒）"));
-    QVERIFY(box.found);
-    QCOMPARE(box.title, QStringLiteral("失败"));
-    QCOMPARE(box.text, QStringLiteral("获取数据点列表失败！"));
+    MessageBoxCatcher box;
+    QTest::mouseClick(find<QPushButton>("pushButton_updatejson"), Qt::LeftButton);
+    QCOMPARE(state->text(), QStringLiteral("正在获取数据点列表…（最长等待0.3秒）"));
+    QVERIFY(box.wait());
+    QCOMPARE(box.title(), QStringLiteral("失败"));
+    QCOMPARE(box.text(), QStringLiteral("获取数据点列表失败！"));
     const QString reason = QStringLiteral("0.3秒内没有给出完整答复");
-    QVERIFY2(box.informative.contains(reason), qPrintable(box.informative));
+    QVERIFY2(box.informativeText().contains(reason), qPrintable(box.informativeText()));
     QVERIFY(state->text().contains(QStringLiteral("获取数据点列表失败：")) && state->text().contains(reason));
     // The definition in use and its cache stay as they were.
     QCOMPARE(table->rowCount(), 14);
