@@ -16,7 +16,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 
-#include "app/apppaths.h"
+#include "engine/apppaths.h"
 
 #include <benchmark/benchmark.h>
 

@@ -11,7 +11,7 @@
 // letters and digits only.
 #include "fuzzsupport.h"
 
-#include "app/apppaths.h"
+#include "engine/apppaths.h"
 #include "datapoint/zemjson.h"
 #include "engine/settingkeys.h"
 #include "engine/zemanalyze.h"

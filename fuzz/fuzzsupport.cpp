@@ -1,6 +1,6 @@
 #include "fuzzsupport.h"
 
-#include "app/apppaths.h"
+#include "engine/apppaths.h"
 
 #include <QCoreApplication>
 #include <QDir>

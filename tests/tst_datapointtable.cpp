@@ -3,7 +3,7 @@
 // widgets: the simulated-MCU window and bare QTableWidgets.
 #include "testsupport.h"
 
-#include "app/apppaths.h"
+#include "engine/apppaths.h"
 #include "datapoint/datapointtable.h"
 #include "datapoint/zemjson.h"
 #include "engine/settingkeys.h"

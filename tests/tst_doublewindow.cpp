@@ -2,7 +2,7 @@
 // side 1 and the Wi-Fi module on side 2.
 #include "testsupport.h"
 
-#include "app/apppaths.h"
+#include "engine/apppaths.h"
 #include "app/mainwindow.h"
 #include "dual/doublewindow.h"
 #include "dual/presetframes.h"

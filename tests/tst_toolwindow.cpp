@@ -1,7 +1,7 @@
 // The checksum calculator and the about page.
 #include "testsupport.h"
 
-#include "app/apppaths.h"
+#include "engine/apppaths.h"
 #include "tools/about.h"
 #include "tools/toolwindow.h"
 

@@ -2,7 +2,7 @@
 // and parsing the cache into records and layout counters.
 #include "testsupport.h"
 
-#include "app/apppaths.h"
+#include "engine/apppaths.h"
 #include "datapoint/datapointserver.h"
 #include "datapoint/zemjson.h"
 #include "engine/settingkeys.h"

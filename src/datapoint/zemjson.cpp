@@ -1,6 +1,6 @@
 #include "datapoint/zemjson.h"
 
-#include "app/apppaths.h"
+#include "engine/apppaths.h"
 #include "datapoint/datapointcodec.h"
 #include "engine/settingkeys.h"
 #include "protocol/zemtool.h"

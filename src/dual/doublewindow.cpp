@@ -1,7 +1,7 @@
 #include "dual/doublewindow.h"
 #include "ui_doublewindow.h"
 
-#include "app/apppaths.h"
+#include "engine/apppaths.h"
 #include "dual/dualdisplay.h"
 #include "dual/presetframes.h"
 #include "dual/receivebox.h"

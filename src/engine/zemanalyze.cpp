@@ -1,6 +1,6 @@
 #include "engine/zemanalyze.h"
 
-#include "app/apppaths.h"
+#include "engine/apppaths.h"
 #include "engine/settingkeys.h"
 #include "engine/zemdescriber.h"
 #include "engine/zemproductkey.h"

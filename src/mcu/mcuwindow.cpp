@@ -1,7 +1,7 @@
 #include "mcu/mcuwindow.h"
 #include "ui_mcuwindow.h"
 
-#include "app/apppaths.h"
+#include "engine/apppaths.h"
 #include "datapoint/datapointtable.h"
 #include "datapoint/zemjson.h"
 #include "engine/settingkeys.h"

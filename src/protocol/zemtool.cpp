@@ -1,6 +1,6 @@
 #include "protocol/zemtool.h"
 
-#include "app/apppaths.h"
+#include "engine/apppaths.h"
 #include "protocol/frameformat.h"
 
 #include <QSettings>

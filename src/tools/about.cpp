@@ -1,7 +1,7 @@
 #include "tools/about.h"
 #include "ui_about.h"
 
-#include "app/apppaths.h"
+#include "engine/apppaths.h"
 
 About::About(QWidget *parent)
     : QWidget(parent)

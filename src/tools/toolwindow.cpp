@@ -1,7 +1,7 @@
 #include "tools/toolwindow.h"
 #include "ui_toolwindow.h"
 
-#include "app/apppaths.h"
+#include "engine/apppaths.h"
 #include "protocol/hexinput.h"
 #include "protocol/zemtool.h"
 #include "tools/hexinputhint.h"

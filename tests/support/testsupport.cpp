@@ -1,6 +1,6 @@
 #include "testsupport.h"
 
-#include "app/apppaths.h"
+#include "engine/apppaths.h"
 #include "protocol/zemtool.h"
 
 #include <QApplication>

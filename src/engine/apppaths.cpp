@@ -1,4 +1,4 @@
-#include "app/apppaths.h"
+#include "engine/apppaths.h"
 
 #include <QCoreApplication>
 
