@@ -17,7 +17,7 @@ void BM_FramerRealisticStream(benchmark::State &state)
     int frames = 0;
     const QByteArray stream = frameStream(4 << 20, 42, 291, &frames);
     const int chunk = int(state.range(0));
-    ZemFramer framer(nullptr, nullptr);
+    ZemFramer framer;
     qint64 emitted = 0;
     QObject::connect(&framer, &ZemFramer::LineDataReady, [&emitted](const QByteArray &) { ++emitted; });
     for (auto _ : state) {

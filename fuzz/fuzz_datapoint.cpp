@@ -27,7 +27,7 @@ namespace {
 // Bytes 0..8 of a frame: header, length, command, sequence, flags, action.
 QByteArray head(const QByteArray &frame)
 {
-    return frame.left(DataPointCodec::ValueOffset);
+    return frame.left(Frame::StatusValueOffset);
 }
 
 } // namespace
@@ -46,8 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const int n = DataPointCodec::reportValueSize(def);
     if (n < 0 || frame.size() != n + 10 || ZemTool::word16(frame, Frame::LengthOffset) != n + 6
         || ZemTool::byteValue(frame, 0) != 0xFF || ZemTool::byteValue(frame, 1) != 0xFF
-        || ZemTool::byteValue(frame, Frame::CommandOffset) != DataPointCodec::ReportCommand
-        || ZemTool::byteValue(frame, DataPointCodec::ActionOffset) != DataPointCodec::ReportAction)
+        || !Frame::isCommand(frame, Frame::Command::StatusReport)
+        || Frame::action(frame) != Frame::code(Frame::StatusAction::Report))
         Fuzz::fail("the empty report is malformed", input, frame);
 
     const QByteArray reportHead = head(frame);
@@ -69,8 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
 
     QByteArray control = frame;
-    control[Frame::CommandOffset] = char(DataPointCodec::ControlCommand);
-    control[DataPointCodec::ActionOffset] = char(DataPointCodec::ControlAction);
+    control[Frame::CommandOffset] = char(Frame::code(Frame::Command::Status));
+    control[Frame::ActionOffset] = char(Frame::code(Frame::StatusAction::Control));
     ZemTool::setFrameChecksum(control);
     const int cuts[] = {control.size(), int(random.next() % quint32(control.size() + 1)),
                         Frame::MinFrameSize, 0};

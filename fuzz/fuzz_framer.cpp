@@ -26,7 +26,7 @@ constexpr int MaxFrameSize = 0xFFFF + Frame::LengthFieldOverhead;
 
 QList<QByteArray> assemble(const QByteArray &stream, Fuzz::Random *split, const QByteArray &input)
 {
-    ZemFramer framer(nullptr, nullptr);
+    ZemFramer framer;
     QList<QByteArray> frames;
     QObject::connect(&framer, &ZemFramer::LineDataReady, [&](const QByteArray &frame) {
         if (frame.size() < Frame::LengthFieldOverhead

@@ -73,7 +73,7 @@ void checkFrameRoundTrip(const QByteArray &bytes, const QByteArray &input)
     if (length < 1 || length >= 0xFF00)
         return;
 
-    ZemFramer framer(nullptr, nullptr);
+    ZemFramer framer;
     QList<QByteArray> frames;
     QObject::connect(&framer, &ZemFramer::LineDataReady,
                      [&frames](const QByteArray &f) { frames.append(f); });

@@ -42,7 +42,7 @@ void checkText(const QString &text, const QByteArray &input)
     if (!key.isEmpty()) {
         if (key.size() != ZemProductKey::KeyLength || !allAlnum(QString::fromLatin1(key)))
             Fuzz::fail("an accepted key holds more than 32 letters and digits", input, key);
-        if (!ZemProductKey::isValidKey(key) || !ZemJson::isUsableKey(QString::fromLatin1(key)))
+        if (!ZemProductKey::isValidKey(key) || !ZemProductKey::isUsableKey(QString::fromLatin1(key)))
             Fuzz::fail("an accepted key is refused by the fetch", input, key);
         const QFileInfo cache(ZemJson::cachePath(QString::fromLatin1(key)));
         if (cache.absolutePath() != QFileInfo(AppPaths::jsonDir()).absoluteFilePath())
@@ -57,7 +57,7 @@ void checkText(const QString &text, const QByteArray &input)
         && key != compact.toLatin1())
         Fuzz::fail("32 letters and digits not accepted as the key", input);
 
-    if (ZemJson::isUsableKey(text) && !allAlnum(text))
+    if (ZemProductKey::isUsableKey(text) && !allAlnum(text))
         Fuzz::fail("the fetch accepts a key with other characters", input);
 
     if (key.isEmpty())
@@ -69,8 +69,8 @@ void checkText(const QString &text, const QByteArray &input)
         Fuzz::fail("an accepted key is not stored", input, key);
     if (tool.readSetting(SettingKeys::ProductKey) != QString::fromLatin1(key))
         Fuzz::fail("the stored key differs", input, key);
-    const QByteArray reply = tool.readSettingHex(SettingKeys::respondKey(0x02));
-    if (reply.mid(ZemReply::ProductKeyOffset, ZemReply::ProductKeyWidth) != key)
+    const QByteArray reply = tool.readSettingHex(SettingKeys::respondKey(Frame::Command::ProductInfoReply));
+    if (reply.mid(Frame::ProductKeyOffset, Frame::ProductKeyWidth) != key)
         Fuzz::fail("the product-information reply does not carry the key", input, reply);
 }
 

@@ -107,9 +107,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QString shippedTemplate;
     if ((options & 0x80) && records.size() >= 2) {
         const QByteArray stored = records.takeFirst();
-        const int code = ZemReply::replyCode(ZemTool::byteValue(records.first(), Frame::CommandOffset));
-        if (code > 0) {
-            templateKey = SettingKeys::respondKey(code);
+        const auto request = Frame::command(records.first());
+        const auto reply = request ? ZemReply::replyTo(*request) : std::nullopt;
+        if (reply) {
+            templateKey = SettingKeys::respondKey(*reply);
             shippedTemplate = tool.readSetting(templateKey);
             tool.writeSettingHex(templateKey, stored);
         }
@@ -123,24 +124,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (const QByteArray &frame : records) {
         replies.clear();
         analyze.FindRespond(frame);
-        const int command = ZemTool::byteValue(frame, Frame::CommandOffset);
-        if (command == 0x1D)
-            pieceBytes += qMax(0, frame.size() - ZemReply::PieceDataOffset - 1);
+        const auto request = Frame::command(frame);
+        const auto replyCommand = request ? ZemReply::replyTo(*request) : std::nullopt;
+        if (Frame::isCommand(frame, Frame::Command::FirmwarePiece))
+            pieceBytes += qMax(0, frame.size() - Frame::PieceDataOffset - 1);
         if (replies.size() > 1)
             Fuzz::fail("more than one reply to one frame", input, frame);
         if (replies.isEmpty())
             continue;
         const QByteArray &reply = replies.first();
-        if (ZemReply::replyCode(command) < 0)
+        if (!replyCommand)
             Fuzz::fail("a reply to a command that gets none", input, frame);
         if (reply.size() < Frame::MinFrameSize)
             Fuzz::fail("a reply shorter than a frame", input, reply);
         if (reply.at(Frame::SequenceOffset) != frame.at(Frame::SequenceOffset))
             Fuzz::fail("the reply does not repeat the sequence number", input, reply);
-        if (templateKey.isEmpty()
-            && ZemTool::byteValue(reply, Frame::CommandOffset) != ZemReply::replyCode(command))
+        if (templateKey.isEmpty() && replyCommand && !Frame::isCommand(reply, *replyCommand))
             Fuzz::fail("the shipped template carries another reply code", input, reply);
-        const bool statusAnswer = ZemReply::isStatusRead(frame);
+        const bool statusAnswer = Frame::isStatusRead(frame);
         if (!statusAnswer
             && ZemTool::byteValue(reply, reply.size() - 1) != ZemTool::frameChecksum(reply))
             Fuzz::fail("the reply's checksum is wrong", input, reply);

@@ -167,7 +167,7 @@ void TestMcuWindow::openPort(const QString &name)
 
 QList<QByteArray> TestMcuWindow::readFrames(int count, QByteArray *wire, int timeoutMs)
 {
-    ZemFramer framer(nullptr, nullptr);
+    ZemFramer framer;
     QList<QByteArray> frames;
     connect(&framer, &ZemFramer::LineDataReady, [&frames](const QByteArray &f) { frames.append(f); });
     QByteArray raw;

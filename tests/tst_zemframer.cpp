@@ -13,7 +13,7 @@ namespace {
 // Feeds the chunks and returns every emitted frame.
 QList<QByteArray> feed(const QList<QByteArray> &chunks)
 {
-    ZemFramer framer(nullptr, nullptr);
+    ZemFramer framer;
     QList<QByteArray> out;
     QObject::connect(&framer, &ZemFramer::LineDataReady, [&out](const QByteArray &f) { out.append(f); });
     for (const QByteArray &c : chunks)
@@ -114,7 +114,7 @@ void TestZemFramer::everySplitPointEmitsOnce()
     const QByteArray frame = makeFrame(0x05, 0x09, hex("04 FF 00 FF FF 7A"));
     const QByteArray wire = ZemTool::escape(frame);
     for (int cut = 0; cut <= wire.size(); ++cut) {
-        ZemFramer framer(nullptr, nullptr);
+        ZemFramer framer;
         QSignalSpy spy(&framer, &ZemFramer::LineDataReady);
         framer.dataToV4(wire.left(cut));
         if (cut < wire.size() - 1)
@@ -136,7 +136,7 @@ void TestZemFramer::wholeFrameOfEveryLengthByteRoundTrips()
 
 void TestZemFramer::clearDropsPartialFrame()
 {
-    ZemFramer framer(nullptr, nullptr);
+    ZemFramer framer;
     QSignalSpy spy(&framer, &ZemFramer::LineDataReady);
     framer.dataToV4(hex("FFFF000508"));
     QCOMPARE(framer.buffer(), hex("FFFF000508"));
@@ -149,7 +149,7 @@ void TestZemFramer::clearDropsPartialFrame()
 void TestZemFramer::randomStreamStaysBounded()
 {
     QRandomGenerator rng(1234);
-    ZemFramer framer(nullptr, nullptr);
+    ZemFramer framer;
     int maxBuffer = 0;
     int bad = 0;
     QObject::connect(&framer, &ZemFramer::LineDataReady, [&bad](const QByteArray &f) {

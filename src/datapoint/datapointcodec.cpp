@@ -1,5 +1,6 @@
 #include "datapoint/datapointcodec.h"
 
+#include "datapoint/datapointtext.h"
 #include "protocol/frameformat.h"
 #include "protocol/zemtool.h"
 
@@ -8,8 +9,6 @@
 namespace DataPointCodec {
 
 namespace {
-
-const QString Bit = QStringLiteral("bit");
 
 // The index range [begin, end) a write may touch: the value part, i.e. after
 // the action byte and before the checksum.
@@ -22,7 +21,7 @@ struct Span
 
 Span valuePart(const QByteArray &frame)
 {
-    return {ValueOffset, qMax<qint64>(ValueOffset, qint64(frame.size()) - 1)};
+    return {Frame::StatusValueOffset, qMax<qint64>(Frame::StatusValueOffset, qint64(frame.size()) - 1)};
 }
 
 void orByte(QByteArray &frame, qint64 i, quint32 bits)
@@ -50,7 +49,7 @@ int reportValueSize(const DataPointDefinition &def)
     qint64 n = areaBytesOf(def.writableBits()) + areaBytesOf(def.readonlyBits())
                + areaBytesOf(def.alertBits()) + areaBytesOf(def.faultBits());
     for (const json_struct &r : def.records()) {
-        if (r.unit != Bit)
+        if (r.unit != DataPointText::BitUnit)
             n += qMax(0, r.len);
         if (n > MaxValuePart)
             return MaxValuePart;
@@ -64,10 +63,9 @@ QByteArray makeReportFrame(const DataPointDefinition &def)
     QByteArray frame(n + 10, '\0');
     frame[0] = char(Frame::HeaderByte);
     frame[1] = char(Frame::HeaderByte);
-    frame[2] = char((n + 6) >> 8);
-    frame[3] = char((n + 6) & 0xFF);
-    frame[Frame::CommandOffset] = char(ReportCommand);
-    frame[ActionOffset] = char(ReportAction);
+    Frame::setLengthField(frame, n + 6);
+    frame[Frame::CommandOffset] = char(Frame::code(Frame::Command::StatusReport));
+    frame[Frame::ActionOffset] = char(Frame::code(Frame::StatusAction::Report));
     return frame;
 }
 
@@ -87,9 +85,9 @@ void setValue(const DataPointDefinition &def, QByteArray &frame, const QString &
     const Span span = valuePart(frame);
     const quint32 v = static_cast<quint32>(value);
 
-    if (r.unit != Bit) {
+    if (r.unit != DataPointText::BitUnit) {
         // Big-endian in `len` bytes; bytes above the 4 of an int are zero.
-        const qint64 pos = qint64(ValueOffset) + r.byte_offset;
+        const qint64 pos = qint64(Frame::StatusValueOffset) + r.byte_offset;
         const qint64 len = qMax(0, r.len);
         const qint64 from = qMax<qint64>(0, span.begin - pos);
         const qint64 to = qMin<qint64>(len, span.end - pos);
@@ -109,7 +107,7 @@ void setValue(const DataPointDefinition &def, QByteArray &frame, const QString &
     const quint32 shifted = masked << shift;
 
     // The class's area, clipped to the value part: a bit value never leaves it.
-    const qint64 areaBegin = qint64(ValueOffset) + r.byte_offset;
+    const qint64 areaBegin = qint64(Frame::StatusValueOffset) + r.byte_offset;
     const qint64 areaEnd = areaBegin + def.areaBytes(r.type);
     const Span area{qMax(areaBegin, span.begin), qMin(areaEnd, span.end)};
 
@@ -130,10 +128,10 @@ void setBytes(const DataPointDefinition &def, QByteArray &frame, const QString &
     if (index < 0)
         return;
     const json_struct &r = def.records().at(index);
-    if (r.unit == Bit)
+    if (r.unit == DataPointText::BitUnit)
         return; // len counts bits there: raw bytes have no place in a bit area
     const Span span = valuePart(frame);
-    const qint64 pos = qint64(ValueOffset) + r.byte_offset;
+    const qint64 pos = qint64(Frame::StatusValueOffset) + r.byte_offset;
     const qint64 count = qMin<qint64>(qMax(0, r.len), bytes.size());
     const qint64 from = qMax<qint64>(0, span.begin - pos);
     const qint64 to = qMin<qint64>(count, span.end - pos);
@@ -175,8 +173,8 @@ QMap<QString, QString> decodeControl(const DataPointDefinition &def, const QByte
     const QList<json_struct> &records = def.records();
     const int writable = qMin(def.writableCount(), records.size());
     const qint64 flagBytes = (qint64(def.writableCount()) + 7) / 8;
-    const qint64 valueStart = ValueOffset + flagBytes;
-    const qint64 areaEnd = valueStart + def.areaBytes(QStringLiteral("status_writable"));
+    const qint64 valueStart = Frame::StatusValueOffset + flagBytes;
+    const qint64 areaEnd = valueStart + def.areaBytes(DataPointText::Writable);
 
     // Everything but the checksum byte: values are never read from it.
     const qint64 end = qMax<qint64>(0, qint64(frame.size()) - 1);
@@ -201,7 +199,7 @@ QMap<QString, QString> decodeControl(const DataPointDefinition &def, const QByte
         const qint64 firstAttr = 8 * (flagBytes - 1 - byteIndex);
         if (firstAttr >= writable)
             break;
-        const qint64 at = ValueOffset + byteIndex;
+        const qint64 at = Frame::StatusValueOffset + byteIndex;
         const unsigned flags = at < end ? static_cast<unsigned char>(frame.at(int(at))) : 0u;
         const int bits = int(qMin<qint64>(writable - firstAttr, 8));
         for (int i = 0; i < bits; ++i) {
@@ -210,26 +208,26 @@ QMap<QString, QString> decodeControl(const DataPointDefinition &def, const QByte
             const json_struct &r = records.at(int(firstAttr + i));
             const QString &type = r.data_type;
             QByteArray raw;
-            if (type == QLatin1String("bool") || type == QLatin1String("enum")) {
+            if (type == DataPointText::Bool || type == DataPointText::Enum) {
                 const quint16 v = getBits(area, int(areaSize), unsigned(r.bit_offset),
                                           unsigned(qMax(0, r.len)), true);
-                if (type == QLatin1String("enum") && v < r.enum_list.size())
+                if (type == DataPointText::Enum && v < r.enum_list.size())
                     values.insert(r.display_name, r.enum_list.at(v));
                 else
                     values.insert(r.display_name, QString::number(v));
-            } else if (type == QLatin1String("uint8")) {
+            } else if (type == DataPointText::Uint8) {
                 if (wholeBytes(r, 1, &raw))
                     values.insert(r.display_name, QString::number(ZemTool::byteValue(raw, 0)));
-            } else if (type == QLatin1String("uint16")) {
+            } else if (type == DataPointText::Uint16) {
                 if (wholeBytes(r, 2, &raw))
                     values.insert(r.display_name, QString::number(ZemTool::word16(raw, 0)));
-            } else if (type == QLatin1String("uint32")) {
+            } else if (type == DataPointText::Uint32) {
                 if (wholeBytes(r, 4, &raw)) {
                     const quint32 v = (quint32(ZemTool::word16(raw, 0)) << 16)
                                       | quint32(ZemTool::word16(raw, 2));
                     values.insert(r.display_name, QString::number(v));
                 }
-            } else if (type == QLatin1String("binary")) {
+            } else if (type == DataPointText::Binary) {
                 if (wholeBytes(r, r.len, &raw))
                     values.insert(r.display_name, QString::fromLatin1(raw.toHex()));
             }

@@ -43,13 +43,6 @@
 // - an "enum" value beyond its labels is given as its number in decimal text.
 namespace DataPointCodec {
 
-// Offset of the action byte and of the first byte after it.
-constexpr int ActionOffset = 8;
-constexpr int ValueOffset = 9;
-constexpr unsigned char ReportCommand = 0x05;
-constexpr unsigned char ReportAction = 0x04;
-constexpr unsigned char ControlCommand = 0x03;
-constexpr unsigned char ControlAction = 0x01;
 // The length field is 16 bits and counts the value part plus 6 bytes.
 constexpr int MaxValuePart = 0xFFFF - 6;
 

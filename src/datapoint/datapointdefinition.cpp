@@ -1,5 +1,7 @@
 #include "datapoint/datapointdefinition.h"
 
+#include "datapoint/datapointtext.h"
+
 #include <QJsonArray>
 #include <QJsonValue>
 
@@ -7,12 +9,6 @@
 #include <limits>
 
 namespace {
-
-const QString Writable = QStringLiteral("status_writable");
-const QString Readonly = QStringLiteral("status_readonly");
-const QString Alert = QStringLiteral("alert");
-const QString Fault = QStringLiteral("fault");
-const QString Bit = QStringLiteral("bit");
 
 // A JSON number with an integral value, clamped to the int range; anything
 // else (a string of digits included) reads as 0. The clamp keeps a "uint32"
@@ -52,18 +48,18 @@ DataPointDefinition::DataPointDefinition(const QList<json_struct> &records)
         const json_struct &r = records.at(i);
         if (!m_byName.contains(r.display_name))
             m_byName.insert(r.display_name, i);
-        if (r.type == Writable)
+        if (r.type == DataPointText::Writable)
             ++m_writableCount;
-        if (r.unit != Bit)
+        if (r.unit != DataPointText::BitUnit)
             continue;
         const qint64 len = qMax(0, r.len);
-        if (r.type == Writable)
+        if (r.type == DataPointText::Writable)
             writableBits += len;
-        else if (r.type == Readonly)
+        else if (r.type == DataPointText::Readonly)
             readonlyBits += len;
-        else if (r.type == Alert)
+        else if (r.type == DataPointText::Alert)
             alertBits += len;
-        else if (r.type == Fault)
+        else if (r.type == DataPointText::Fault)
             faultBits += len;
     }
     m_writableBits = saturate(writableBits);
@@ -88,13 +84,13 @@ json_struct DataPointDefinition::recordFromJson(const QJsonObject &attr)
     r.byte_offset = integerOf(position.value(QLatin1String("byte_offset")));
     r.bit_offset = integerOf(position.value(QLatin1String("bit_offset")));
 
-    if (r.data_type == QLatin1String("enum")) {
+    if (r.data_type == DataPointText::Enum) {
         const QJsonArray labels = attr.value(QLatin1String("enum")).toArray();
         r.enum_list.reserve(labels.size());
         for (const QJsonValue &label : labels)
             r.enum_list.append(stringOf(label));
-    } else if (r.data_type == QLatin1String("uint8") || r.data_type == QLatin1String("uint16")
-               || r.data_type == QLatin1String("uint32")) {
+    } else if (r.data_type == DataPointText::Uint8 || r.data_type == DataPointText::Uint16
+               || r.data_type == DataPointText::Uint32) {
         const QJsonObject bounds = attr.value(QLatin1String("uint_spec")).toObject();
         r.max = integerOf(bounds.value(QLatin1String("max")));
         r.min = integerOf(bounds.value(QLatin1String("min")));
@@ -118,13 +114,13 @@ DataPointDefinition DataPointDefinition::fromJson(const QJsonObject &answer)
 int DataPointDefinition::areaBytes(const QString &type) const
 {
     int bits = 0;
-    if (type == Writable)
+    if (type == DataPointText::Writable)
         bits = m_writableBits;
-    else if (type == Readonly)
+    else if (type == DataPointText::Readonly)
         bits = m_readonlyBits;
-    else if (type == Alert)
+    else if (type == DataPointText::Alert)
         bits = m_alertBits;
-    else if (type == Fault)
+    else if (type == DataPointText::Fault)
         bits = m_faultBits;
     return int((qint64(bits) + 7) / 8);
 }

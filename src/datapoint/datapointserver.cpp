@@ -1,6 +1,6 @@
 #include "datapoint/datapointserver.h"
 
-#include "datapoint/zemjson.h"
+#include "engine/zemproductkey.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -173,7 +173,7 @@ void DataPointServer::answer(QTcpSocket *socket, const QByteArray &requestLine)
     }
 
     const QString key = QUrlQuery(url).queryItemValue(QStringLiteral("product_key"));
-    if (!ZemJson::isUsableKey(key)) {
+    if (!ZemProductKey::isUsableKey(key)) {
         send(socket, requestLine, head, 400,
              errorBody(QStringLiteral("product_key"), QStringLiteral("missing or malformed"),
                        QStringLiteral("bad product key")));

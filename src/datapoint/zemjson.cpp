@@ -3,6 +3,7 @@
 #include "engine/apppaths.h"
 #include "datapoint/datapointcodec.h"
 #include "engine/settingkeys.h"
+#include "engine/zemproductkey.h"
 #include "protocol/zemtool.h"
 
 #include <QDebug>
@@ -72,25 +73,12 @@ QString ZemJson::cachePath(const QString &productKey)
     return AppPaths::jsonDir() + QLatin1Char('/') + productKey + QStringLiteral(".json");
 }
 
-bool ZemJson::isUsableKey(const QString &productKey)
-{
-    if (productKey.isEmpty() || productKey.size() > 128)
-        return false;
-    for (const QChar c : productKey) {
-        const ushort u = c.unicode();
-        const bool ok = (u >= '0' && u <= '9') || (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z');
-        if (!ok)
-            return false;
-    }
-    return true;
-}
-
 void ZemJson::getJson(const QString &productKey)
 {
     m_jsonPath = cachePath(productKey);
     const QString environment = m_tool->readSetting(SettingKeys::Environment);
     qDebug() << "111" << environment;
-    if (!isUsableKey(productKey)) {
+    if (!ZemProductKey::isUsableKey(productKey)) {
         // Such a key could point the cache file outside "json/"; it is
         // answered like a key the service refused, but never sent out.
         qDebug() << "in_getjson: unusable product key" << productKey;
@@ -226,7 +214,7 @@ void ZemJson::loadJson(const QString &productKey)
 {
     m_def = DataPointDefinition();
     m_jsonPath = cachePath(productKey);
-    if (!isUsableKey(productKey))
+    if (!ZemProductKey::isUsableKey(productKey))
         return;
 
     QFile file(m_jsonPath);

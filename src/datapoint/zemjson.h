@@ -71,8 +71,6 @@ public:
 
     // "json/<key>.json" under the program folder.
     static QString cachePath(const QString &productKey);
-    // Letters and digits only: the key becomes part of a URL and a file name.
-    static bool isUsableKey(const QString &productKey);
 
     // A fetch not completely answered within this time is abandoned
     // (default 10 s), however slowly the service keeps sending.

@@ -18,29 +18,29 @@
 // bytes one by one would give; "\n" stands for "start a new paragraph", which
 // QTextCursor::insertText turns into a new block. Work is linear in the bytes
 // handled, so a chunk costs one pass and one edit of the box.
-class DualDisplay
+namespace DualDisplay {
+
+// At most this many bytes wait between calls for more input or the flush.
+constexpr int HeldBytes = 3;
+
+// Feeds one received chunk. `held` carries the bytes not yet shown from
+// one call to the next (at most HeldBytes on return). `stamp` is the time
+// text written at the head of every new line.
+QString takeChunk(QByteArray &held, const QByteArray &chunk, bool version3Breaks,
+                  const QString &stamp);
+
+// The periodic flush: the held bytes, shown on the running line; `held`
+// is emptied.
+QString flush(QByteArray &held);
+
+// Whether a line break goes in front of bytes[at]. Needs four bytes from
+// `at` on (the caller guarantees more than HeldBytes remain).
+inline bool startsLine(const char *bytes, bool version3Breaks)
 {
-public:
-    // At most this many bytes wait between calls for more input or the flush.
-    static constexpr int HeldBytes = 3;
+    const auto *b = reinterpret_cast<const unsigned char *>(bytes);
+    if (b[0] == 0xFF && b[1] == 0xFF)
+        return true;
+    return version3Breaks && b[0] == 0x00 && b[1] == 0x00 && b[2] == 0x00 && b[3] == 0x03;
+}
 
-    // Feeds one received chunk. `held` carries the bytes not yet shown from
-    // one call to the next (at most HeldBytes on return). `stamp` is the time
-    // text written at the head of every new line.
-    static QString takeChunk(QByteArray &held, const QByteArray &chunk, bool version3Breaks,
-                             const QString &stamp);
-
-    // The periodic flush: the held bytes, shown on the running line; `held`
-    // is emptied.
-    static QString flush(QByteArray &held);
-
-    // Whether a line break goes in front of bytes[at]. Needs four bytes from
-    // `at` on (the caller guarantees more than HeldBytes remain).
-    static bool startsLine(const char *bytes, bool version3Breaks)
-    {
-        const auto *b = reinterpret_cast<const unsigned char *>(bytes);
-        if (b[0] == 0xFF && b[1] == 0xFF)
-            return true;
-        return version3Breaks && b[0] == 0x00 && b[1] == 0x00 && b[2] == 0x00 && b[3] == 0x03;
-    }
-};
+} // namespace DualDisplay

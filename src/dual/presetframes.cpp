@@ -2,8 +2,6 @@
 
 #include "protocol/zemtool.h"
 
-const QByteArray PresetFrames::SampleProductKey = QByteArrayLiteral("5d1c7a90e4b3f2068a9c1e7d3b5f0a24");
-
 namespace {
 
 // "00 28 03" style: lower-case pairs separated by single blanks.

@@ -13,12 +13,12 @@
 //                           product key; v4: reply 0x02, sequence number 01,
 //                           checksum included
 // Version 3 lines are written in lower case, version 4 lines in upper case.
-class PresetFrames
-{
-public:
-    // The product key the fourth line carries.
-    static const QByteArray SampleProductKey;
+namespace PresetFrames {
 
-    static QStringList version3();
-    static QStringList version4();
-};
+// The product key the fourth line carries.
+inline const QByteArray SampleProductKey = QByteArrayLiteral("5d1c7a90e4b3f2068a9c1e7d3b5f0a24");
+
+QStringList version3();
+QStringList version4();
+
+} // namespace PresetFrames

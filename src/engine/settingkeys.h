@@ -1,5 +1,8 @@
 #pragma once
 
+#include "engine/cmd.h"
+#include "protocol/frameformat.h"
+
 #include <QString>
 
 // Keys of the settings file "auto_analyze.ini" (INI groups written group/key).
@@ -15,20 +18,27 @@ inline const QString OtaType = QStringLiteral("setting/otatype");
 inline const QString BindingTime = QStringLiteral("setting/bordingtime");
 inline const QString ModuleType = QStringLiteral("setting/moduletype");
 
+// The values of "setting/otatype" and "setting/moduletype" the program acts on.
+inline const QString OtaTypeHex = QStringLiteral("hex");
+inline const QString ModuleTypeCentral = QStringLiteral("central");
+
 // The stored key that means "no product key entered yet".
 inline const QString PlaceholderProductKey = QStringLiteral("10293847561029384756102938475610");
-
-// Reply template for a reply code, e.g. 0x02 -> "Respond/02".
-inline QString respondKey(int replyCode)
-{
-    return QStringLiteral("Respond/")
-           + QString::number(replyCode & 0xFF, 16).rightJustified(2, QLatin1Char('0')).toUpper();
-}
 
 // Two upper-case hex digits, the form every code takes inside a key.
 inline QString hexCode(int value)
 {
     return QString::number(value & 0xFF, 16).rightJustified(2, QLatin1Char('0')).toUpper();
+}
+
+// Reply template for a reply code, e.g. 0x02 -> "Respond/02".
+inline QString respondKey(int replyCode)
+{
+    return QStringLiteral("Respond/") + hexCode(replyCode);
+}
+inline QString respondKey(Frame::Command reply)
+{
+    return respondKey(Frame::code(reply));
 }
 
 // Frames the command dialog sends to the module, stored whole as hex text
@@ -40,6 +50,29 @@ inline const QString StoredFirmwareReady = QStringLiteral("Defaule/41B"); // 0x1
 inline const QString StoredSoftAp = QStringLiteral("Defaule/491");        // 0x09 mode 01
 inline const QString StoredAirLink = QStringLiteral("Defaule/492");       // 0x09 mode 02
 inline const QString StoredReset = QStringLiteral("Defaule/4B");          // 0x0B module reset
+
+// The stored frame a module command sends; the firmware request is built
+// from its stored body.
+inline QString storedFrameKey(CMD cmd)
+{
+    switch (cmd) {
+    case CMD_AIRLINK:
+        return StoredAirLink;
+    case CMD_SOFTAP:
+        return StoredSoftAp;
+    case CMD_RESET:
+        return StoredReset;
+    case CMD_GETTIME:
+        return StoredTimeRequest;
+    case CMD_ONBORDING:
+        return StoredBindingMode;
+    case CMD_STARTOTA:
+        return StoredFirmwareReady;
+    case CMD_TEST:
+        return StoredTestMode;
+    }
+    return QString(); // a value no button sends
+}
 
 // Description texts of the frame describer.
 inline QString commandDescriptionKey(const QString &suffix)

@@ -27,8 +27,10 @@ ZemAnalyze::ZemAnalyze(ZemFramer *framer, ZemTool *tool, QObject *parent)
 
 void ZemAnalyze::FindRespond(const QByteArray &frame)
 {
-    const int command = ZemTool::byteValue(frame, Frame::CommandOffset);
-    if (frame.size() <= Frame::CommandOffset || ZemReply::replyCode(command) < 0)
+    const std::optional<Frame::Command> request = Frame::command(frame);
+    const std::optional<Frame::Command> replyCommand =
+        request ? ZemReply::replyTo(*request) : std::nullopt;
+    if (!replyCommand)
         return;
     if (!m_tool) {
         qDebug() << "no reply: no settings";
@@ -38,32 +40,33 @@ void ZemAnalyze::FindRespond(const QByteArray &frame)
         qDebug() << "no reply: request too short" << ZemTool::hexText(frame);
         return;
     }
-    const QString key = SettingKeys::respondKey(ZemReply::replyCode(command));
+    const QString key = SettingKeys::respondKey(*replyCommand);
     QByteArray reply = m_tool->readSettingHex(key);
-    if (reply.size() < ZemReply::templateSizeNeeded(command)) {
+    if (reply.size() < ZemReply::templateSizeNeeded(*request)) {
         qDebug() << "no reply: template too short" << key << reply.size();
         return;
     }
     ZemReply::copySequence(reply, frame);
 
-    switch (command) {
-    case 0x01: {
+    using C = Frame::Command;
+    switch (*request) {
+    case C::ProductInfo: {
         ZemReply::DeviceInfo device;
         device.hardVersion = ZemReply::versionField(m_tool->readSetting(SettingKeys::HardVersion));
         device.softVersion = ZemReply::versionField(m_tool->readSetting(SettingKeys::SoftVersion));
         device.bindingTime = m_tool->readSettingNumber(SettingKeys::BindingTime);
-        device.central = m_tool->readSetting(SettingKeys::ModuleType) == QLatin1String("central");
+        device.central = m_tool->readSetting(SettingKeys::ModuleType) == SettingKeys::ModuleTypeCentral;
         ZemReply::patchProductInfo(reply, device);
         break;
     }
-    case 0x03:
-        if (ZemReply::isStatusRead(frame)) {
+    case C::Status:
+        if (Frame::isStatusRead(frame)) {
             ZemReply::markStatusReply(reply);
             emit RespondReady(reply);
             return;
         }
         break;
-    case 0x19: {
+    case C::FirmwareStart: {
         QByteArray count;
         QByteArray field;
         ZemReply::firmwareFields(frame, &count, &field);
@@ -73,19 +76,35 @@ void ZemAnalyze::FindRespond(const QByteArray &frame)
             return;
         break;
     }
-    case 0x1D: {
+    case C::FirmwarePiece: {
         int number = 0;
         QByteArray data;
         ZemReply::firmwarePiece(frame, &number, &data);
-        const bool hex = m_tool->readSetting(SettingKeys::OtaType) == QLatin1String("hex");
+        const bool hex = m_tool->readSetting(SettingKeys::OtaType) == SettingKeys::OtaTypeHex;
         // A piece that could not be written is not acknowledged: the module
         // sends it again.
         if (!m_firmware.storePiece(number, data, hex))
             return;
         break;
     }
-    default:
+    // Answered with the stored template as it is.
+    case C::Heartbeat:
+    case C::WifiStatus:
+    case C::McuRestart:
+    case C::IllegalFrame:
+    case C::TestMode:
+    case C::BindingMode:
+    case C::FirmwareEnd:
         break;
+    // No reply (replyTo said so above).
+    case C::ProductInfoReply: case C::StatusReply: case C::StatusReport:
+    case C::StatusReportReply: case C::HeartbeatReply: case C::ConfigMode:
+    case C::ConfigModeReply: case C::ModuleReset: case C::ModuleResetReply:
+    case C::WifiStatusReply: case C::McuRestartReply: case C::IllegalFrameReply:
+    case C::TestModeReply: case C::BindingModeReply: case C::NetworkTime:
+    case C::NetworkTimeReply: case C::FirmwareStartReply: case C::FirmwareReady:
+    case C::FirmwareReadyReply: case C::FirmwarePieceReply: case C::FirmwareEndReply:
+        return;
     }
 
     ZemTool::setFrameChecksum(reply);
@@ -99,7 +118,7 @@ bool ZemAnalyze::checkProductKey(const QString &text)
         return false;
     m_tool->writeSetting(SettingKeys::ProductKey, QString::fromLatin1(key));
 
-    const QString respond = SettingKeys::respondKey(0x02);
+    const QString respond = SettingKeys::respondKey(Frame::Command::ProductInfoReply);
     QByteArray reply = m_tool->readSettingHex(respond);
     if (ZemReply::writeProductKey(reply, key))
         m_tool->writeSettingHex(respond, reply);

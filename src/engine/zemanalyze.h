@@ -36,9 +36,6 @@ public:
     QByteArray otaCount() const { return m_firmware.count(); }
     QByteArray otaField() const { return m_firmware.field(); }
 
-    QString binFile() const { return m_firmware.binFile(); }
-    QString hexFile() const { return m_firmware.hexFile(); }
-
     // Twelve texts: description, length, command, sequence number, checksum,
     // configuration mode, connection state, Wi-Fi state, product key, signal
     // strength, app connected, time.

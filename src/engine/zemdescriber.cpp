@@ -27,31 +27,27 @@ QString upperHex(int value)
     return SettingKeys::hexCode(value);
 }
 
-constexpr int StatusOffset = Frame::PayloadOffset;     // 0x0D: signal and app bits
-constexpr int StateOffset = Frame::PayloadOffset + 1;  // 0x0D: connection and Wi-Fi state
-constexpr int TimeLastOffset = Frame::PayloadOffset + 6; // 0x18: seconds
-
 } // namespace
 
 QString ZemDescriber::descriptionKey(const QByteArray &frame)
 {
-    if (!holds(frame, Frame::CommandOffset))
-        return QString();
-    const int command = at(frame, Frame::CommandOffset);
-    if (command < 0x01 || command > 0x20)
+    const std::optional<Frame::Command> command = Frame::command(frame);
+    if (!command)
         return QString();
 
-    QString suffix = upperHex(command);
-    if (command == 0x03 && holds(frame, Frame::PayloadOffset)) {
-        // Control (01) or status read (02).
-        const int action = at(frame, Frame::PayloadOffset);
-        if (action == 0x01 || action == 0x02)
+    QString suffix = upperHex(Frame::code(*command));
+    if (*command == Frame::Command::Status) {
+        // Control (01) or status read (02). A log line may be cut short, so
+        // the byte counts wherever it stands.
+        const int action = Frame::byteAt(frame, Frame::ActionOffset);
+        if (action == Frame::code(Frame::StatusAction::Control)
+            || action == Frame::code(Frame::StatusAction::Read))
             suffix += upperHex(action);
-    } else if (command == 0x04) {
+    } else if (*command == Frame::Command::StatusReply) {
         // Without payload it acknowledges a control, otherwise it carries the status.
         suffix += ZemTool::word16(frame, Frame::LengthOffset) == Frame::MinLength
-                      ? QStringLiteral("04")
-                      : QStringLiteral("03");
+                      ? upperHex(Frame::code(Frame::Command::StatusReply))
+                      : upperHex(Frame::code(Frame::StatusAction::Answer));
     }
     return SettingKeys::commandDescriptionKey(suffix);
 }
@@ -92,40 +88,53 @@ QStringList ZemDescriber::describe(const QByteArray &frame, const Lookup &lookup
     if (holds(frame, Frame::SequenceOffset))
         texts[Sequence] = lowerHex(at(frame, Frame::SequenceOffset));
 
-    switch (command) {
-    case 0x02:
+    const std::optional<Frame::Command> known = Frame::command(frame);
+    if (!known)
+        return texts;
+    using C = Frame::Command;
+    switch (*known) {
+    case C::ProductInfoReply:
         texts[ProductKey] = lookup(SettingKeys::ProductKey);
         break;
-    case 0x09:
-        if (holds(frame, Frame::PayloadOffset)) {
-            const int mode = at(frame, Frame::PayloadOffset);
-            if (mode == 0x01 || mode == 0x02)
+    case C::ConfigMode:
+        if (holds(frame, Frame::ConfigModeOffset)) {
+            const int mode = at(frame, Frame::ConfigModeOffset);
+            if (mode == Frame::ModeSoftAp || mode == Frame::ModeAirLink)
                 texts[SetMode] = lookup(SettingKeys::setModeKey(mode));
         }
         break;
-    case 0x0D:
+    case C::WifiStatus:
         // Offset 8: bits 0-2 signal strength, bit 3 an app is connected.
         // Offset 9: high nibble connection state, low nibble Wi-Fi mode state.
-        if (holds(frame, StatusOffset)) {
-            const int status = at(frame, StatusOffset);
+        if (holds(frame, Frame::WifiSignalOffset)) {
+            const int status = at(frame, Frame::WifiSignalOffset);
             texts[Signal] = upperHex(status & 0x07);
             texts[HasConnect] = lookup(SettingKeys::hasConnectKey((status >> 3) & 0x01));
         }
-        if (holds(frame, StateOffset)) {
-            const int state = at(frame, StateOffset);
+        if (holds(frame, Frame::WifiStateOffset)) {
+            const int state = at(frame, Frame::WifiStateOffset);
             texts[Connect] = lookup(SettingKeys::connectKey(state >> 4));
             texts[WifiState] = lookup(SettingKeys::wifiStateKey(state & 0x0F));
         }
         break;
-    case 0x18:
-        if (holds(frame, TimeLastOffset)) {
-            texts[Time] = QString::asprintf("%d年%d月%d日%d时%d分%d秒",
-                                            ZemTool::word16(frame, 8), at(frame, 10),
-                                            at(frame, 11), at(frame, 12), at(frame, 13),
-                                            at(frame, 14));
+    case C::NetworkTimeReply:
+        if (holds(frame, Frame::TimeSecondOffset)) {
+            const int y = Frame::TimeYearOffset;
+            texts[Time] = QString::asprintf("%d年%d月%d日%d时%d分%d秒", ZemTool::word16(frame, y),
+                                            at(frame, y + 2), at(frame, y + 3), at(frame, y + 4),
+                                            at(frame, y + 5), at(frame, y + 6));
         }
         break;
-    default:
+    // Nothing beyond the common fields.
+    case C::ProductInfo: case C::Status: case C::StatusReply: case C::StatusReport:
+    case C::StatusReportReply: case C::Heartbeat: case C::HeartbeatReply:
+    case C::ConfigModeReply: case C::ModuleReset: case C::ModuleResetReply:
+    case C::WifiStatusReply: case C::McuRestart: case C::McuRestartReply:
+    case C::IllegalFrame: case C::IllegalFrameReply: case C::TestMode: case C::TestModeReply:
+    case C::BindingMode: case C::BindingModeReply: case C::NetworkTime:
+    case C::FirmwareStart: case C::FirmwareStartReply: case C::FirmwareReady:
+    case C::FirmwareReadyReply: case C::FirmwarePiece: case C::FirmwarePieceReply:
+    case C::FirmwareEnd: case C::FirmwareEndReply:
         break;
     }
     return texts;

@@ -1,5 +1,8 @@
 #include "engine/zemfirmware.h"
 
+#include "protocol/frameformat.h"
+#include "protocol/zemtool.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -14,6 +17,27 @@ ZemFirmware::ZemFirmware(const QString &binFile, const QString &hexFile)
     , m_hexFile(hexFile)
     , m_written(PieceNumbers)
 {
+}
+
+QByteArray ZemFirmware::requestFrame(const QByteArray &storedBody, const QByteArray &count,
+                                     const QByteArray &field, int pieceSize, bool hex)
+{
+    if (storedBody.size() < Frame::PayloadOffset)
+        return QByteArray();
+    QByteArray frame = storedBody;
+    frame.reserve(storedBody.size() + count.size() + field.size() + 3);
+    frame.append(count);
+    frame.append(field);
+    frame.append(ZemTool::numberToBytes(quint32(qBound(0, pieceSize, MaxPieceSize)), 2));
+    // The checksum is still to come: the length field counts it already.
+    const qint64 length = qint64(frame.size()) + 1 - Frame::LengthFieldOverhead;
+    if (length > 0xFFFF)
+        return QByteArray();
+    Frame::setLengthField(frame, int(length));
+    if (hex)
+        frame[Frame::TransferTypeOffset] = char(Frame::HexTransfer);
+    frame.append(char(ZemTool::checksum(frame, Frame::ChecksumStart, 0)));
+    return frame;
 }
 
 bool ZemFirmware::prepareFolder() const
@@ -63,9 +87,4 @@ bool ZemFirmware::storePiece(int number, const QByteArray &data, bool hex)
     file.close();
     m_written.setBit(number);
     return true;
-}
-
-bool ZemFirmware::wasWritten(int number) const
-{
-    return number >= 0 && number < PieceNumbers && m_written.testBit(number);
 }

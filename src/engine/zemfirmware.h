@@ -24,8 +24,15 @@ public:
 
     ZemFirmware(const QString &binFile, const QString &hexFile);
 
-    QString binFile() const { return m_binFile; }
-    QString hexFile() const { return m_hexFile; }
+    // The MCU's "ready to receive firmware" frame (0x1B), unescaped: the
+    // stored body (header to flags, from the settings), then the count and
+    // the field the module sent in its firmware start, then the piece size
+    // (capped at MaxPieceSize, big-endian), then the checksum. The length
+    // field counts all of it; the second flags byte is 01 for a "hex"
+    // transfer. Empty when the body is shorter than header and flags, or
+    // when the frame would outgrow the 16-bit length field.
+    static QByteArray requestFrame(const QByteArray &storedBody, const QByteArray &count,
+                                   const QByteArray &field, int pieceSize, bool hex);
 
     // The fields kept from the last transfer start; empty until one arrived.
     QByteArray count() const { return m_count; }
@@ -39,8 +46,6 @@ public:
     // transfer. False only when the data could not be written: the piece then
     // counts as not received.
     bool storePiece(int number, const QByteArray &data, bool hex);
-
-    bool wasWritten(int number) const;
 
 private:
     bool prepareFolder() const;

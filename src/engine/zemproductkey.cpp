@@ -1,30 +1,41 @@
 #include "engine/zemproductkey.h"
 
-namespace {
+namespace ZemProductKey {
 
-bool isAsciiAlnum(ushort c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
+namespace {
 
 bool isHexDigit(ushort c)
 {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
 
-} // namespace
-
-bool ZemProductKey::isValidKey(const QByteArray &key)
+bool allKeyCharacters(const QString &text)
 {
-    if (key.size() != KeyLength)
-        return false;
-    for (const char c : key)
-        if (!isAsciiAlnum(static_cast<unsigned char>(c)))
+    for (const QChar c : text)
+        if (!isKeyCharacter(c))
             return false;
     return true;
 }
 
-QByteArray ZemProductKey::normalize(const QString &text)
+} // namespace
+
+bool isKeyCharacter(QChar c)
+{
+    const ushort u = c.unicode();
+    return (u >= '0' && u <= '9') || (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z');
+}
+
+bool isValidKey(const QByteArray &key)
+{
+    return key.size() == KeyLength && allKeyCharacters(QString::fromLatin1(key));
+}
+
+bool isUsableKey(const QString &key)
+{
+    return !key.isEmpty() && key.size() <= MaxUsableLength && allKeyCharacters(key);
+}
+
+QByteArray normalize(const QString &text)
 {
     QString compact;
     compact.reserve(text.size());
@@ -32,12 +43,8 @@ QByteArray ZemProductKey::normalize(const QString &text)
         if (!c.isSpace())
             compact.append(c);
 
-    if (compact.size() == KeyLength) {
-        for (const QChar c : compact)
-            if (!isAsciiAlnum(c.unicode()))
-                return QByteArray();
-        return compact.toLatin1();
-    }
+    if (compact.size() == KeyLength)
+        return allKeyCharacters(compact) ? compact.toLatin1() : QByteArray();
     if (compact.size() == 2 * KeyLength) {
         for (const QChar c : compact)
             if (!isHexDigit(c.unicode()))
@@ -47,3 +54,5 @@ QByteArray ZemProductKey::normalize(const QString &text)
     }
     return QByteArray();
 }
+
+} // namespace ZemProductKey

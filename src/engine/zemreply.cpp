@@ -37,32 +37,39 @@ bool isPrintableAscii(uint c)
 
 } // namespace
 
-QByteArray ZemReply::versionField(const QString &text)
-{
-    QByteArray field;
-    field.reserve(VersionWidth);
-    // By code point, so that a character outside the BMP (two UTF-16 units)
-    // still takes a single byte.
-    for (const uint c : text.toUcs4()) {
-        if (field.size() == VersionWidth)
-            break;
-        field.append(isPrintableAscii(c) ? char(c) : '?');
-    }
-    return field.leftJustified(VersionWidth, ' ');
-}
+namespace ZemReply {
 
-QByteArray ZemReply::versionFieldOfBytes(const QByteArray &bytes)
+namespace {
+
+// The same rule for bytes: a byte outside printable ASCII becomes '?'.
+QByteArray versionFieldOfBytes(const QByteArray &bytes)
 {
-    QByteArray field = bytes.left(VersionWidth).leftJustified(VersionWidth, ' ');
+    QByteArray field = bytes.left(Frame::VersionWidth).leftJustified(Frame::VersionWidth, ' ');
     for (char &c : field)
         if (!isPrintableAscii(static_cast<unsigned char>(c)))
             c = '?';
     return field;
 }
 
-bool ZemReply::isVersionText(const QString &text)
+} // namespace
+
+QByteArray versionField(const QString &text)
 {
-    if (text.size() != VersionWidth)
+    QByteArray field;
+    field.reserve(Frame::VersionWidth);
+    // By code point, so that a character outside the BMP (two UTF-16 units)
+    // still takes a single byte.
+    for (const uint c : text.toUcs4()) {
+        if (field.size() == Frame::VersionWidth)
+            break;
+        field.append(isPrintableAscii(c) ? char(c) : '?');
+    }
+    return field.leftJustified(Frame::VersionWidth, ' ');
+}
+
+bool isVersionText(const QString &text)
+{
+    if (text.size() != Frame::VersionWidth)
         return false;
     for (const QChar c : text)
         if (!isPrintableAscii(c.unicode()))
@@ -70,121 +77,163 @@ bool ZemReply::isVersionText(const QString &text)
     return true;
 }
 
-int ZemReply::replyCode(int requestCode)
+std::optional<Frame::Command> replyTo(Frame::Command request)
 {
-    switch (requestCode) {
-    case 0x01: // product information
-    case 0x03: // control or status read
-    case 0x07: // heartbeat
-    case 0x0D: // Wi-Fi status
-    case 0x0F: // MCU restart
-    case 0x11: // illegal frame notice
-    case 0x13: // production test
-    case 0x15: // binding mode
-    case 0x19: // firmware transfer start
-    case 0x1D: // firmware piece
-    case 0x1F:
-        return requestCode + 1;
-    default:
-        return -1;
+    using C = Frame::Command;
+    switch (request) {
+    case C::ProductInfo:
+        return C::ProductInfoReply;
+    case C::Status: // control or status read
+        return C::StatusReply;
+    case C::Heartbeat:
+        return C::HeartbeatReply;
+    case C::WifiStatus:
+        return C::WifiStatusReply;
+    case C::McuRestart:
+        return C::McuRestartReply;
+    case C::IllegalFrame:
+        return C::IllegalFrameReply;
+    case C::TestMode:
+        return C::TestModeReply;
+    case C::BindingMode:
+        return C::BindingModeReply;
+    case C::FirmwareStart:
+        return C::FirmwareStartReply;
+    case C::FirmwarePiece:
+        return C::FirmwarePieceReply;
+    case C::FirmwareEnd:
+        return C::FirmwareEndReply;
+    // The MCU's own requests: the module answers them, not the MCU.
+    case C::StatusReport:
+    case C::ConfigMode:
+    case C::ModuleReset:
+    case C::NetworkTime:
+    case C::FirmwareReady:
+    // Replies are never answered.
+    case C::ProductInfoReply:
+    case C::StatusReply:
+    case C::StatusReportReply:
+    case C::HeartbeatReply:
+    case C::ConfigModeReply:
+    case C::ModuleResetReply:
+    case C::WifiStatusReply:
+    case C::McuRestartReply:
+    case C::IllegalFrameReply:
+    case C::TestModeReply:
+    case C::BindingModeReply:
+    case C::NetworkTimeReply:
+    case C::FirmwareStartReply:
+    case C::FirmwareReadyReply:
+    case C::FirmwarePieceReply:
+    case C::FirmwareEndReply:
+        return std::nullopt;
     }
+    return std::nullopt;
 }
 
-int ZemReply::requestSizeNeeded(const QByteArray &request)
+int requestSizeNeeded(const QByteArray &request)
 {
     // Command and sequence number are read from every request.
     constexpr int base = Frame::SequenceOffset + 1;
-    switch (ZemTool::byteValue(request, Frame::CommandOffset)) {
-    case 0x19: {
+    if (Frame::isCommand(request, Frame::Command::FirmwareStart)) {
         // The count, then the field it counts, then the checksum.
-        const int fieldStart = FirmwareFieldOffset;
+        const int fieldStart = Frame::FirmwareFieldOffset;
         if (request.size() < fieldStart)
             return fieldStart + 1;
-        return fieldStart + ZemTool::word16(request, FirmwareCountOffset) + 1;
+        return fieldStart + ZemTool::word16(request, Frame::FirmwareCountOffset) + 1;
     }
-    case 0x1D:
-        return PieceDataOffset + 1;
-    default:
-        return base;
-    }
+    if (Frame::isCommand(request, Frame::Command::FirmwarePiece))
+        return Frame::PieceDataOffset + 1;
+    return base;
 }
 
-int ZemReply::templateSizeNeeded(int requestCode)
+int templateSizeNeeded(Frame::Command request)
 {
-    if (requestCode == 0x01)
-        return AttributesOffset + 1; // binding time at 72..73, then the checksum
+    if (request == Frame::Command::ProductInfo)
+        return Frame::AttributesOffset + 1; // binding time at 72..73, then the checksum
     return Frame::MinFrameSize;
 }
 
-bool ZemReply::isStatusRead(const QByteArray &request)
-{
-    // The same rule the simulated-MCU tab uses for control commands.
-    return Frame::isStatusRead(request);
-}
-
-void ZemReply::copySequence(QByteArray &reply, const QByteArray &request)
+void copySequence(QByteArray &reply, const QByteArray &request)
 {
     if (Frame::SequenceOffset < request.size())
-        setByte(reply, Frame::SequenceOffset, ZemTool::byteValue(request, Frame::SequenceOffset));
+        setByte(reply, Frame::SequenceOffset, Frame::sequence(request));
 }
 
-void ZemReply::patchProductInfo(QByteArray &reply, const DeviceInfo &device)
+void patchProductInfo(QByteArray &reply, const DeviceInfo &device)
 {
-    if (reply.size() < templateSizeNeeded(0x01))
+    if (reply.size() < templateSizeNeeded(Frame::Command::ProductInfo))
         return;
     const int binding = std::clamp(device.bindingTime, 0, 0xFFFF);
-    setByte(reply, BindingTimeOffset, binding >> 8);
-    setByte(reply, BindingTimeOffset + 1, binding);
-    writeField(reply, HardVersionOffset, VersionWidth, versionFieldOfBytes(device.hardVersion));
-    writeField(reply, SoftVersionOffset, VersionWidth, versionFieldOfBytes(device.softVersion));
+    setByte(reply, Frame::BindingTimeOffset, binding >> 8);
+    setByte(reply, Frame::BindingTimeOffset + 1, binding);
+    writeField(reply, Frame::HardVersionOffset, Frame::VersionWidth,
+               versionFieldOfBytes(device.hardVersion));
+    writeField(reply, Frame::SoftVersionOffset, Frame::VersionWidth,
+               versionFieldOfBytes(device.softVersion));
     if (device.central) {
-        setByte(reply, Frame::LengthOffset, CentralLength >> 8);
-        setByte(reply, Frame::LengthOffset + 1, CentralLength);
-        reply.insert(AttributesOffset, centralAttributes());
+        Frame::setLengthField(reply, Frame::CentralLength);
+        reply.insert(Frame::AttributesOffset, centralAttributes());
     }
 }
 
-void ZemReply::markStatusReply(QByteArray &reply)
+void markStatusReply(QByteArray &reply)
 {
     // The stored 04 template is the plain acknowledgement (length 5): its
     // offset 8 is the checksum place. The status answer carries the action
     // byte 03 as payload, so it is inserted there and counted in the length;
     // the tab recognises the answer by that payload and fills in the status.
+    const char answer = char(Frame::code(Frame::StatusAction::Answer));
     if (reply.size() == Frame::MinFrameSize) {
-        reply.insert(Frame::PayloadOffset, char(0x03));
-        const int length = ZemTool::word16(reply, Frame::LengthOffset) + 1;
-        setByte(reply, Frame::LengthOffset, length >> 8);
-        setByte(reply, Frame::LengthOffset + 1, length);
+        reply.insert(Frame::ActionOffset, answer);
+        Frame::setLengthField(reply, Frame::lengthField(reply) + 1);
         return;
     }
-    setByte(reply, Frame::PayloadOffset, 0x03);
+    setByte(reply, Frame::ActionOffset, answer);
 }
 
-bool ZemReply::writeProductKey(QByteArray &reply, const QByteArray &key)
+QByteArray statusAnswer(const QByteArray &reply, const QByteArray &statusReport)
 {
-    if (key.size() != ProductKeyWidth || reply.size() < ProductKeyOffset + ProductKeyWidth + 1)
+    if (!Frame::isStatusAnswer(reply))
+        return reply;
+    QByteArray frame = statusReport;
+    if (frame.size() <= Frame::ActionOffset)
+        return frame;
+    frame[Frame::CommandOffset] = char(Frame::code(Frame::Command::StatusReply));
+    frame[Frame::SequenceOffset] = reply.at(Frame::SequenceOffset);
+    frame[Frame::ActionOffset] = char(Frame::code(Frame::StatusAction::Answer));
+    ZemTool::setFrameChecksum(frame);
+    return frame;
+}
+
+bool writeProductKey(QByteArray &reply, const QByteArray &key)
+{
+    if (key.size() != Frame::ProductKeyWidth
+        || reply.size() < Frame::ProductKeyOffset + Frame::ProductKeyWidth + 1)
         return false;
-    writeField(reply, ProductKeyOffset, ProductKeyWidth, key);
+    writeField(reply, Frame::ProductKeyOffset, Frame::ProductKeyWidth, key);
     ZemTool::setFrameChecksum(reply);
     return true;
 }
 
-bool ZemReply::firmwareFields(const QByteArray &request, QByteArray *count, QByteArray *field)
+bool firmwareFields(const QByteArray &request, QByteArray *count, QByteArray *field)
 {
-    if (ZemTool::byteValue(request, Frame::CommandOffset) != 0x19
+    if (!Frame::isCommand(request, Frame::Command::FirmwareStart)
         || request.size() < requestSizeNeeded(request))
         return false;
-    const int n = ZemTool::word16(request, FirmwareCountOffset);
-    *count = request.mid(FirmwareCountOffset, 2);
-    *field = request.mid(FirmwareFieldOffset, n);
+    const int n = ZemTool::word16(request, Frame::FirmwareCountOffset);
+    *count = request.mid(Frame::FirmwareCountOffset, 2);
+    *field = request.mid(Frame::FirmwareFieldOffset, n);
     return true;
 }
 
-bool ZemReply::firmwarePiece(const QByteArray &request, int *number, QByteArray *data)
+bool firmwarePiece(const QByteArray &request, int *number, QByteArray *data)
 {
-    if (request.size() < PieceDataOffset + 1)
+    if (request.size() < Frame::PieceDataOffset + 1)
         return false;
-    *number = ZemTool::word16(request, PieceNumberOffset);
-    *data = request.mid(PieceDataOffset, request.size() - PieceDataOffset - 1);
+    *number = ZemTool::word16(request, Frame::PieceNumberOffset);
+    *data = request.mid(Frame::PieceDataOffset, request.size() - Frame::PieceDataOffset - 1);
     return true;
 }
+
+} // namespace ZemReply

@@ -1,23 +1,12 @@
 #pragma once
 
-#include <QMetaType>
+#include "engine/cmd.h"
+
 #include <QWidget>
 
 namespace Ui {
 class McuCmdWindow;
 }
-
-// A request the simulated MCU sends to the Wi-Fi module on the user's demand.
-enum CMD {
-    CMD_AIRLINK = 0,   // configuration request, mode 02
-    CMD_SOFTAP = 1,    // configuration request, mode 01
-    CMD_RESET = 2,     // module reset
-    CMD_GETTIME = 3,   // network time request
-    CMD_ONBORDING = 4, // binding mode
-    CMD_STARTOTA = 5,  // ready to receive firmware
-    CMD_TEST = 6,      // production-test mode
-};
-Q_DECLARE_METATYPE(CMD)
 
 // The "指令界面" dialog: seven buttons, each naming one module request. It only
 // names the request; the simulated-MCU tab builds and sends the frame.

@@ -21,7 +21,7 @@ void selectText(QComboBox *combo, const QString &text)
 QValidator *versionValidator(QObject *parent)
 {
     return new QRegularExpressionValidator(
-        QRegularExpression(QStringLiteral("[\\x20-\\x7E]{%1}").arg(ZemReply::VersionWidth)),
+        QRegularExpression(QStringLiteral("[\\x20-\\x7E]{%1}").arg(Frame::VersionWidth)),
         parent);
 }
 
@@ -34,7 +34,7 @@ QString versionProblem(const QString &caption, const QString &text)
         if (c.unicode() < 0x20 || c.unicode() >= 0x7F)
             return caption + QStringLiteral("只能用ASCII字符");
     return caption + QStringLiteral("须正好%1个字符，现为%2个")
-                         .arg(ZemReply::VersionWidth)
+                         .arg(Frame::VersionWidth)
                          .arg(text.size());
 }
 
@@ -47,7 +47,7 @@ McuSettingWindow::McuSettingWindow(ZemTool *tool, QWidget *parent)
 {
     ui->setupUi(this);
     for (QLineEdit *edit : {ui->lineEdit_softver, ui->lineEdit_hardver}) {
-        edit->setMaxLength(ZemReply::VersionWidth);
+        edit->setMaxLength(Frame::VersionWidth);
         edit->setValidator(versionValidator(edit));
         connect(edit, &QLineEdit::textChanged, this, &McuSettingWindow::updateVersionHint);
         // Once the user types, the note about the stored text is past.
@@ -68,14 +68,14 @@ void McuSettingWindow::loadSettings()
     // A longer stored text is cut by the field; say so, since the user did
     // not type it.
     QStringList cut;
-    if (soft.size() > ZemReply::VersionWidth)
+    if (soft.size() > Frame::VersionWidth)
         cut << QStringLiteral("软件版本号");
-    if (hard.size() > ZemReply::VersionWidth)
+    if (hard.size() > Frame::VersionWidth)
         cut << QStringLiteral("硬件版本号");
     m_loadNote = cut.isEmpty() ? QString()
                                : QStringLiteral("已将保存的%1截为前%2个字符")
                                      .arg(cut.join(QStringLiteral("和")))
-                                     .arg(ZemReply::VersionWidth);
+                                     .arg(Frame::VersionWidth);
     ui->lineEdit_softver->setText(soft);
     ui->lineEdit_hardver->setText(hard);
     updateVersionHint();

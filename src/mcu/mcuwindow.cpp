@@ -8,6 +8,7 @@
 #include "engine/zemdescriber.h"
 #include "engine/zemanalyze.h"
 #include "engine/zemfirmware.h"
+#include "engine/zemreply.h"
 #include "mcu/mcusettingwindow.h"
 #include "protocol/frameformat.h"
 #include "protocol/zemframer.h"
@@ -57,31 +58,6 @@ constexpr int MaxUploadSeconds = 300;
 constexpr int MaxLogItems = 200000; // 100 000 transfers, header and bytes
 constexpr int LogTrimBlock = 20000;
 constexpr int LogFlushIntervalMs = 100;
-
-constexpr int CommandStatusReply = 0x04;
-constexpr int ActionStatusReply = 0x03;
-constexpr int PlainAckLength = 5;
-
-QString storedFrameKey(CMD cmd)
-{
-    switch (cmd) {
-    case CMD_AIRLINK:
-        return QStringLiteral("Defaule/492");
-    case CMD_SOFTAP:
-        return QStringLiteral("Defaule/491");
-    case CMD_RESET:
-        return QStringLiteral("Defaule/4B");
-    case CMD_GETTIME:
-        return QStringLiteral("Defaule/417");
-    case CMD_ONBORDING:
-        return QStringLiteral("Defaule/415");
-    case CMD_STARTOTA:
-        return QStringLiteral("Defaule/41B");
-    case CMD_TEST:
-        return QStringLiteral("Defaule/413");
-    }
-    return QString();
-}
 
 } // namespace
 
@@ -283,22 +259,11 @@ void McuWindow::fromFramer(const QByteArray &frame)
 
 void McuWindow::fromRespond(const QByteArray &reply)
 {
-    QByteArray frame = reply;
-    // Only an answer to a status read carries the status: command 04 with
-    // action 03 and a payload. A plain acknowledgement (length 5) whose
-    // checksum byte happens to be 03 is sent as it is.
-    if (ZemTool::byteValue(reply, Frame::CommandOffset) == CommandStatusReply
-        && ZemTool::byteValue(reply, Frame::PayloadOffset) == ActionStatusReply
-        && ZemTool::word16(reply, Frame::LengthOffset) > PlainAckLength) {
-        const char sequence = reply.at(Frame::SequenceOffset);
-        frame = buildStatusReport();
-        if (frame.size() > Frame::PayloadOffset) {
-            frame[Frame::CommandOffset] = char(CommandStatusReply);
-            frame[Frame::SequenceOffset] = sequence;
-            frame[Frame::PayloadOffset] = char(ActionStatusReply);
-            ZemTool::setFrameChecksum(frame);
-        }
-    }
+    // Only an answer to a status read carries the status, which the table
+    // holds: the full report goes out in its place.
+    const QByteArray frame = Frame::isStatusAnswer(reply)
+                                 ? ZemReply::statusAnswer(reply, buildStatusReport())
+                                 : reply;
     const QByteArray wire = ZemTool::escape(frame);
     writeToPort(wire);
     log(TagMcu, wire, frame);
@@ -477,26 +442,13 @@ void McuWindow::on_pushButton_setting_clicked()
 
 QByteArray McuWindow::firmwareRequest() const
 {
-    // The stored frame body, then the count and the field the module sent
-    // in its firmware announcement, then the piece size; the length field
-    // counts everything up to the checksum that follows.
-    QByteArray frame = m_tool->readSettingHex(storedFrameKey(CMD_STARTOTA));
-    if (frame.size() < Frame::PayloadOffset) {
-        qDebug() << "Defaule/41B is too short for a firmware request:" << frame.toHex(' ');
-        return QByteArray();
-    }
-    const int pieceSize = qBound(0, m_tool->readSettingNumber(SettingKeys::OtaPiece),
-                                 ZemFirmware::MaxPieceSize);
-    frame.append(m_analyze->otaCount());
-    frame.append(m_analyze->otaField());
-    frame.append(ZemTool::numberToBytes(quint32(pieceSize), 2));
-
-    const QByteArray length = ZemTool::numberToBytes(quint32(frame.size() - 3), 2);
-    frame[Frame::LengthOffset] = length.at(0);
-    frame[Frame::LengthOffset + 1] = length.at(1);
-    if (m_tool->readSetting(SettingKeys::OtaType) == QLatin1String("hex"))
-        frame[Frame::FlagsOffset + 1] = char(0x01);
-    frame.append(char(ZemTool::checksum(frame, Frame::ChecksumStart, 0)));
+    const QByteArray frame = ZemFirmware::requestFrame(
+        m_tool->readSettingHex(SettingKeys::StoredFirmwareReady), m_analyze->otaCount(),
+        m_analyze->otaField(), m_tool->readSettingNumber(SettingKeys::OtaPiece),
+        m_tool->readSetting(SettingKeys::OtaType) == SettingKeys::OtaTypeHex);
+    if (frame.isEmpty())
+        qDebug() << "no firmware request: stored body too short or fields too long:"
+                 << m_tool->readSetting(SettingKeys::StoredFirmwareReady);
     return frame;
 }
 
@@ -515,7 +467,7 @@ void McuWindow::SendCMD(CMD cmd)
         log(TagMcu, wire, frame);
         return;
     }
-    const QString key = storedFrameKey(cmd);
+    const QString key = SettingKeys::storedFrameKey(cmd);
     if (key.isEmpty())
         return;
     const QByteArray bytes = m_tool->readSettingHex(key);

@@ -11,26 +11,26 @@
 // paired from the end, so an odd digit count leaves the first digit alone as
 // a low nibble. The conversion never refuses anything, which is what a user
 // pasting a frame from a log wants; but it also means that "0x01 0x02" goes
-// out as 00 10 02 and "hello" as 0E. This class tells those texts apart from
+// out as 00 10 02 and "hello" as 0E. These functions tell those texts apart from
 // plain hex so the box can show, before anything is sent, what will be sent.
-class HexInput
-{
-public:
-    // At most this many bytes are spelt out in a hint; longer texts give
-    // their start and the byte count.
-    static constexpr int HintBytes = 48;
+namespace HexInput {
 
-    // True when `text` holds nothing but pairs of hex digits and blanks
-    // (spaces, tabs, line breaks): every run of digits between blanks has an
-    // even length, so the bytes are exactly the pairs as written. The empty
-    // text is plain. Linear in the text.
-    static bool isPlain(const QString &text);
+// At most this many bytes are spelt out in a hint; longer texts give
+// their start and the byte count.
+constexpr int HintBytes = 48;
 
-    // The bytes the text stands for, as every send of typed hex converts it.
-    static QByteArray toBytes(const QString &text);
+// True when `text` holds nothing but pairs of hex digits and blanks
+// (spaces, tabs, line breaks): every run of digits between blanks has an
+// even length, so the bytes are exactly the pairs as written. The empty
+// text is plain. Linear in the text.
+bool isPlain(const QString &text);
 
-    // For a text that is not plain, the hint for the user: that the text
-    // holds more than hex pairs, and the hex of the bytes that will actually
-    // be sent. Empty for a plain text.
-    static QString hint(const QString &text);
-};
+// The bytes the text stands for, as every send of typed hex converts it.
+QByteArray toBytes(const QString &text);
+
+// For a text that is not plain, the hint for the user: that the text
+// holds more than hex pairs, and the hex of the bytes that will actually
+// be sent. Empty for a plain text.
+QString hint(const QString &text);
+
+} // namespace HexInput

@@ -8,17 +8,12 @@
 namespace {
 constexpr char FF = static_cast<char>(Frame::HeaderByte);
 constexpr char Escape55 = static_cast<char>(Frame::EscapeByte);
-
-int lengthField(const QByteArray &buffer)
-{
-    return (static_cast<unsigned char>(buffer.at(2)) << 8) | static_cast<unsigned char>(buffer.at(3));
-}
 } // namespace
 
 bool ZemFramer::isComplete(const QByteArray &buffer)
 {
     return buffer.size() >= 4
-        && buffer.size() == lengthField(buffer) + Frame::LengthFieldOverhead;
+        && buffer.size() == Frame::lengthField(buffer) + Frame::LengthFieldOverhead;
 }
 
 void ZemFramer::emitFrame()
@@ -26,6 +21,11 @@ void ZemFramer::emitFrame()
     const QByteArray frame = m_buffer;
     clear();
     emit LineDataReady(frame);
+}
+
+ZemFramer::ZemFramer(QObject *parent)
+    : QObject(parent)
+{
 }
 
 ZemFramer::ZemFramer(ZemTool *tool, ZemSerialPort *port, QObject *parent)
@@ -108,7 +108,7 @@ void ZemFramer::dataToV4(const QByteArray &chunk)
         const int newSize = m_buffer.size();
         if (newSize < 4)
             continue;
-        const int expected = lengthField(m_buffer) + Frame::LengthFieldOverhead;
+        const int expected = Frame::lengthField(m_buffer) + Frame::LengthFieldOverhead;
         if (expected < 5) {
             // Length 0: no frame can have it. Start hunting again.
             clear();

@@ -34,8 +34,10 @@ class ZemFramer : public QObject
 {
     Q_OBJECT
 public:
-    // Listens to `port`'s DataReady; with no port nothing is connected and
-    // the framer can only be fed by calling dataToV4 directly.
+    // A framer fed only by calling dataToV4 (tests, tools, benchmarks).
+    explicit ZemFramer(QObject *parent = nullptr);
+    // Listens to `port`'s DataReady. A missing port is reported as an
+    // error: the owner meant to connect one.
     ZemFramer(ZemTool *tool, ZemSerialPort *port, QObject *parent = nullptr);
 
     // Drops any partial frame (the owner does so when it closes the port).
@@ -53,8 +55,8 @@ private:
     static bool isComplete(const QByteArray &buffer);
     void emitFrame();
 
-    ZemTool *m_tool;
-    ZemSerialPort *m_port;
+    ZemTool *m_tool = nullptr;
+    ZemSerialPort *m_port = nullptr;
     QByteArray m_buffer;
     // The last raw byte was an FF inside the escaped part of the frame; the
     // next raw byte decides whether it was data (55 follows) or a header.
