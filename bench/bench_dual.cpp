@@ -74,15 +74,16 @@ void BM_DisplayRuleIntoBox(benchmark::State &state)
 {
     const QByteArray stream = frameStream(1 << 20, 43, int(state.range(1)));
     const int chunk = int(state.range(0));
-    QTextEdit box;
+    ReceiveBox box;
     box.resize(290, 226);
-    ReceiveBox::prepare(&box);
     QByteArray held;
     for (auto _ : state) {
-        for (int at = 0; at < stream.size(); at += chunk)
-            ReceiveBox::append(&box, DualDisplay::takeChunk(
+        for (int at = 0; at < stream.size(); at += chunk) {
+            box.addText(DualDisplay::takeChunk(
                 held, QByteArray::fromRawData(stream.constData() + at, qMin(chunk, stream.size() - at)),
                 false, Stamp));
+            box.drawNow();
+        }
     }
     state.SetBytesProcessed(state.iterations() * stream.size());
     state.counters["boxChars"] = box.document()->characterCount();
@@ -258,12 +259,14 @@ void BM_BridgeStreaming(benchmark::State &state)
             state.SkipWithError("window not exposed");
             return;
         }
-        window.port1()->getComList();
+        auto *port1 = window.findChild<ZemSerialPort *>(QStringLiteral("port_1"));
+        auto *port2 = window.findChild<ZemSerialPort *>(QStringLiteral("port_2"));
+        port1->getComList();
         window.findChild<QComboBox *>(QStringLiteral("com_1"))->setCurrentText(mcu.slavePath());
         window.findChild<QComboBox *>(QStringLiteral("com_2"))->setCurrentText(module.slavePath());
         QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("pushButton_open1")), Qt::LeftButton);
         QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("pushButton_open2")), Qt::LeftButton);
-        if (!window.port1()->isOpen() || !window.port2()->isOpen()) {
+        if (!port1->isOpen() || !port2->isOpen()) {
             state.SkipWithError("ports did not open");
             return;
         }

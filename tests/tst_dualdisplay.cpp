@@ -1,15 +1,10 @@
-// The dual tab's display rule (hex, timestamped lines, held bytes) and the
-// bounded history of its receive boxes.
+// The dual tab's display rule (hex, timestamped lines, held bytes).
 #include "testsupport.h"
 
 #include "dual/dualdisplay.h"
-#include "dual/receivebox.h"
 
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QTextBlock>
-#include <QTextDocument>
-#include <QTextEdit>
 #include <QtTest>
 
 namespace {
@@ -54,11 +49,6 @@ private slots:
     void rule_data();
     void rule();
     void matchesByteByByteOnRandomChunking();
-
-    void boxKeepsAtMostMaxLines();
-    void endlessLineKeepsItsNewestBytes();
-    void totalCharactersStayBounded();
-    void limitsSurviveClear();
 };
 
 void TestDualDisplay::rule_data()
@@ -157,95 +147,6 @@ void TestDualDisplay::matchesByteByByteOnRandomChunking()
         QCOMPARE(held, reference.buffer);
         QCOMPARE(text, reference.text);
     }
-}
-
-namespace {
-QString frameLine(int i)
-{
-    return QLatin1Char('\n') + Stamp + QStringLiteral(":FF FF 00 05 08 %1 00 00 14 ")
-        .arg(i % 256, 2, 16, QLatin1Char('0')).toUpper();
-}
-} // namespace
-
-void TestDualDisplay::boxKeepsAtMostMaxLines()
-{
-    QTextEdit box;
-    ReceiveBox::prepare(&box);
-    QString batch;
-    for (int i = 0; i < ReceiveBox::MaxLines + 1500; ++i) {
-        batch += frameLine(i);
-        if (i % 100 == 99) {
-            ReceiveBox::append(&box, batch);
-            batch.clear();
-        }
-    }
-    ReceiveBox::append(&box, batch);
-    QTextDocument *doc = box.document();
-    QVERIFY2(doc->blockCount() <= ReceiveBox::MaxLines, qPrintable(QString::number(doc->blockCount())));
-    QVERIFY(doc->blockCount() > ReceiveBox::MaxLines / 2);
-    // The newest line is whole.
-    QCOMPARE(doc->lastBlock().text(), frameLine(ReceiveBox::MaxLines + 1499).mid(1));
-    QVERIFY(!doc->isUndoAvailable());
-}
-
-void TestDualDisplay::endlessLineKeepsItsNewestBytes()
-{
-    QTextEdit box;
-    ReceiveBox::prepare(&box);
-    // A header at first, then 200 KB without any.
-    QByteArray held;
-    ReceiveBox::append(&box, DualDisplay::takeChunk(held, hex("FFFF0005"), false, Stamp));
-    QByteArray last;
-    for (int i = 0; i < 200; ++i) {
-        QByteArray chunk(1024, '\0');
-        for (int j = 0; j < chunk.size(); ++j)
-            chunk[j] = char((i * 7 + j) % 251); // never 0xFF
-        ReceiveBox::append(&box, DualDisplay::takeChunk(held, chunk, false, Stamp));
-        QVERIFY(box.document()->lastBlock().length() - 1 <= ReceiveBox::MaxLineChars);
-        last = chunk;
-    }
-    ReceiveBox::append(&box, DualDisplay::flush(held));
-    const QString line = box.document()->lastBlock().text();
-    QVERIFY(line.size() >= ReceiveBox::KeptLineChars);
-    QVERIFY(line.size() <= ReceiveBox::MaxLineChars);
-    // Cut between two bytes, and the newest bytes are all there.
-    static const QRegularExpression pairs(QStringLiteral("^([0-9A-F]{2} )+$"));
-    QVERIFY(pairs.match(line).hasMatch());
-    QVERIFY(line.endsWith(QString::fromLatin1(last.toHex(' ').toUpper()) + QLatin1Char(' ')));
-}
-
-void TestDualDisplay::totalCharactersStayBounded()
-{
-    QTextEdit box;
-    ReceiveBox::prepare(&box);
-    // Long frame lines (2000 bytes each): far fewer than MaxLines, far more
-    // than MaxChars.
-    QByteArray frame = hex("FFFF07CD");
-    frame.append(QByteArray(1996, '\x11'));
-    QByteArray held;
-    for (int i = 0; i < 1000; ++i) {
-        ReceiveBox::append(&box, DualDisplay::takeChunk(held, frame, false, Stamp));
-        QVERIFY(box.document()->characterCount() <= ReceiveBox::MaxChars + 1);
-    }
-    QTextDocument *doc = box.document();
-    QVERIFY(doc->characterCount() > ReceiveBox::MaxChars / 2);
-    // Whole lines went: the first line left is a timestamped frame line.
-    QVERIFY(doc->firstBlock().text().startsWith(Stamp + QStringLiteral(":FF FF 07 CD 11 ")));
-    QVERIFY(doc->lastBlock().text().startsWith(Stamp + QStringLiteral(":FF FF 07 CD 11 ")));
-}
-
-void TestDualDisplay::limitsSurviveClear()
-{
-    QTextEdit box;
-    ReceiveBox::prepare(&box);
-    ReceiveBox::append(&box, QStringLiteral("01 02 "));
-    box.clear(); // F5
-    QString batch;
-    for (int i = 0; i < ReceiveBox::MaxLines * 2; ++i)
-        batch += frameLine(i);
-    ReceiveBox::append(&box, batch);
-    QVERIFY(box.document()->blockCount() <= ReceiveBox::MaxLines);
-    QVERIFY(!box.document()->isUndoAvailable());
 }
 
 QTEST_MAIN(TestDualDisplay)

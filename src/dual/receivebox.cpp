@@ -3,14 +3,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QTextEdit>
-
-void ReceiveBox::prepare(QTextEdit *box)
-{
-    // A receive box is read-only: an undo history would only keep a copy of
-    // everything ever shown.
-    box->setUndoRedoEnabled(false);
-}
+#include <QTimer>
 
 namespace {
 
@@ -62,19 +55,63 @@ void trimOldLines(QTextDocument *doc)
 
 } // namespace
 
-void ReceiveBox::append(QTextEdit *box, const QString &text)
+ReceiveBox::ReceiveBox(QWidget *parent)
+    : QTextEdit(parent)
+    , m_drawTimer(new QTimer(this))
 {
-    QTextCursor cursor = box->textCursor();
+    // A receive box is read-only: an undo history would only keep a copy of
+    // everything ever shown.
+    setUndoRedoEnabled(false);
+    setReadOnly(true);
+    setAcceptRichText(false);
+    m_drawTimer->setObjectName(QStringLiteral("drawTimer"));
+    m_drawTimer->setSingleShot(true);
+    m_drawTimer->setInterval(DrawDelayMs);
+    connect(m_drawTimer, &QTimer::timeout, this, &ReceiveBox::drawNow);
+}
+
+void ReceiveBox::addText(QString text)
+{
+    if (text.isEmpty())
+        return;
+    if (m_afterNotice && !text.startsWith(QLatin1Char('\n')))
+        text.prepend(QLatin1Char('\n'));
+    m_afterNotice = false;
+    m_undrawn += text;
+    if (!m_drawTimer->isActive())
+        m_drawTimer->start();
+}
+
+void ReceiveBox::addNotice(const QString &line)
+{
+    m_undrawn += QLatin1Char('\n') + line;
+    drawNow();
+    m_afterNotice = true;
+}
+
+void ReceiveBox::clearAll()
+{
+    m_drawTimer->stop();
+    m_undrawn.clear();
+    m_afterNotice = false;
+    clear();
+}
+
+void ReceiveBox::drawNow()
+{
+    m_drawTimer->stop();
+    QTextCursor cursor = textCursor();
     cursor.movePosition(QTextCursor::End);
-    if (!text.isEmpty()) {
+    if (!m_undrawn.isEmpty()) {
         // Insert and trims stay separate changes on purpose: inside one edit
         // block the layout would see a single change from the top line to
         // the bottom one and lay out the whole box again.
-        cursor.insertText(text);
-        QTextDocument *doc = box->document();
+        cursor.insertText(m_undrawn);
+        m_undrawn.clear();
+        QTextDocument *doc = document();
         trimRunningLine(doc);
         trimOldLines(doc);
         cursor.movePosition(QTextCursor::End);
     }
-    box->setTextCursor(cursor);
+    setTextCursor(cursor);
 }
