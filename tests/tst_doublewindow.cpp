@@ -103,6 +103,7 @@ private:
     }
     QPushButton *button(const char *name) const { return find<QPushButton>(name); }
     QTextEdit *rec(int side) const { return find<QTextEdit>(side == 1 ? "textEdit_rec1" : "textEdit_rec2"); }
+    ZemSerialPort *port(int side) const { return find<ZemSerialPort>(side == 1 ? "port_1" : "port_2"); }
     bool waitForPorts(QWidget *root) const;
     void openSide(int side, QWidget *root = nullptr);
     void waitForFlushes();
@@ -153,8 +154,7 @@ void TestDoubleWindow::cleanup()
 bool TestDoubleWindow::waitForPorts(QWidget *root) const
 {
     // Ask for the port list now instead of waiting for the next poll.
-    if (auto *dual = qobject_cast<DoubleWindow *>(root))
-        dual->port1()->getComList();
+    root->findChild<ZemSerialPort *>(QStringLiteral("port_1"))->getComList();
     auto *com1 = root->findChild<QComboBox *>(QStringLiteral("com_1"));
     auto *com2 = root->findChild<QComboBox *>(QStringLiteral("com_2"));
     const QString a = m_mcuPath;
@@ -179,8 +179,8 @@ void TestDoubleWindow::openSide(int side, QWidget *root)
 // Waits for the next periodic flush of both sides.
 void TestDoubleWindow::waitForFlushes()
 {
-    QSignalSpy tick1(m_window->flushTimer(1), &QTimer::timeout);
-    QSignalSpy tick2(m_window->flushTimer(2), &QTimer::timeout);
+    QSignalSpy tick1(find<QTimer>("flushTimer_1"), &QTimer::timeout);
+    QSignalSpy tick2(find<QTimer>("flushTimer_2"), &QTimer::timeout);
     QVERIFY(waitUntil([&] { return tick1.count() > 0 && tick2.count() > 0; }, 2000));
 }
 
@@ -213,7 +213,6 @@ void TestDoubleWindow::formWidgetsAndDefaults()
         find<QTextEdit>(side == 1 ? "textEdit_send1" : "textEdit_send2");
     }
     QCOMPARE(button("pushButton_double")->text(), QStringLiteral("关闭双串口"));
-    QVERIFY(m_window->bridgeOn());
     QCOMPARE(find<QCheckBox>("checkBox")->text(), QStringLiteral("三版换行"));
     QVERIFY(!find<QCheckBox>("checkBox")->isChecked());
     QCOMPARE(button("pushButton_v3")->text(), QStringLiteral("3版常用协议"));
@@ -246,7 +245,7 @@ void TestDoubleWindow::updateUiKeepsSelections()
     auto *com1 = find<QComboBox>("com_1");
     auto *com2 = find<QComboBox>("com_2");
     // Keep the real port list from interfering.
-    m_window->port1()->blockSignals(true);
+    port(1)->blockSignals(true);
     m_window->UpdateUi({"COM3", "COM4"});
     com1->setCurrentText(QStringLiteral("COM3"));
     com2->setCurrentText(QStringLiteral("COM4"));
@@ -270,20 +269,20 @@ void TestDoubleWindow::updateUiKeepsSelections()
 void TestDoubleWindow::openAndCloseEachSide()
 {
     openSide(1);
-    QVERIFY(m_window->port1()->isOpen());
-    QVERIFY(!m_window->port2()->isOpen());
+    QVERIFY(port(1)->isOpen());
+    QVERIFY(!port(2)->isOpen());
     openSide(2);
-    QVERIFY(m_window->port2()->isOpen());
+    QVERIFY(port(2)->isOpen());
     // The form's settings reach the port: 9600 baud, 8 data bits.
-    QCOMPARE(m_window->port2()->baudRate(), 9600);
-    QCOMPARE(m_window->port2()->dataBits(), QSerialPort::Data8);
+    QCOMPARE(port(2)->baudRate(), 9600);
+    QCOMPARE(port(2)->dataBits(), QSerialPort::Data8);
 
     QTest::mouseClick(button("pushButton_open1"), Qt::LeftButton);
     QCOMPARE(button("pushButton_open1")->text(), OpenCaption);
-    QVERIFY(!m_window->port1()->isOpen());
-    QVERIFY(m_window->port2()->isOpen());
+    QVERIFY(!port(1)->isOpen());
+    QVERIFY(port(2)->isOpen());
     QTest::mouseClick(button("pushButton_open2"), Qt::LeftButton);
-    QVERIFY(!m_window->port2()->isOpen());
+    QVERIFY(!port(2)->isOpen());
     QCOMPARE(button("pushButton_open2")->text(), OpenCaption);
 }
 
@@ -307,7 +306,7 @@ void TestDoubleWindow::openFailureSaysWhy()
         m_module.reset();
         QVERIFY(QFile::remove(m_modulePath));
     } else if (cause == QLatin1String("none")) {
-        m_window->port1()->blockSignals(true);
+        port(1)->blockSignals(true);
         m_window->UpdateUi({});
     } else {
         openSide(1);
@@ -320,7 +319,7 @@ void TestDoubleWindow::openFailureSaysWhy()
     QCOMPARE(box.text(), QStringLiteral("打开失败！"));
     QVERIFY2(box.informativeText().contains(reason), qPrintable(box.informativeText()));
     QCOMPARE(button("pushButton_open2")->text(), OpenCaption);
-    QVERIFY(!m_window->port2()->isOpen());
+    QVERIFY(!port(2)->isOpen());
 }
 
 void TestDoubleWindow::forwardsBothWaysByteExact_data()
@@ -378,7 +377,7 @@ void TestDoubleWindow::forwardsBeforeDisplayAndHoldsLastBytes()
     openSide(2);
     for (const char *bytes : {"010203", "FFFF00"}) {
         rec(1)->clear();
-        m_window->flushTimer(1)->start(); // a whole period from now on
+        find<QTimer>("flushTimer_1")->start(); // a whole period from now on
         QElapsedTimer sinceRestart;
         sinceRestart.start();
         QVERIFY(m_mcu->write(hex(bytes)));
@@ -399,7 +398,6 @@ void TestDoubleWindow::bridgeOffForwardsNothingButDisplays()
     openSide(2);
     QTest::mouseClick(button("pushButton_double"), Qt::LeftButton);
     QCOMPARE(button("pushButton_double")->text(), QStringLiteral("打开双串口"));
-    QVERIFY(!m_window->bridgeOn());
 
     QVERIFY(m_mcu->write(hex("FFFF000508070000 14")));
     QVERIFY(m_module->write(hex("FFFF000501000000 06")));
@@ -436,9 +434,9 @@ void TestDoubleWindow::lostPortIsToldAndTakenBackWhenItReturns()
     MessageBoxCatcher noBox(500);
     m_module->closeMaster(); // the module's adapter is pulled
     QVERIFY(waitUntil([&] { return button("pushButton_open2")->text() == OpenCaption; }));
-    QVERIFY(!m_window->port2()->isOpen());
+    QVERIFY(!port(2)->isOpen());
     QCOMPARE(button("pushButton_open1")->text(), CloseCaption);
-    QVERIFY(m_window->port1()->isOpen());
+    QVERIFY(port(1)->isOpen());
 
     // Told in side 2's box, after everything it received, with the time and
     // the system's reason; no modal box.
@@ -451,7 +449,6 @@ void TestDoubleWindow::lostPortIsToldAndTakenBackWhenItReturns()
     // Waited past the watcher's own time, so it cannot catch a later box.
     QVERIFY(!noBox.wait(700));
     // The bridge says what it does: nothing.
-    QVERIFY(!m_window->bridgeOn());
     QCOMPARE(button("pushButton_double")->text(), QStringLiteral("打开双串口"));
 
     // Side 1 keeps working and nothing is written to the lost side.
@@ -469,7 +466,7 @@ void TestDoubleWindow::lostPortIsToldAndTakenBackWhenItReturns()
     // The device node goes away: side 2's list falls back to another port.
     auto *com2 = find<QComboBox>("com_2");
     QVERIFY(waitUntil([&] {
-        m_window->port1()->getComList();
+        port(1)->getComList();
         return com2->findText(m_modulePath) < 0;
     }));
     QVERIFY(com2->currentText() != m_modulePath);
@@ -477,7 +474,7 @@ void TestDoubleWindow::lostPortIsToldAndTakenBackWhenItReturns()
     m_module = std::make_unique<PtyPair>();
     QVERIFY(QFile::remove(m_modulePath));
     QVERIFY(QFile::link(m_module->slavePath(), m_modulePath));
-    m_window->port1()->getComList();
+    port(1)->getComList();
     QVERIFY(waitUntil([&] { return com2->currentText() == m_modulePath; }));
     QTest::mouseClick(button("pushButton_open2"), Qt::LeftButton);
     QCOMPARE(button("pushButton_open2")->text(), CloseCaption);
@@ -690,16 +687,20 @@ void TestDoubleWindow::switchingMainWindowToMcuTabClosesBothSides()
     MainWindow main;
     auto *open1 = main.findChild<QPushButton *>(QStringLiteral("pushButton_open1"));
     auto *open2 = main.findChild<QPushButton *>(QStringLiteral("pushButton_open2"));
-    openSide(1, main.doubleWindow());
-    openSide(2, main.doubleWindow());
-    QVERIFY(main.doubleWindow()->port1()->isOpen() && main.doubleWindow()->port2()->isOpen());
+    auto *dual = main.findChild<DoubleWindow *>();
+    QVERIFY(dual);
+    openSide(1, dual);
+    openSide(2, dual);
+    auto *port1 = dual->findChild<ZemSerialPort *>(QStringLiteral("port_1"));
+    auto *port2 = dual->findChild<ZemSerialPort *>(QStringLiteral("port_2"));
+    QVERIFY(port1->isOpen() && port2->isOpen());
 
     MessageBoxCatcher hint; // the shipped settings hold the placeholder key
     main.findChild<QTabWidget *>(QStringLiteral("tabWidget"))->setCurrentIndex(1);
     QVERIFY(hint.wait());
     QCOMPARE(hint.title(), QStringLiteral("提示"));
-    QVERIFY(!main.doubleWindow()->port1()->isOpen());
-    QVERIFY(!main.doubleWindow()->port2()->isOpen());
+    QVERIFY(!port1->isOpen());
+    QVERIFY(!port2->isOpen());
     QCOMPARE(open1->text(), OpenCaption);
     QCOMPARE(open2->text(), OpenCaption);
     // The far ends see nothing more from a closed bridge.
