@@ -134,8 +134,10 @@ void TestMainWindow::closingEndsTheProgramAndReleasesEveryPort()
     QVERIFY(w.mcuWindow()->port()->isOpen());
     // The dual tab's ports are opened behind the tab switch's back, so that
     // all three ports of the program are open at once.
-    QVERIFY(w.doubleWindow()->port1()->Open(mcu.slavePath(), QStringLiteral("9600"), 3, 0, 0));
-    QVERIFY(w.doubleWindow()->port2()->Open(module.slavePath(), QStringLiteral("9600"), 3, 0, 0));
+    for (const auto &side : {std::make_pair("port_1", mcu.slavePath()), std::make_pair("port_2", module.slavePath())}) {
+        auto *port = w.findChild<ZemSerialPort *>(QLatin1String(side.first));
+        QVERIFY(port && port->Open(side.second, QStringLiteral("9600"), 3, 0, 0));
+    }
     // While they are open, nobody else gets them.
     for (const QString &path : paths) {
         ZemSerialPort other;

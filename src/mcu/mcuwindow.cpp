@@ -9,6 +9,7 @@
 #include "engine/zemanalyze.h"
 #include "engine/zemfirmware.h"
 #include "engine/zemreply.h"
+#include "app/portcontrols.h"
 #include "mcu/mcusettingwindow.h"
 #include "protocol/frameformat.h"
 #include "protocol/zemframer.h"
@@ -24,8 +25,6 @@
 
 namespace {
 
-const QString OpenCaption = QStringLiteral("打开串口");
-const QString CloseCaption = QStringLiteral("关闭串口");
 const QString AutoOnCaption = QStringLiteral("定时上报开");  // reports are off
 const QString AutoOffCaption = QStringLiteral("定时上报关"); // reports are on
 
@@ -73,11 +72,12 @@ McuWindow::McuWindow(QWidget *parent)
     m_tool = new ZemTool(this);
 
     m_port = new ZemSerialPort(this);
+    m_portControls = new PortControls(
+        m_port, {ui->com_3, ui->rate_3, ui->data_3, ui->stop_3, ui->check_3, ui->pushButton_open3},
+        this);
     connect(m_port, &ZemSerialPort::ComListChange, this, &McuWindow::UpdateUi);
-    connect(m_port, &ZemSerialPort::PortLost, this, &McuWindow::onPortLost);
-    // Picking a port by hand forgets the lost one: the user chose another.
-    connect(ui->com_3, QOverload<int>::of(&QComboBox::activated), this,
-            [this] { m_lostPort.clear(); });
+    connect(m_portControls, &PortControls::lost, this, &McuWindow::onPortLost);
+    connect(m_portControls, &PortControls::returned, this, &McuWindow::onPortReturned);
 
     m_framer = new ZemFramer(m_tool, m_port, this);
     connect(m_framer, &ZemFramer::LineDataReady, this, &McuWindow::fromFramer);
@@ -183,67 +183,40 @@ void McuWindow::writeToPort(const QByteArray &bytes)
 
 void McuWindow::UpdateUi(const QStringList &ports)
 {
-    QString current = ui->com_3->currentText();
-    if (!m_lostPort.isEmpty()) {
-        // The port that was lost is back: select it again, so that one
-        // click reopens the right device.
-        const bool listed = ports.contains(m_lostPort);
-        if (listed) {
-            current = m_lostPort;
-            if (!m_lostPortListed)
-                notice(QStringLiteral("串口 %1 已重新接入，点击“打开串口”即可重新打开").arg(m_lostPort));
-        }
-        m_lostPortListed = listed;
-    }
-    ui->com_3->clear();
-    ui->com_3->addItems(ports);
-    const int index = ports.indexOf(current);
-    ui->com_3->setCurrentIndex(index >= 0 ? index : 0);
+    m_portControls->setPortList(ports);
 }
 
 void McuWindow::on_pushButton_open3_clicked()
 {
-    if (m_port->isOpen()) {
-        m_port->Close();
+    // A partial frame of the closed line would otherwise be completed by
+    // the first bytes after the next open.
+    if (m_portControls->close()) {
         stopAutoUpload();
-        ui->pushButton_open3->setText(OpenCaption);
         m_framer->clear();
         return;
     }
-    const QString name = ui->com_3->currentText();
-    if (m_port->Open(name, ui->rate_3->currentText(), ui->data_3->currentIndex(),
-                     ui->stop_3->currentIndex(), ui->check_3->currentIndex())) {
-        ui->pushButton_open3->setText(CloseCaption);
-        m_openedPort = name;
-        m_lostPort.clear();
-    } else {
-        // The system's reason (busy, permission denied, no such device)
-        // tells the user what to do about it.
-        showMessage(QStringLiteral("错误"), QStringLiteral("打开失败！"), m_port->openFailureReason());
-    }
+    m_portControls->open();
 }
 
 void McuWindow::closePort()
 {
-    if (m_port->isOpen()) {
-        m_port->Close();
+    if (m_portControls->close())
         m_framer->clear();
-    }
-    ui->pushButton_open3->setText(OpenCaption);
 }
 
-void McuWindow::onPortLost(const QString &reason)
+void McuWindow::onPortLost(const QString &name, const QString &reason)
 {
-    // The adapter is gone or the far end closed; the port has closed itself.
-    // Reset the window, say so in the log (no modal box: the module may be
-    // unplugged on purpose), and remember the port so that it is selected
-    // again when it comes back.
+    // The adapter is gone or the far end closed; the port has closed itself
+    // and is selected again when it comes back (see PortControls). Reset
+    // the window and say so in the log.
     stopAutoUpload();
     m_framer->clear();
-    ui->pushButton_open3->setText(OpenCaption);
-    m_lostPort = m_openedPort;
-    m_lostPortListed = ui->com_3->findText(m_lostPort) >= 0;
-    notice(QStringLiteral("串口 %1 已断开：%2").arg(m_lostPort, reason));
+    notice(QStringLiteral("串口 %1 已断开：%2").arg(name, reason));
+}
+
+void McuWindow::onPortReturned(const QString &name)
+{
+    notice(QStringLiteral("串口 %1 已重新接入，点击“打开串口”即可重新打开").arg(name));
 }
 
 // --- frames ------------------------------------------------------------------

@@ -21,6 +21,7 @@ class ZemFramer;
 class ZemAnalyze;
 class ZemJson;
 class McuSettingWindow;
+class PortControls;
 
 // The "模拟V4MCU" tab: plays the device-side MCU against a real Wi-Fi module.
 // Frames from the module are logged ("WIFI:") and answered by the responder;
@@ -85,7 +86,8 @@ public slots:
     void on_pushButton_setting_clicked();
 
 private slots:
-    void onPortLost(const QString &reason);
+    void onPortLost(const QString &name, const QString &reason);
+    void onPortReturned(const QString &name);
     void onFetchFailed(const QString &reason);
 
 private:
@@ -117,10 +119,6 @@ private:
     QStringList m_pendingLog;
     QVector<QByteArray> m_pendingFrames;
     QVector<int> m_pendingNotices;
-    // The port last opened; the port that was lost while open, until the
-    // user opens a port or picks another one, and whether it is listed.
-    QString m_openedPort;
-    QString m_lostPort;
-    bool m_lostPortListed = false;
+    PortControls *m_portControls = nullptr;
     QTimer *m_logFlushTimer = nullptr;
 };
