@@ -9,7 +9,8 @@ About::About(QWidget *parent)
 {
     ui->setupUi(this);
     // Both pictures are files beside the program; a missing file leaves its
-    // label empty.
+    // label empty. The background fills the layout cell that also holds the
+    // text, and is lowered so that it is drawn behind it.
     ui->label_background->setStyleSheet(AppPaths::borderImageStyle(QStringLiteral("background.png")));
     ui->label_background->lower();
     ui->label_logo->setStyleSheet(AppPaths::borderImageStyle(QStringLiteral("logo.png")));
