@@ -30,6 +30,12 @@ MainWindow::MainWindow(QWidget *parent)
     m_mcuWindow = new McuWindow(ui->mcuWindow);
     m_toolWindow = new ToolWindow(ui->toolWindow);
     m_about = new About(ui->aboutWindow);
+    // Each tab fills its page, so its own layout arranges it to the page's
+    // size whatever the font and the tab bar take.
+    ui->doubleLayout->addWidget(m_doubleWindow);
+    ui->mcuLayout->addWidget(m_mcuWindow);
+    ui->toolLayout->addWidget(m_toolWindow);
+    ui->aboutLayout->addWidget(m_about);
 }
 
 MainWindow::~MainWindow()
