@@ -82,6 +82,8 @@ void rebuild(QTableWidget *table, const QList<json_struct> &records, QWidget *ed
     table->setRowCount(0); // drops the old editors with their rows
     table->setRowCount(records.size());
     table->setColumnCount(2);
+    // clear() drops the header items as well.
+    table->setHorizontalHeaderLabels({QStringLiteral("名称"), QStringLiteral("值")});
     table->setColumnWidth(0, NameColumnWidth);
 
     for (int row = 0; row < records.size(); ++row) {
