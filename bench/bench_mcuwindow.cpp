@@ -6,12 +6,12 @@
 #include "testsupport.h"
 
 #include "mcu/mcuwindow.h"
+#include "mcu/trafficlog.h"
 #include "protocol/zemtool.h"
 #include "serial/zemserialport.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QListWidget>
 
 #include <benchmark/benchmark.h>
 
@@ -33,7 +33,7 @@ void fillLog(McuWindow &window, int transfers)
     const QByteArray frame = hex("FFFF000A0D010000 0B21 AABBCC 00");
     for (int i = 0; i < transfers; ++i)
         window.fromFramer(frame);
-    window.flushLog();
+    window.findChild<TrafficLog *>("listWidget")->flush();
     QCoreApplication::processEvents();
 }
 
@@ -52,10 +52,10 @@ void BM_LogFramesWith100kLogged(benchmark::State &state)
     for (auto _ : state) {
         for (int i = 0; i < FramesPerBatch; ++i)
             window.fromFramer(frame);
-        window.flushLog();
+        window.findChild<TrafficLog *>("listWidget")->flush();
         QCoreApplication::processEvents();
     }
-    state.counters["log items"] = window.findChild<QListWidget *>("listWidget")->count();
+    state.counters["log items"] = window.findChild<TrafficLog *>("listWidget")->count();
     state.SetItemsProcessed(state.iterations() * FramesPerBatch);
 }
 BENCHMARK(BM_LogFramesWith100kLogged)->Unit(benchmark::kMicrosecond);
@@ -70,7 +70,7 @@ void BM_ReplyLatencyUnderLoad(benchmark::State &state)
     McuWindow window;
     window.show();
     fillLog(window, 100000);
-    if (!window.port()->Open(pty.slavePath(), QStringLiteral("115200"), 3, 0, 0)) {
+    if (!window.findChild<ZemSerialPort *>("mcuPort")->Open(pty.slavePath(), QStringLiteral("115200"), 3, 0, 0)) {
         state.SkipWithError("cannot open pty");
         return;
     }
@@ -110,7 +110,7 @@ void BM_ReplyLatencyUnderLoad(benchmark::State &state)
         state.counters["max_ms"] = latencies.back();
     }
     state.counters["background_frames"] = double(backgroundSent);
-    state.counters["log items"] = window.findChild<QListWidget *>("listWidget")->count();
+    state.counters["log items"] = window.findChild<TrafficLog *>("listWidget")->count();
 }
 BENCHMARK(BM_ReplyLatencyUnderLoad)->UseManualTime()->Iterations(2000)->Unit(benchmark::kMillisecond);
 

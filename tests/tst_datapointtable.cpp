@@ -203,7 +203,7 @@ void TestDataPointTable::lampTableBuiltAtStartUp()
     QVERIFY(qobject_cast<QComboBox *>(table->cellWidget(7, 1)));
     QCOMPARE(spin(10)->maximum(), 1000000);
     QVERIFY(spin(13));
-    QCOMPARE(w.json()->jsonList().size(), 14);
+    QCOMPARE(w.findChild<ZemJson *>(QStringLiteral("mcuJson"))->jsonList().size(), 14);
 }
 
 void TestDataPointTable::lampReportFromTheEditors()
@@ -307,7 +307,7 @@ void TestDataPointTable::laterDefinitionRebuildsTheTable()
     auto *table = w.findChild<QTableWidget *>(QStringLiteral("datapoint_table"));
     QCOMPARE(table->rowCount(), 0);
     QVERIFY(storeCache(LampKey, lampAnswer()));
-    w.json()->loadJson(LampKey); // ListOk reaches the table
+    w.findChild<ZemJson *>(QStringLiteral("mcuJson"))->loadJson(LampKey); // ListOk reaches the table
     QCOMPARE(table->rowCount(), 14);
     QCOMPARE(w.buildStatusReport().size(), 30);
 }

@@ -5,6 +5,7 @@
 #include "dual/doublewindow.h"
 #include "mcu/mcusettingwindow.h"
 #include "mcu/mcuwindow.h"
+#include "mcu/trafficlog.h"
 #include "protocol/zemframer.h"
 #include "protocol/zemtool.h"
 #include "serial/zemserialport.h"
@@ -13,12 +14,24 @@
 
 #include <QComboBox>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTextEdit>
 #include <QTimer>
 #include <QtTest>
+
+namespace {
+
+// The simulated-MCU tab's dialogs are windows of their own.
+QWidget *topLevel(const char *name)
+{
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w->objectName() == QLatin1String(name))
+            return w;
+    return nullptr;
+}
+
+} // namespace
 
 class TestMainWindow : public QObject
 {
@@ -86,12 +99,13 @@ void TestMainWindow::f5ClearsAllThreeViews()
     MainWindow w;
     auto *rec1 = w.findChild<QTextEdit *>(QStringLiteral("textEdit_rec1"));
     auto *rec2 = w.findChild<QTextEdit *>(QStringLiteral("textEdit_rec2"));
-    auto *log = w.findChild<QListWidget *>(QStringLiteral("listWidget"));
+    auto *log = w.findChild<TrafficLog *>(QStringLiteral("listWidget"));
     QVERIFY(rec1 && rec2 && log);
     for (int tab : {0, 2, 3}) {
         rec1->setPlainText(QStringLiteral("FF FF "));
         rec2->setPlainText(QStringLiteral("00 "));
-        log->addItem(QStringLiteral("WIFI:12:00:00.000"));
+        log->addTransfer(QStringLiteral("WIFI:"), hex("FFFF"), hex("FFFF"));
+        log->flush();
         w.findChild<QTabWidget *>(QStringLiteral("tabWidget"))->setCurrentIndex(tab);
         QTest::keyClick(&w, Qt::Key_F5);
         QVERIFY(rec1->toPlainText().isEmpty());
@@ -127,11 +141,11 @@ void TestMainWindow::closingEndsTheProgramAndReleasesEveryPort()
 
     // The simulated MCU's port, opened as the user does.
     auto *com3 = w.findChild<QComboBox *>(QStringLiteral("com_3"));
-    w.mcuWindow()->port()->getComList();
+    w.mcuWindow()->findChild<ZemSerialPort *>(QStringLiteral("mcuPort"))->getComList();
     QVERIFY(waitUntil([&] { return com3->findText(wifi.slavePath()) >= 0; }));
     com3->setCurrentText(wifi.slavePath());
     QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("pushButton_open3")), Qt::LeftButton);
-    QVERIFY(w.mcuWindow()->port()->isOpen());
+    QVERIFY(w.mcuWindow()->findChild<ZemSerialPort *>(QStringLiteral("mcuPort"))->isOpen());
     // The dual tab's ports are opened behind the tab switch's back, so that
     // all three ports of the program are open at once.
     for (const auto &side : {std::make_pair("port_1", mcu.slavePath()), std::make_pair("port_2", module.slavePath())}) {
@@ -147,7 +161,7 @@ void TestMainWindow::closingEndsTheProgramAndReleasesEveryPort()
     // Both dialogs of the simulated-MCU tab are open.
     QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("pushButton_showcmd")), Qt::LeftButton);
     QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("pushButton_setting")), Qt::LeftButton);
-    QVERIFY(w.mcuWindow()->cmdWindow()->isVisible() && w.mcuWindow()->settingWindow()->isVisible());
+    QVERIFY(topLevel("McuCmdWindow")->isVisible() && topLevel("McuSettingWindow")->isVisible());
 
     // The program's own event loop, as main() runs it; a watchdog ends it
     // if closing the window does not.
@@ -164,7 +178,7 @@ void TestMainWindow::closingEndsTheProgramAndReleasesEveryPort()
     watchdog.stop();
     QVERIFY2(!watchdogFired, "the event loop went on after the main window closed");
     QCOMPARE(exitCode, 0);
-    QVERIFY(!w.mcuWindow()->cmdWindow()->isVisible() && !w.mcuWindow()->settingWindow()->isVisible());
+    QVERIFY(!topLevel("McuCmdWindow")->isVisible() && !topLevel("McuSettingWindow")->isVisible());
 
     // Every port is released: another program opens each of them.
     for (const QString &path : paths) {
@@ -254,13 +268,13 @@ void TestMainWindow::leavingMcuTabClosesItsPort()
     auto *tabs = w.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
     auto *open3 = w.findChild<QPushButton *>(QStringLiteral("pushButton_open3"));
     tabs->setCurrentIndex(1);
-    QVERIFY(w.mcuWindow()->port()->Open(pty.slavePath(), QStringLiteral("9600"), 3, 0, 0));
+    QVERIFY(w.mcuWindow()->findChild<ZemSerialPort *>(QStringLiteral("mcuPort"))->Open(pty.slavePath(), QStringLiteral("9600"), 3, 0, 0));
     open3->setText(QStringLiteral("关闭串口"));
-    w.mcuWindow()->framer()->dataToV4(hex("FFFF0005"));
+    w.mcuWindow()->findChild<ZemFramer *>(QStringLiteral("mcuFramer"))->dataToV4(hex("FFFF0005"));
 
     tabs->setCurrentIndex(0);
-    QVERIFY(!w.mcuWindow()->port()->isOpen());
-    QVERIFY(w.mcuWindow()->framer()->buffer().isEmpty());
+    QVERIFY(!w.mcuWindow()->findChild<ZemSerialPort *>(QStringLiteral("mcuPort"))->isOpen());
+    QVERIFY(w.mcuWindow()->findChild<ZemFramer *>(QStringLiteral("mcuFramer"))->buffer().isEmpty());
     QCOMPARE(open3->text(), QStringLiteral("打开串口"));
 
     // Already closed: only the caption is set.
@@ -268,7 +282,7 @@ void TestMainWindow::leavingMcuTabClosesItsPort()
     tabs->setCurrentIndex(1);
     tabs->setCurrentIndex(2);
     QCOMPARE(open3->text(), QStringLiteral("打开串口"));
-    QVERIFY(!w.mcuWindow()->port()->isOpen());
+    QVERIFY(!w.mcuWindow()->findChild<ZemSerialPort *>(QStringLiteral("mcuPort"))->isOpen());
 }
 
 QTEST_MAIN(TestMainWindow)

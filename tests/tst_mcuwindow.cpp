@@ -7,6 +7,7 @@
 #include "mcu/mcucmdwindow.h"
 #include "mcu/mcusettingwindow.h"
 #include "mcu/mcuwindow.h"
+#include "mcu/trafficlog.h"
 #include "protocol/zemframer.h"
 #include "protocol/zemtool.h"
 #include "serial/zemserialport.h"
@@ -16,7 +17,6 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QRegularExpression>
@@ -101,18 +101,33 @@ private:
     template<typename T> T *find(const char *name)
     {
         T *w = m_window->findChild<T *>(QLatin1String(name));
-        if (!w && m_window->cmdWindow())
-            w = m_window->cmdWindow()->findChild<T *>(QLatin1String(name));
-        if (!w && m_window->settingWindow())
-            w = m_window->settingWindow()->findChild<T *>(QLatin1String(name));
+        for (const char *dialog : {"McuCmdWindow", "McuSettingWindow"})
+            if (!w && topLevel(dialog))
+                w = topLevel(dialog)->findChild<T *>(QLatin1String(name));
         return w;
     }
+    // The command and settings dialogs are windows of their own.
+    static QWidget *topLevel(const char *name)
+    {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (w->objectName() == QLatin1String(name))
+                return w;
+        return nullptr;
+    }
+    ZemSerialPort *port() { return find<ZemSerialPort>("mcuPort"); }
+    ZemAnalyze *analyze() { return find<ZemAnalyze>("mcuAnalyze"); }
+    ZemTool *tool() { return find<ZemTool>("mcuTool"); }
+    QTimer *uploadTimer() { return find<QTimer>("uploadTimer"); }
+    TrafficLog *trafficLog() { return find<TrafficLog>("listWidget"); }
+    // Clicks line `row` of the log as the user does.
+    void clickLine(int row);
     void makeWindow();
     // Opens the port listed as `name` (the pty's own path by default).
     void openPort(const QString &name = QString());
     // Frames the module side reads back (unescaped), with the raw wire bytes.
     QList<QByteArray> readFrames(int count, QByteArray *wire = nullptr, int timeoutMs = 3000);
     QStringList logTexts() const;
+
 
     std::unique_ptr<TestRoot> m_root;
     std::unique_ptr<PtyPair> m_pty;
@@ -161,7 +176,7 @@ void TestMcuWindow::openPort(const QString &name)
     QVERIFY(waitUntil([&] { return com->findText(path) >= 0; }, 3000));
     com->setCurrentIndex(com->findText(path));
     QTest::mouseClick(find<QPushButton>("pushButton_open3"), Qt::LeftButton);
-    QVERIFY(m_window->port()->isOpen());
+    QVERIFY(port()->isOpen());
     QCOMPARE(find<QPushButton>("pushButton_open3")->text(), QStringLiteral("关闭串口"));
 }
 
@@ -183,13 +198,27 @@ QList<QByteArray> TestMcuWindow::readFrames(int count, QByteArray *wire, int tim
     return frames;
 }
 
+void TestMcuWindow::clickLine(int row)
+{
+    TrafficLog *log = trafficLog();
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    const QModelIndex index = log->model()->index(row, 0);
+    log->scrollTo(index);
+    // Near the line's left end: a long line reaches past the viewport.
+    const QPoint point(4, log->visualRect(index).center().y());
+    QVERIFY(log->viewport()->rect().contains(point));
+    QCOMPARE(log->indexAt(point), index);
+    QTest::mouseClick(log->viewport(), Qt::LeftButton, Qt::NoModifier, point);
+}
+
 QStringList TestMcuWindow::logTexts() const
 {
-    m_window->flushLog();
+    TrafficLog *log = m_window->findChild<TrafficLog *>(QStringLiteral("listWidget"));
+    log->flush();
     QStringList texts;
-    auto *list = m_window->findChild<QListWidget *>(QStringLiteral("listWidget"));
-    for (int i = 0; i < list->count(); ++i)
-        texts << list->item(i)->text();
+    for (int i = 0; i < log->count(); ++i)
+        texts << log->lineText(i);
     return texts;
 }
 
@@ -219,15 +248,15 @@ void TestMcuWindow::formDefaults()
         QStringLiteral("border-image:url(") + m_root->path() + QStringLiteral("/image/background.png")));
     // The cached definition of the stored key is loaded at start.
     QCOMPARE(find<QTableWidget>("datapoint_table")->rowCount(), 14);
-    QVERIFY(m_window->cmdWindow()->isHidden());
-    QVERIFY(m_window->settingWindow()->isHidden());
+    QVERIFY(topLevel("McuCmdWindow")->isHidden());
+    QVERIFY(topLevel("McuSettingWindow")->isHidden());
 }
 
 void TestMcuWindow::openCloseAndMissingPort()
 {
     openPort();
     QTest::mouseClick(find<QPushButton>("pushButton_open3"), Qt::LeftButton);
-    QVERIFY(!m_window->port()->isOpen());
+    QVERIFY(!port()->isOpen());
     QCOMPARE(find<QPushButton>("pushButton_open3")->text(), QStringLiteral("打开串口"));
 
     // A name no longer listed, and a listed path that is no serial device:
@@ -247,10 +276,10 @@ void TestMcuWindow::openCloseAndMissingPort()
         QVERIFY(box.wait());
         QCOMPARE(box.title(), QStringLiteral("错误"));
         QCOMPARE(box.text(), QStringLiteral("打开失败！"));
-        QCOMPARE(box.informativeText(), m_window->port()->openFailureReason());
+        QCOMPARE(box.informativeText(), port()->openFailureReason());
         QVERIFY(!box.informativeText().isEmpty());
         reasons << box.informativeText();
-        QVERIFY(!m_window->port()->isOpen());
+        QVERIFY(!port()->isOpen());
         QCOMPARE(find<QPushButton>("pushButton_open3")->text(), QStringLiteral("打开串口"));
     }
     QVERIFY2(reasons.at(0) != reasons.at(1), qPrintable(reasons.join(QLatin1Char('|'))));
@@ -376,8 +405,8 @@ void TestMcuWindow::firmwareTransferLandsInFile()
     // Start: count 00 03 and a field with an FF in it.
     QVERIFY(m_pty->write(ZemTool::escape(makeFrame(0x19, 0x01, hex("00000000 0003 AAFFBB")))));
     QCOMPARE(readFrames(1).size(), 1);
-    QCOMPARE(m_window->analyze()->otaCount(), hex("0003"));
-    QCOMPARE(m_window->analyze()->otaField(), hex("AAFFBB"));
+    QCOMPARE(analyze()->otaCount(), hex("0003"));
+    QCOMPARE(analyze()->otaField(), hex("AAFFBB"));
 
     QByteArray image;
     for (int piece = 0; piece < 5; ++piece) {
@@ -434,14 +463,13 @@ void TestMcuWindow::automaticReports()
     makeWindow();
     auto *button = find<QPushButton>("pushButton_autoupload");
     QTest::mouseClick(button, Qt::LeftButton); // closed port: nothing
-    QVERIFY(!m_window->isAutoUploading());
+    QVERIFY(!uploadTimer()->isActive());
     QCOMPARE(button->text(), QStringLiteral("定时上报开"));
 
     openPort();
     QTest::mouseClick(button, Qt::LeftButton);
-    QVERIFY(m_window->isAutoUploading());
-    QVERIFY(m_window->uploadTimer()->isActive());
-    QCOMPARE(m_window->uploadTimer()->interval(), intervalMs);
+    QVERIFY(uploadTimer()->isActive());
+    QCOMPARE(uploadTimer()->interval(), intervalMs);
     QCOMPARE(button->text(), QStringLiteral("定时上报关"));
     if (intervalMs == 3000) {
         const QList<QByteArray> reports = readFrames(1, nullptr, 4500);
@@ -449,7 +477,7 @@ void TestMcuWindow::automaticReports()
         QCOMPARE(reports.at(0), m_window->buildStatusReport());
     }
     QTest::mouseClick(button, Qt::LeftButton);
-    QVERIFY(!m_window->uploadTimer()->isActive());
+    QVERIFY(!uploadTimer()->isActive());
     QCOMPARE(button->text(), QStringLiteral("定时上报开"));
 }
 
@@ -457,10 +485,9 @@ void TestMcuWindow::autoReportsStopWhenPortCloses()
 {
     openPort();
     QTest::mouseClick(find<QPushButton>("pushButton_autoupload"), Qt::LeftButton);
-    QVERIFY(m_window->uploadTimer()->isActive());
+    QVERIFY(uploadTimer()->isActive());
     QTest::mouseClick(find<QPushButton>("pushButton_open3"), Qt::LeftButton);
-    QVERIFY(!m_window->uploadTimer()->isActive());
-    QVERIFY(!m_window->isAutoUploading());
+    QVERIFY(!uploadTimer()->isActive());
     QCOMPARE(find<QPushButton>("pushButton_autoupload")->text(), QStringLiteral("定时上报开"));
 }
 
@@ -476,18 +503,18 @@ void TestMcuWindow::lostPortIsLoggedAndSelectedAgain()
     QTest::mouseClick(find<QPushButton>("pushButton_autoupload"), Qt::LeftButton);
     QVERIFY(m_pty->write(makeFrame(0x07, 0x11)));
     QCOMPARE(readFrames(1).size(), 1);
-    auto *list = find<QListWidget>("listWidget");
-    m_window->flushLog();
-    emit list->itemClicked(list->item(1));
+    auto *list = trafficLog();
+    list->flush();
+    clickLine(1);
     QCOMPARE(find<QLabel>("label_cmd")->text(), QStringLiteral("07"));
 
     m_pty.reset(); // the adapter is pulled
     QVERIFY(QFile::remove(device));
-    QVERIFY(waitUntil([&] { return !m_window->port()->isOpen(); }, 3000));
+    QVERIFY(waitUntil([&] { return !port()->isOpen(); }, 3000));
     QVERIFY(waitUntil([&] {
         return find<QPushButton>("pushButton_open3")->text() == QStringLiteral("打开串口");
     }));
-    QVERIFY(!m_window->uploadTimer()->isActive());
+    QVERIFY(!uploadTimer()->isActive());
     QCOMPARE(find<QPushButton>("pushButton_autoupload")->text(), QStringLiteral("定时上报开"));
     QVERIFY(!QApplication::activeModalWidget()); // said in the log, no box
     // One notice line: time, port and the system's reason.
@@ -496,7 +523,7 @@ void TestMcuWindow::lostPortIsLoggedAndSelectedAgain()
                                   + QStringLiteral(" 已断开：\\S"));
     QVERIFY(waitUntil([&] { return logTexts().size() == 5; }));
     QVERIFY2(lost.match(logTexts().at(4)).hasMatch(), qPrintable(logTexts().at(4)));
-    emit list->itemClicked(list->item(4)); // a notice is never decoded
+    clickLine(4); // a notice is never decoded
     QCOMPARE(find<QLabel>("label_cmd")->text(), QStringLiteral("07"));
     QCOMPARE(find<QLabel>("label_length")->text(), QStringLiteral("05"));
 
@@ -509,7 +536,7 @@ void TestMcuWindow::lostPortIsLoggedAndSelectedAgain()
     QCOMPARE(com->currentText(), device);
     QVERIFY(logTexts().last().contains(QStringLiteral("串口 ") + device + QStringLiteral(" 已重新接入")));
     QTest::mouseClick(find<QPushButton>("pushButton_open3"), Qt::LeftButton);
-    QVERIFY(m_window->port()->isOpen());
+    QVERIFY(port()->isOpen());
     QVERIFY(m_pty->write(makeFrame(0x07, 0x12)));
     QCOMPARE(readFrames(1).size(), 1);
 }
@@ -569,7 +596,7 @@ void TestMcuWindow::failedFetchIsShownInTheWindow()
     const QString cache = m_root->file(QStringLiteral("json/") + SampleKey + QStringLiteral(".json"));
     const QByteArray cached = readFile(cache);
     makeWindow();
-    m_window->json()->setFetchTimeout(300);
+    find<ZemJson>("mcuJson")->setFetchTimeout(300);
     auto *state = find<QLabel>("label_jsonstate");
     auto *table = find<QTableWidget>("datapoint_table");
     const QString firstRow = table->item(0, 0)->text();
@@ -594,29 +621,29 @@ void TestMcuWindow::clickingLogLinesDecodes()
     openPort();
     QVERIFY(m_pty->write(makeFrame(0x0D, 0x12, hex("0B21"))));
     QCOMPARE(readFrames(1).size(), 1);
-    auto *list = find<QListWidget>("listWidget");
-    m_window->flushLog();
+    auto *list = trafficLog();
+    list->flush();
     QCOMPARE(list->count(), 4);
     auto *signal = find<QLabel>("label_signal");
     auto *length = find<QLabel>("label_length");
 
-    emit list->itemClicked(list->item(0)); // header: nothing changes
+    clickLine(0); // header: nothing changes
     QCOMPARE(signal->text(), QString());
     QCOMPARE(length->text(), QString());
 
-    emit list->itemClicked(list->item(1));
+    clickLine(1);
     QCOMPARE(signal->text(), QStringLiteral("03"));
     QCOMPARE(length->text(), QStringLiteral("07"));
     QCOMPARE(find<QLabel>("label_cmd")->text(), QStringLiteral("0d"));
     QCOMPARE(find<QLabel>("label_sn")->text(), QStringLiteral("12"));
-    const QStringList expected = m_window->analyze()->describe(makeFrame(0x0D, 0x12, hex("0B21")));
+    const QStringList expected = analyze()->describe(makeFrame(0x0D, 0x12, hex("0B21")));
     QCOMPARE(find<QLabel>("label_analyze")->text(), expected.value(0));
     QVERIFY(!expected.value(0).isEmpty());
     QCOMPARE(find<QLabel>("label_wifistate")->text(), expected.value(7));
     QCOMPARE(find<QLabel>("label_hasconnect")->text(), expected.value(10));
     QCOMPARE(find<QLabel>("label_time")->text(), QString());
 
-    emit list->itemClicked(list->item(2)); // "MCU:" header
+    clickLine(2); // "MCU:" header
     QCOMPARE(signal->text(), QStringLiteral("03"));
 
     // A status read with sequence FF: the answer goes out with FF 55 and is
@@ -626,14 +653,14 @@ void TestMcuWindow::clickingLogLinesDecodes()
     const QList<QByteArray> status = readFrames(1, &wire);
     QCOMPARE(status.size(), 1);
     QVERIFY(wire.contains(hex("FF55")));
-    m_window->flushLog();
+    list->flush();
     QCOMPARE(list->count(), 8);
-    QCOMPARE(list->item(7)->text(), ZemTool::hexText(wire));
+    QCOMPARE(list->lineText(7), ZemTool::hexText(wire));
     auto *checksum = find<QLabel>("label_checksum_2");
     const QString right = QString::number(ZemTool::frameChecksum(status.at(0)), 16).rightJustified(2, '0');
     // Read as it stands, the escaped text would give another checksum.
-    QVERIFY(m_window->analyze()->describe(wire).value(4) != right);
-    emit list->itemClicked(list->item(7));
+    QVERIFY(analyze()->describe(wire).value(4) != right);
+    clickLine(7);
     QCOMPARE(checksum->text(), right);
     QCOMPARE(find<QLabel>("label_sn")->text(), QStringLiteral("ff"));
     QCOMPARE(length->text(), QString::number(status.at(0).size() - 4, 16).rightJustified(2, '0'));
@@ -642,20 +669,20 @@ void TestMcuWindow::clickingLogLinesDecodes()
     // A frame whose own checksum byte is wrong says so at a glance.
     QVERIFY(m_pty->write(hex("FFFF0005 07 21 0000 99")));
     QCOMPARE(readFrames(1).size(), 1);
-    m_window->flushLog();
-    emit list->itemClicked(list->item(9));
+    list->flush();
+    clickLine(9);
     QCOMPARE(checksum->text(), QStringLiteral("2d（帧中99）"));
     QVERIFY(checksum->toolTip().contains(QStringLiteral("2d")) && checksum->toolTip().contains(QStringLiteral("99")));
     QVERIFY(!checksum->styleSheet().isEmpty());
-    emit list->itemClicked(list->item(7));
+    clickLine(7);
     QVERIFY(checksum->styleSheet().isEmpty());
 
     // Typed by hand in wire form: decoded as the module reads it.
     const QByteArray typed = makeFrame(0x0D, 0xFF, hex("0B21"));
     find<QTextEdit>("textEdit_send3")->setPlainText(ZemTool::hexText(ZemTool::escape(typed)));
     QTest::mouseClick(find<QPushButton>("pushButton_send3"), Qt::LeftButton);
-    m_window->flushLog();
-    emit list->itemClicked(list->item(list->count() - 1));
+    list->flush();
+    clickLine(list->count() - 1);
     QCOMPARE(checksum->text(), QString::number(ZemTool::frameChecksum(typed), 16));
 }
 
@@ -675,7 +702,7 @@ void TestMcuWindow::commandDialogButtons()
     openPort();
     QVERIFY(m_pty->readFor(50).isEmpty());
     for (const auto &b : buttons) {
-        const QByteArray stored = m_window->tool()->readSettingHex(QLatin1String(b.second));
+        const QByteArray stored = tool()->readSettingHex(QLatin1String(b.second));
         QVERIFY2(stored.size() >= 9, b.second);
         QTest::mouseClick(find<QPushButton>(b.first), Qt::LeftButton);
         QCOMPARE(m_pty->read(stored.size()), stored);
@@ -698,7 +725,7 @@ void TestMcuWindow::firmwareRequestFrame()
     const QList<QByteArray> frames = readFrames(1, &wire);
     QCOMPARE(frames.size(), 1);
     const QByteArray request = frames.at(0);
-    const QByteArray stored = m_window->tool()->readSettingHex(QStringLiteral("Defaule/41B"));
+    const QByteArray stored = tool()->readSettingHex(QStringLiteral("Defaule/41B"));
     QCOMPARE(request.size(), stored.size() + 2 + 2 + 2 + 1);
     QCOMPARE(ZemTool::word16(request, 2), request.size() - 4);
     QCOMPARE(ZemTool::byteValue(request, 4), 0x1B);
@@ -711,7 +738,7 @@ void TestMcuWindow::firmwareRequestFrame()
 
     // With "bin" byte 7 stays as the stored frame has it.
     ZemTool().writeSetting(QStringLiteral("setting/otatype"), QStringLiteral("bin"));
-    m_window->tool()->writeSetting(QStringLiteral("setting/otatype"), QStringLiteral("bin"));
+    tool()->writeSetting(QStringLiteral("setting/otatype"), QStringLiteral("bin"));
     QTest::mouseClick(find<QPushButton>("pushButton_startota"), Qt::LeftButton);
     const QList<QByteArray> again = readFrames(1);
     QCOMPARE(again.size(), 1);
@@ -719,7 +746,7 @@ void TestMcuWindow::firmwareRequestFrame()
 
     // A hand-edited piece size of 65535 would make piece frames whose length
     // reads FF xx, which no receiver can tell from a stray FF: it is capped.
-    m_window->tool()->writeSetting(QStringLiteral("setting/otapiece"), QStringLiteral("65535"));
+    tool()->writeSetting(QStringLiteral("setting/otapiece"), QStringLiteral("65535"));
     QTest::mouseClick(find<QPushButton>("pushButton_startota"), Qt::LeftButton);
     const QList<QByteArray> capped = readFrames(1);
     QCOMPARE(capped.size(), 1);
@@ -727,7 +754,7 @@ void TestMcuWindow::firmwareRequestFrame()
     QCOMPARE(piece, 0xFF00 - 14);
 
     // A stored request too short to hold the fields sends nothing.
-    m_window->tool()->writeSetting(QStringLiteral("Defaule/41B"), QStringLiteral("FF FF 00 05 1B 00 00 "));
+    tool()->writeSetting(QStringLiteral("Defaule/41B"), QStringLiteral("FF FF 00 05 1B 00 00 "));
     QTest::mouseClick(find<QPushButton>("pushButton_startota"), Qt::LeftButton);
     QVERIFY(m_pty->read(1, 300).isEmpty());
 }
@@ -741,7 +768,7 @@ void TestMcuWindow::settingsDialogLoadAndSave()
     tool.writeSetting(QStringLiteral("setting/moduletype"), QStringLiteral("satellite"));
     tool.writeSetting(QStringLiteral("setting/softver"), QStringLiteral("SW000009"));
     makeWindow();
-    auto *dialog = m_window->settingWindow();
+    auto *dialog = topLevel("McuSettingWindow");
     find<QComboBox>("comboBox_moduletype")->setCurrentIndex(0); // "central"
     QTest::mouseClick(find<QPushButton>("pushButton_setting"), Qt::LeftButton);
     QVERIFY(dialog->isVisible());
@@ -763,9 +790,9 @@ void TestMcuWindow::settingsDialogLoadAndSave()
 
     // The command dialog's button toggles it.
     QTest::mouseClick(find<QPushButton>("pushButton_showcmd"), Qt::LeftButton);
-    QVERIFY(m_window->cmdWindow()->isVisible());
+    QVERIFY(topLevel("McuCmdWindow")->isVisible());
     QTest::mouseClick(find<QPushButton>("pushButton_showcmd"), Qt::LeftButton);
-    QVERIFY(m_window->cmdWindow()->isHidden());
+    QVERIFY(topLevel("McuCmdWindow")->isHidden());
 }
 
 QTEST_MAIN(TestMcuWindow)

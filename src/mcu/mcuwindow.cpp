@@ -11,13 +11,13 @@
 #include "engine/zemreply.h"
 #include "app/portcontrols.h"
 #include "mcu/mcusettingwindow.h"
+#include "mcu/trafficlog.h"
 #include "protocol/frameformat.h"
 #include "protocol/zemframer.h"
 #include "protocol/zemtool.h"
 #include "serial/zemserialport.h"
 #include "tools/hexinputhint.h"
 
-#include <QColor>
 #include <QDebug>
 #include <QMessageBox>
 #include <QTime>
@@ -31,10 +31,6 @@ const QString AutoOffCaption = QStringLiteral("定时上报关"); // reports are
 const QString TagWifi = QStringLiteral("WIFI:");
 const QString TagMcu = QStringLiteral("MCU:");
 const QString TagSend = QStringLiteral("SEND:");
-// Lines that are no transfer (a port lost or back) start with this tag.
-const QString TagNotice = QStringLiteral("注意:");
-const QColor NoticeColor(0xB0, 0x30, 0x00);
-
 QString logTime()
 {
     return QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
@@ -52,12 +48,6 @@ QString secondsText(int ms)
 constexpr int MinUploadSeconds = 3;
 constexpr int MaxUploadSeconds = 300;
 
-// The traffic log keeps the most recent entries; older ones are dropped in
-// blocks so the list stays fast in sessions of many hours.
-constexpr int MaxLogItems = 200000; // 100 000 transfers, header and bytes
-constexpr int LogTrimBlock = 20000;
-constexpr int LogFlushIntervalMs = 100;
-
 } // namespace
 
 McuWindow::McuWindow(QWidget *parent)
@@ -69,9 +59,13 @@ McuWindow::McuWindow(QWidget *parent)
     ui->label_background2->lower();
     HexInputHint::attach(ui->textEdit_send3);
 
+    // The engine's objects carry names, so that a test or a tool finds them
+    // in the window as it finds the widgets of the form.
     m_tool = new ZemTool(this);
+    m_tool->setObjectName(QStringLiteral("mcuTool"));
 
     m_port = new ZemSerialPort(this);
+    m_port->setObjectName(QStringLiteral("mcuPort"));
     m_portControls = new PortControls(
         m_port, {ui->com_3, ui->rate_3, ui->data_3, ui->stop_3, ui->check_3, ui->pushButton_open3},
         this);
@@ -80,28 +74,29 @@ McuWindow::McuWindow(QWidget *parent)
     connect(m_portControls, &PortControls::returned, this, &McuWindow::onPortReturned);
 
     m_framer = new ZemFramer(m_tool, m_port, this);
+    m_framer->setObjectName(QStringLiteral("mcuFramer"));
     connect(m_framer, &ZemFramer::LineDataReady, this, &McuWindow::fromFramer);
 
     // Connected after the window's own slot, so a request is logged before
     // its reply.
     m_analyze = new ZemAnalyze(m_framer, m_tool, this);
+    m_analyze->setObjectName(QStringLiteral("mcuAnalyze"));
     connect(m_analyze, &ZemAnalyze::RespondReady, this, &McuWindow::fromRespond);
 
     m_json = new ZemJson(this);
+    m_json->setObjectName(QStringLiteral("mcuJson"));
     connect(m_json, &ZemJson::json_stat, this, &McuWindow::jsonState);
     connect(m_json, &ZemJson::ListOk, this, &McuWindow::updateDataPointWindow);
     connect(m_json, &ZemJson::fetchFailed, this, &McuWindow::onFetchFailed);
     m_json->loadJson(m_tool->readSetting(SettingKeys::ProductKey));
 
-    m_logFlushTimer = new QTimer(this);
-    m_logFlushTimer->setSingleShot(true);
-    m_logFlushTimer->setInterval(LogFlushIntervalMs);
-    connect(m_logFlushTimer, &QTimer::timeout, this, &McuWindow::flushLog);
-
     m_uploadTimer = new QTimer(this);
+    m_uploadTimer->setObjectName(QStringLiteral("uploadTimer"));
     m_uploadTimer->setSingleShot(false);
     connect(m_uploadTimer, &QTimer::timeout, this, &McuWindow::autoUpLoad);
 
+    // Top-level windows of their own, found by their form's object names
+    // ("McuCmdWindow", "McuSettingWindow") among the application's windows.
     m_cmdWindow = new McuCmdWindow(nullptr);
     connect(m_cmdWindow, &McuCmdWindow::SENDCMD, this, &McuWindow::SendCMD);
     m_settingWindow = new McuSettingWindow(m_tool, nullptr);
@@ -118,59 +113,17 @@ McuWindow::~McuWindow()
 
 void McuWindow::log(const QString &tag, const QByteArray &wire, const QByteArray &frame)
 {
-    // The header's time is taken now; the list itself is updated in batches
-    // (see flushLog).
-    m_pendingLog.append(tag + logTime());
-    m_pendingFrames.append(QByteArray());
-    m_pendingLog.append(ZemTool::hexText(wire));
-    m_pendingFrames.append(frame.isNull() ? QByteArray("") : frame);
-    if (!m_logFlushTimer->isActive())
-        m_logFlushTimer->start();
+    ui->listWidget->addTransfer(tag, wire, frame);
 }
 
 void McuWindow::notice(const QString &text)
 {
-    m_pendingNotices.append(m_pendingLog.size());
-    m_pendingLog.append(TagNotice + logTime() + QLatin1Char(' ') + text);
-    m_pendingFrames.append(QByteArray());
-    if (!m_logFlushTimer->isActive())
-        m_logFlushTimer->start();
-}
-
-void McuWindow::flushLog()
-{
-    m_logFlushTimer->stop();
-    if (m_pendingLog.isEmpty())
-        return;
-    // Every insertion makes the list view lay out all its rows again, which
-    // costs milliseconds once it holds 100 000 transfers. Inserting what
-    // arrived in the last few tens of milliseconds at once keeps that cost
-    // per batch, not per frame, so a module sending continuously does not
-    // stall the window.
-    QListWidget *list = ui->listWidget;
-    const int excess = list->count() + m_pendingLog.size() - MaxLogItems;
-    if (excess > 0)
-        list->model()->removeRows(0, qMin(list->count(), qMax(excess, LogTrimBlock)));
-    const int first = list->count();
-    list->addItems(m_pendingLog);
-    for (int i = 0; i < m_pendingFrames.size(); ++i)
-        if (!m_pendingFrames.at(i).isNull())
-            list->item(first + i)->setData(FrameRole, m_pendingFrames.at(i));
-    for (const int i : qAsConst(m_pendingNotices))
-        list->item(first + i)->setForeground(NoticeColor);
-    m_pendingLog.clear();
-    m_pendingFrames.clear();
-    m_pendingNotices.clear();
-    list->scrollToBottom();
+    ui->listWidget->addNotice(text);
 }
 
 void McuWindow::clearLog()
 {
-    m_pendingLog.clear();
-    m_pendingFrames.clear();
-    m_pendingNotices.clear();
-    m_logFlushTimer->stop();
-    ui->listWidget->clear();
+    ui->listWidget->clearLog();
 }
 
 void McuWindow::writeToPort(const QByteArray &bytes)
@@ -366,12 +319,10 @@ void McuWindow::showProductKeyHint()
         QMessageBox::about(this, QStringLiteral("提示"), QStringLiteral("第一次使用请输入product_key！"));
 }
 
-void McuWindow::on_listWidget_itemClicked(QListWidgetItem *item)
+void McuWindow::on_listWidget_clicked(const QModelIndex &index)
 {
-    if (!item)
-        return;
     // Only byte lines keep a frame; headers (tag and time) and notices do not.
-    const QVariant frame = item->data(FrameRole);
+    const QVariant frame = index.data(TrafficLog::FrameRole);
     if (!frame.isValid())
         return;
     const QByteArray bytes = frame.toByteArray();

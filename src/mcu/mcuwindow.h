@@ -13,7 +13,7 @@ namespace Ui {
 class McuWindow;
 }
 
-class QListWidgetItem;
+class QModelIndex;
 class QTimer;
 class ZemTool;
 class ZemSerialPort;
@@ -50,23 +50,6 @@ public:
     // Shows the values a control frame (03 with action 01) sets.
     void applyControlFrame(const QByteArray &frame);
 
-    ZemTool *tool() const { return m_tool; }
-    ZemSerialPort *port() const { return m_port; }
-    ZemFramer *framer() const { return m_framer; }
-    ZemAnalyze *analyze() const { return m_analyze; }
-    ZemJson *json() const { return m_json; }
-    McuCmdWindow *cmdWindow() const { return m_cmdWindow; }
-    McuSettingWindow *settingWindow() const { return m_settingWindow; }
-    QTimer *uploadTimer() const { return m_uploadTimer; }
-    bool isAutoUploading() const { return m_autoUpload; }
-    // Puts the log entries collected since the last batch into the list now.
-    void flushLog();
-
-    // Each byte line of the log keeps, under this role, the frame it shows
-    // as the receiver reads it (unescaped): clicking decodes those bytes, not
-    // the text. Header and notice lines carry nothing and decode to nothing.
-    static constexpr int FrameRole = Qt::UserRole + 1;
-
 public slots:
     void SendCMD(CMD cmd);
     void UpdateUi(const QStringList &ports);
@@ -75,7 +58,7 @@ public slots:
     void fromRespond(const QByteArray &reply);
     void on_pushButton_send3_clicked();
     void on_pushButton_productkey_clicked();
-    void on_listWidget_itemClicked(QListWidgetItem *item);
+    void on_listWidget_clicked(const QModelIndex &index);
     void jsonState(bool ok);
     void updateDataPointWindow(const QList<json_struct> &list);
     void autoUpLoad();
@@ -91,8 +74,8 @@ private slots:
     void onFetchFailed(const QString &reason);
 
 private:
-    // Logs a transfer: the header, then the wire bytes as hex text, keeping
-    // `frame` (the bytes the receiver decodes) with the hex line.
+    // Logs a transfer (see TrafficLog::addTransfer): `frame` is what the
+    // receiver decodes from `wire`.
     void log(const QString &tag, const QByteArray &wire, const QByteArray &frame);
     // A one-line notice (time and text) that is no transfer.
     void notice(const QString &text);
@@ -114,11 +97,5 @@ private:
     bool m_autoUpload = false;
     McuCmdWindow *m_cmdWindow = nullptr;
     McuSettingWindow *m_settingWindow = nullptr;
-    // Log lines not yet in the list: their texts, the frame each byte line
-    // keeps (null for headers and notices), and which ones are notices.
-    QStringList m_pendingLog;
-    QVector<QByteArray> m_pendingFrames;
-    QVector<int> m_pendingNotices;
     PortControls *m_portControls = nullptr;
-    QTimer *m_logFlushTimer = nullptr;
 };
