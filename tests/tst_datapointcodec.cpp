@@ -586,5 +586,5 @@ void TestDataPointCodec::randomDefinitionsAndFramesStayInBounds()
     }
 }
 
-QTEST_MAIN(TestDataPointCodec)
+QTEST_GUILESS_MAIN(TestDataPointCodec)
 #include "tst_datapointcodec.moc"

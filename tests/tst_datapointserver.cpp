@@ -136,6 +136,13 @@ void TestDataPointServer::refusals_data()
                                              << "product_key";
     QTest::newRow("key with a slash") << get("/v2/datapoint?product_key=a/b") << 400
                                       << "product_key";
+    // Keys of any length up to 128 letters and digits are looked up.
+    QTest::newRow("longest key, looked up") << get("/v2/datapoint?product_key=" + QByteArray(128, 'k'))
+                                            << 404 << "product_key";
+    QTest::newRow("key of 129 characters")
+        << get("/v2/datapoint?product_key=" + QByteArray(129, 'k')) << 400 << "product_key";
+    QTest::newRow("key with a non-ASCII letter") << get("/v2/datapoint?product_key=abc%C3%A9")
+                                                 << 400 << "product_key";
     QTest::newRow("other path") << get("/v2/datapoints?product_key=abc123") << 404 << "path";
     QTest::newRow("absolute form elsewhere") << get("http://x/v2/datapoint?product_key=abc123")
                                              << 404 << "path";

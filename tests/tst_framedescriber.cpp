@@ -23,7 +23,7 @@ QStringList describe(const QByteArray &frame)
     return ZemDescriber::describe(frame, echo);
 }
 
-using F = ZemDescriber;
+namespace F = ZemDescriber;
 
 } // namespace
 

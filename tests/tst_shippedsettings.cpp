@@ -3,8 +3,10 @@
 // reads them.
 #include "testsupport.h"
 
+#include "engine/apppaths.h"
 #include "engine/settingkeys.h"
 #include "engine/zemdescriber.h"
+#include "engine/zemfirmware.h"
 #include "protocol/zemtool.h"
 
 #include <QFile>
@@ -129,22 +131,26 @@ void TestShippedSettings::productInformationTemplate()
 
 void TestShippedSettings::storedFrames_data()
 {
+    // The button's request, the key its frame is stored under, the frame.
+    QTest::addColumn<int>("cmd");
     QTest::addColumn<QString>("key");
     QTest::addColumn<int>("command");
     QTest::addColumn<QByteArray>("payload");
-    QTest::newRow("AirLink") << "Defaule/492" << 0x09 << hex("02");
-    QTest::newRow("softap") << "Defaule/491" << 0x09 << hex("01");
-    QTest::newRow("reset") << "Defaule/4B" << 0x0B << QByteArray();
-    QTest::newRow("network time") << "Defaule/417" << 0x17 << QByteArray();
-    QTest::newRow("binding mode") << "Defaule/415" << 0x15 << QByteArray();
-    QTest::newRow("production test") << "Defaule/413" << 0x13 << QByteArray();
+    QTest::newRow("AirLink") << int(CMD_AIRLINK) << "Defaule/492" << 0x09 << hex("02");
+    QTest::newRow("softap") << int(CMD_SOFTAP) << "Defaule/491" << 0x09 << hex("01");
+    QTest::newRow("reset") << int(CMD_RESET) << "Defaule/4B" << 0x0B << QByteArray();
+    QTest::newRow("network time") << int(CMD_GETTIME) << "Defaule/417" << 0x17 << QByteArray();
+    QTest::newRow("binding mode") << int(CMD_ONBORDING) << "Defaule/415" << 0x15 << QByteArray();
+    QTest::newRow("production test") << int(CMD_TEST) << "Defaule/413" << 0x13 << QByteArray();
 }
 
 void TestShippedSettings::storedFrames()
 {
+    QFETCH(int, cmd);
     QFETCH(QString, key);
     QFETCH(int, command);
     QFETCH(QByteArray, payload);
+    QCOMPARE(SettingKeys::storedFrameKey(CMD(cmd)), key);
     const QByteArray frame = m_tool->readSettingHex(key);
     checkFrame(frame, command);
     QCOMPARE(frame.mid(8, frame.size() - 9), payload);
@@ -155,6 +161,7 @@ void TestShippedSettings::firmwareReadyBody()
     // The 0x1B frame is built from this body: count, field and piece size are
     // appended, the length rewritten and the checksum added. So it is the
     // header, length, command, sequence and flags, nothing after them.
+    QCOMPARE(SettingKeys::storedFrameKey(CMD_STARTOTA), QStringLiteral("Defaule/41B"));
     const QByteArray body = m_tool->readSettingHex(SettingKeys::StoredFirmwareReady);
     QCOMPARE(body.size(), 8);
     QCOMPARE(body.left(2), hex("FF FF"));
@@ -162,10 +169,9 @@ void TestShippedSettings::firmwareReadyBody()
     QCOMPARE(body.mid(5, 3), hex("00 00 00"));
 
     // Built with an empty field the frame is whole and its length matches.
-    QByteArray frame = body;
-    frame.append(hex("00 00")).append(ZemTool::numberToBytes(64, 2)).append('\0');
-    ZemTool::setFrameChecksum(frame);
+    const QByteArray frame = ZemFirmware::requestFrame(body, hex("00 00"), QByteArray(), 64, false);
     checkFrame(frame, 0x1B);
+    QCOMPARE(frame.mid(8, 4), hex("00 00 00 40"));
 }
 
 void TestShippedSettings::everyDescriptionTheDescriberAsksForExists()
@@ -199,7 +205,7 @@ void TestShippedSettings::everyDescriptionTheDescriberAsksForExists()
     QVERIFY(asked.contains(QStringLiteral("cmd/0404")));
     QVERIFY(asked.contains(QStringLiteral("wifistate/0F")));
 
-    QSettings shipped(m_tool->settingsPath(), QSettings::IniFormat);
+    QSettings shipped(AppPaths::settingsFile(), QSettings::IniFormat);
     shipped.setIniCodec("UTF-8");
     for (const QString &key : asked) {
         const QVariant value = shipped.value(key);

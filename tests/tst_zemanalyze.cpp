@@ -4,6 +4,8 @@
 
 #include "engine/settingkeys.h"
 #include "engine/zemanalyze.h"
+#include "engine/zemfirmware.h"
+#include "engine/zemreply.h"
 #include "protocol/zemframer.h"
 #include "protocol/zemtool.h"
 #include "serial/zemserialport.h"
@@ -12,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -74,16 +77,9 @@ struct Rig
 {
     TestRoot root;
     ZemTool tool;
-    ZemFramer framer{&tool, quietlyWithoutPort()};
+    ZemFramer framer; // fed by hand
     ZemAnalyze analyze{&framer, &tool};
     QList<QByteArray> replies;
-
-    // The framer is fed by hand, so it has no port and says so.
-    static ZemSerialPort *quietlyWithoutPort()
-    {
-        QTest::ignoreMessage(QtDebugMsg, "error zemSerialPort");
-        return nullptr;
-    }
 
     Rig()
     {
@@ -117,6 +113,10 @@ private slots:
     void versionTextsFillTheirFieldsExactly_data();
     void versionTextsFillTheirFieldsExactly();
     void statusReadAndControl();
+    void statusAnswerCarriesTheReport_data();
+    void statusAnswerCarriesTheReport();
+    void firmwareRequestFrame_data();
+    void firmwareRequestFrame();
     void unansweredCodes_data();
     void unansweredCodes();
     void shortRequestsAndTemplatesGetNoReply_data();
@@ -290,11 +290,98 @@ void TestZemAnalyze::statusReadAndControl()
     QCOMPARE(bare, hex("FF FF 00 05 04 FA 00 00 03"));
 }
 
+void TestZemAnalyze::statusAnswerCarriesTheReport_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QByteArray>("report");
+    QTest::addColumn<QByteArray>("sent");
+    // A report of two value bytes, 01 02, as the table builds it.
+    const QByteArray report = hex("FF FF 00 08 05 00 00 00 04 01 02 14");
+    QTest::newRow("status answer: the report, as 04 with the answer's sequence")
+        << hex("FF FF 00 06 04 2A 00 00 03") + QByteArray(1, '\0') << report
+        << hex("FF FF 00 08 04 2A 00 00 03 01 02 3C");
+    QTest::newRow("sequence FF, checksum over it")
+        << hex("FF FF 00 06 04 FF 00 00 03 00") << report << hex("FF FF 00 08 04 FF 00 00 03 01 02 11");
+    QTest::newRow("plain acknowledgement whose checksum is 03: as it came")
+        << hex("FF FF 00 05 04 FA 00 00 03") << report << hex("FF FF 00 05 04 FA 00 00 03");
+    QTest::newRow("another command with 03 at offset 8: as it came")
+        << hex("FF FF 00 06 08 01 00 00 03 12") << report << hex("FF FF 00 06 08 01 00 00 03 12");
+    QTest::newRow("status reply with another action: as it came")
+        << hex("FF FF 00 06 04 01 00 00 04 0F") << report << hex("FF FF 00 06 04 01 00 00 04 0F");
+    QTest::newRow("cut before its payload: as it came") << hex("FF FF 00 06 04") << report
+                                                         << hex("FF FF 00 06 04");
+    QTest::newRow("report without values: the action still goes in")
+        << hex("FF FF 00 06 04 07 00 00 03 00") << hex("FF FF 00 06 05 00 00 00 04 0F")
+        << hex("FF FF 00 06 04 07 00 00 03 14");
+    QTest::newRow("report too short for an action: unchanged")
+        << hex("FF FF 00 06 04 07 00 00 03 00") << hex("FF FF 00 05 05") << hex("FF FF 00 05 05");
+}
+
+void TestZemAnalyze::statusAnswerCarriesTheReport()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(QByteArray, report);
+    QFETCH(QByteArray, sent);
+    QCOMPARE(ZemReply::statusAnswer(reply, report), sent);
+}
+
+void TestZemAnalyze::firmwareRequestFrame_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("count");
+    QTest::addColumn<QByteArray>("field");
+    QTest::addColumn<int>("pieceSize");
+    QTest::addColumn<bool>("hexTransfer");
+    QTest::addColumn<QByteArray>("frame"); // empty: no request
+    const QByteArray body = hex("FF FF 00 09 1B 00 00 00");
+    QTest::newRow("no announcement yet, bin")
+        << body << QByteArray() << QByteArray() << 64 << false << hex("FF FF 00 07 1B 00 00 00 00 40 62");
+    QTest::newRow("count and field, hex")
+        << body << hex("00 02") << hex("AB CD") << 256 << true
+        << hex("FF FF 00 0B 1B 00 00 01 00 02 AB CD 01 00 A2");
+    QTest::newRow("field holding FF, unescaped here")
+        << body << hex("00 01") << hex("FF") << 1 << false << hex("FF FF 00 0A 1B 00 00 00 00 01 FF 00 01 26");
+    QTest::newRow("piece size capped below a length of FF00")
+        << body << QByteArray() << QByteArray() << 65535 << false
+        << hex("FF FF 00 07 1B 00 00 00 FE F2 12");
+    QTest::newRow("negative piece size: 0")
+        << body << QByteArray() << QByteArray() << -5 << false << hex("FF FF 00 07 1B 00 00 00 00 00 22");
+    QTest::newRow("a body longer than header and flags keeps its bytes")
+        << hex("FF FF 00 00 1B 05 00 00 77") << QByteArray() << QByteArray() << 16 << false
+        << hex("FF FF 00 08 1B 05 00 00 77 00 10 AF");
+    QTest::newRow("body cut before the flags") << hex("FF FF 00 09 1B 00 00") << QByteArray()
+                                                << QByteArray() << 64 << false << QByteArray();
+    QTest::newRow("empty body") << QByteArray() << hex("00 01") << hex("01") << 64 << true
+                                << QByteArray();
+    QTest::newRow("fields beyond a 16-bit length")
+        << body << hex("FF FA") << QByteArray(0xFFFA, '\x11') << 64 << false << QByteArray();
+}
+
+void TestZemAnalyze::firmwareRequestFrame()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, count);
+    QFETCH(QByteArray, field);
+    QFETCH(int, pieceSize);
+    QFETCH(bool, hexTransfer);
+    QFETCH(QByteArray, frame);
+    const QByteArray built = ZemFirmware::requestFrame(body, count, field, pieceSize, hexTransfer);
+    QCOMPARE(built, frame);
+    if (!built.isEmpty()) {
+        QCOMPARE(ZemTool::word16(built, 2), built.size() - 4);
+        QVERIFY(checksumOk(built));
+    }
+}
+
 void TestZemAnalyze::unansweredCodes_data()
 {
     QTest::addColumn<int>("command");
-    for (const int c : {0x00, 0x02, 0x04, 0x05, 0x09, 0x0B, 0x17, 0x18, 0x1B, 0x20, 0x21, 0xFF})
-        QTest::newRow(qPrintable(QString::number(c, 16))) << c;
+    // Replies, the MCU's own requests and codes outside the table.
+    const QSet<int> answered = {0x01, 0x03, 0x07, 0x0D, 0x0F, 0x11, 0x13, 0x15, 0x19, 0x1D, 0x1F};
+    for (int c = 0x00; c <= 0x21; ++c)
+        if (!answered.contains(c))
+            QTest::newRow(qPrintable(QString::number(c, 16))) << c;
+    QTest::newRow("ff") << 0xFF;
 }
 
 void TestZemAnalyze::unansweredCodes()

@@ -480,6 +480,8 @@ void TestZemJson::unusableKeyIsRefusedWithoutRequest_data()
     QTest::newRow("query") << QStringLiteral("abc&format=xml");
     QTest::newRow("empty") << QString();
     QTest::newRow("blank") << QStringLiteral("abc def");
+    QTest::newRow("129 characters") << QString(129, QLatin1Char('k'));
+    QTest::newRow("non-ASCII letter") << QString::fromUtf8("abc\u00e9");
 }
 
 void TestZemJson::unusableKeyIsRefusedWithoutRequest()
@@ -740,5 +742,5 @@ void TestZemJson::fetchThenParseEndToEnd()
     QVERIFY(server.waitForFinished(5000));
 }
 
-QTEST_MAIN(TestZemJson)
+QTEST_GUILESS_MAIN(TestZemJson)
 #include "tst_zemjson.moc"

@@ -2,6 +2,7 @@
 #include "testsupport.h"
 
 #include "engine/settingkeys.h"
+#include "protocol/frameformat.h"
 #include "protocol/zemtool.h"
 
 #include <QtTest>
@@ -22,6 +23,8 @@ private slots:
     void hexText();
     void escape_data();
     void escape();
+    void frameFields_data();
+    void frameFields();
     void settingsReachTheFile();
     void missingKeyReadsEmpty();
     void respondKeyNames();
@@ -140,6 +143,61 @@ void TestZemTool::escape()
     QCOMPARE(ZemTool::escape(frame), wire);
 }
 
+void TestZemTool::frameFields_data()
+{
+    // What the accessors read; -1 where the frame does not hold the field.
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<int>("command");
+    QTest::addColumn<int>("sequence");
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<int>("action");
+    QTest::addColumn<QString>("status"); // control, read, answer or none
+    QTest::newRow("heartbeat reply, no payload")
+        << hex("FF FF 00 05 08 07 00 00 14") << 5 << 0x08 << 7 << QByteArray() << -1 << "none";
+    QTest::newRow("control") << hex("FF FF 00 08 03 01 00 00 01 01 01 0F") << 8 << 0x03 << 1
+                             << hex("01 01 01") << 1 << "control";
+    QTest::newRow("status read") << hex("FF FF 00 06 03 02 00 00 02 0D") << 6 << 0x03 << 2 << hex("02")
+                                 << 2 << "read";
+    QTest::newRow("03 without payload, checksum 01")
+        << hex("FF FF 00 05 03 F9 00 00 01") << 5 << 0x03 << 0xF9 << QByteArray() << -1 << "none";
+    QTest::newRow("status answer") << hex("FF FF 00 06 04 2A 00 00 03 00") << 6 << 0x04 << 0x2A
+                                   << hex("03") << 3 << "answer";
+    QTest::newRow("acknowledgement, checksum 03")
+        << hex("FF FF 00 05 04 FA 00 00 03") << 5 << 0x04 << 0xFA << QByteArray() << -1 << "none";
+    QTest::newRow("answer action, length field of an acknowledgement")
+        << hex("FF FF 00 05 04 01 00 00 03 00") << 5 << 0x04 << 1 << hex("03") << 3 << "none";
+    QTest::newRow("status report") << hex("FF FF 00 07 05 00 00 00 04 01 11") << 7 << 0x05 << 0
+                                   << hex("04 01") << 4 << "none";
+    QTest::newRow("cut after the command") << hex("FF FF 00 06 03") << 6 << 0x03 << -1 << QByteArray()
+                                           << -1 << "none";
+    QTest::newRow("cut inside the length") << hex("FF FF 00") << -1 << -1 << -1 << QByteArray() << -1
+                                           << "none";
+    QTest::newRow("empty") << QByteArray() << -1 << -1 << -1 << QByteArray() << -1 << "none";
+}
+
+void TestZemTool::frameFields()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(int, length);
+    QFETCH(int, command);
+    QFETCH(int, sequence);
+    QFETCH(QByteArray, payload);
+    QFETCH(int, action);
+    QFETCH(QString, status);
+    QCOMPARE(Frame::lengthField(frame), length);
+    QCOMPARE(Frame::commandCode(frame), command);
+    QCOMPARE(Frame::command(frame).has_value(), command >= 0x01 && command <= 0x20);
+    if (Frame::command(frame))
+        QCOMPARE(Frame::code(*Frame::command(frame)), command);
+    QCOMPARE(Frame::sequence(frame), sequence);
+    QCOMPARE(Frame::payload(frame), payload);
+    QCOMPARE(Frame::action(frame), action);
+    QCOMPARE(Frame::isControlCommand(frame), status == QLatin1String("control"));
+    QCOMPARE(Frame::isStatusRead(frame), status == QLatin1String("read"));
+    QCOMPARE(Frame::isStatusAnswer(frame), status == QLatin1String("answer"));
+}
+
 void TestZemTool::settingsReachTheFile()
 {
     TestRoot root(false);
@@ -170,6 +228,7 @@ void TestZemTool::respondKeyNames()
 {
     QCOMPARE(SettingKeys::respondKey(0x02), QStringLiteral("Respond/02"));
     QCOMPARE(SettingKeys::respondKey(0x1E), QStringLiteral("Respond/1E"));
+    QCOMPARE(SettingKeys::respondKey(Frame::Command::FirmwareEndReply), QStringLiteral("Respond/20"));
 }
 
 QTEST_GUILESS_MAIN(TestZemTool)

@@ -27,7 +27,13 @@ bool isKeyCharacter(QChar c)
 
 bool isValidKey(const QByteArray &key)
 {
-    return key.size() == KeyLength && allKeyCharacters(QString::fromLatin1(key));
+    if (key.size() != KeyLength)
+        return false;
+    // Byte by byte: a NUL inside the key must count, not end it.
+    for (const char c : key)
+        if (!isKeyCharacter(QLatin1Char(c)))
+            return false;
+    return true;
 }
 
 bool isUsableKey(const QString &key)

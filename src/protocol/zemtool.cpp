@@ -138,8 +138,3 @@ QByteArray ZemTool::readSettingHex(const QString &key) const
 {
     return QByteArray::fromHex(readSetting(key).toLatin1());
 }
-
-QString ZemTool::settingsPath() const
-{
-    return m_settings->fileName();
-}

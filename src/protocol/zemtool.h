@@ -56,8 +56,6 @@ public:
     // The hex-decoded value of a key holding hex text.
     QByteArray readSettingHex(const QString &key) const;
 
-    QString settingsPath() const;
-
 private:
     QSettings *m_settings;
 };
