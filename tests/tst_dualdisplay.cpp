@@ -149,5 +149,5 @@ void TestDualDisplay::matchesByteByByteOnRandomChunking()
     }
 }
 
-QTEST_MAIN(TestDualDisplay)
+QTEST_GUILESS_MAIN(TestDualDisplay)
 #include "tst_dualdisplay.moc"

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/frameformat.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -38,7 +40,7 @@ QString flush(QByteArray &held);
 inline bool startsLine(const char *bytes, bool version3Breaks)
 {
     const auto *b = reinterpret_cast<const unsigned char *>(bytes);
-    if (b[0] == 0xFF && b[1] == 0xFF)
+    if (b[0] == Frame::HeaderByte && b[1] == Frame::HeaderByte)
         return true;
     return version3Breaks && b[0] == 0x00 && b[1] == 0x00 && b[2] == 0x00 && b[3] == 0x03;
 }
