@@ -101,8 +101,9 @@ void BM_BuildTable100(benchmark::State &state)
 {
     Fixture &f = fixture();
     QTableWidget table;
+    const DataPointValues values(f.json.definition());
     for (auto _ : state) {
-        DataPointTable::rebuild(&table, f.json.jsonList(), &table);
+        DataPointTable::rebuild(&table, values, &table);
         // The old editors are deleted later; count that work too.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
@@ -114,10 +115,11 @@ void BM_StatusReport100(benchmark::State &state)
 {
     Fixture &f = fixture();
     QTableWidget table;
-    DataPointTable::rebuild(&table, f.json.jsonList(), &table);
+    DataPointValues values(f.json.definition());
+    DataPointTable::rebuild(&table, values, &table);
     QByteArray report;
     for (auto _ : state)
-        benchmark::DoNotOptimize(report = DataPointTable::buildStatusReport(&table, &f.json));
+        benchmark::DoNotOptimize(report = DataPointTable::buildStatusReport(&table, values));
     state.counters["bytes"] = report.size();
 }
 BENCHMARK(BM_StatusReport100)->Unit(benchmark::kMicrosecond);
@@ -143,13 +145,37 @@ void BM_ApplyControlFrame100(benchmark::State &state)
 {
     Fixture &f = fixture();
     QTableWidget table;
-    DataPointTable::rebuild(&table, f.json.jsonList(), &table);
+    DataPointValues values(f.json.definition());
+    DataPointTable::rebuild(&table, values, &table);
     const QByteArray frame = controlSettingAll(f.json);
     for (auto _ : state)
-        DataPointTable::applyControlFrame(&table, &f.json, frame);
+        DataPointTable::applyControlFrame(&table, values, frame);
     state.counters["values"] = double(f.json.decodeControl(frame).size());
 }
 BENCHMARK(BM_ApplyControlFrame100)->Unit(benchmark::kMicrosecond);
+
+// The same report and control frame on the values alone, as a headless
+// device builds and takes them.
+void BM_ValuesReport100(benchmark::State &state)
+{
+    Fixture &f = fixture();
+    const DataPointValues values(f.json.definition());
+    QByteArray report;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(report = values.statusReport());
+    state.counters["bytes"] = report.size();
+}
+BENCHMARK(BM_ValuesReport100)->Unit(benchmark::kMicrosecond);
+
+void BM_ValuesApplyControl100(benchmark::State &state)
+{
+    Fixture &f = fixture();
+    DataPointValues values(f.json.definition());
+    const QByteArray frame = controlSettingAll(f.json);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(values.applyControl(frame));
+}
+BENCHMARK(BM_ValuesApplyControl100)->Unit(benchmark::kMicrosecond);
 
 void BM_CodecReport100(benchmark::State &state)
 {

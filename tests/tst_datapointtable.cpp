@@ -88,13 +88,15 @@ struct Bench
     {
         storeCache("k", answerOf(attrs));
         json.loadJson("k");
-        DataPointTable::rebuild(&table, json.jsonList(), &table);
+        values = DataPointValues(json.definition());
+        DataPointTable::rebuild(&table, values, &table);
     }
     template<class T> T *editor(int row) { return qobject_cast<T *>(table.cellWidget(row, 1)); }
-    QByteArray report() { return DataPointTable::buildStatusReport(&table, &json); }
-    void apply(const QByteArray &frame) { DataPointTable::applyControlFrame(&table, &json, frame); }
+    QByteArray report() { return DataPointTable::buildStatusReport(&table, values); }
+    void apply(const QByteArray &frame) { DataPointTable::applyControlFrame(&table, values, frame); }
 
     ZemJson json;
+    DataPointValues values;
     QTableWidget table;
 };
 
@@ -141,8 +143,6 @@ private slots:
     void enumValueWithoutLabelKeepsSelection();
     void enumWithoutLabelsWritesNothing();
     void collapsedRangeSitsOnMinimum();
-    void padToLength_data();
-    void padToLength();
 
 private:
     std::unique_ptr<TestRoot> m_root;
@@ -414,8 +414,8 @@ void TestDataPointTable::rebuildDropsOldEditors()
     QPointer<QWidget> old = b.table.cellWidget(1, 1);
     b.editor<QSpinBox>(1)->setValue(1234);
     QVERIFY(old);
-    const QList<json_struct> list = b.json.jsonList();
-    DataPointTable::rebuild(&b.table, list, &b.table);
+    b.values = DataPointValues(b.json.definition()); // a new definition: new values
+    DataPointTable::rebuild(&b.table, b.values, &b.table);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(old.isNull());
     QCOMPARE(b.table.findChildren<QSpinBox *>().size(), 2);
@@ -464,27 +464,6 @@ void TestDataPointTable::collapsedRangeSitsOnMinimum()
     QCOMPARE(spin->minimum(), 50);
     QCOMPARE(spin->maximum(), 50);
     QCOMPARE(b.report().at(9), char(50));
-}
-
-void TestDataPointTable::padToLength_data()
-{
-    QTest::addColumn<QByteArray>("frame");
-    QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("short frame filled with FF")
-        << hex("FF FF 00 08 05 00 00 00 04 01") << hex("FF FF 00 08 05 00 00 00 04 01 FF FF");
-    QTest::newRow("complete frame unchanged")
-        << hex("FF FF 00 06 05 00 00 00 04 00") << hex("FF FF 00 06 05 00 00 00 04 00");
-    QTest::newRow("longer frame unchanged")
-        << hex("FF FF 00 05 05 00 00 00 04 00") << hex("FF FF 00 05 05 00 00 00 04 00");
-    QTest::newRow("too short to hold a length") << hex("FF FF 00") << hex("FF FF 00");
-}
-
-void TestDataPointTable::padToLength()
-{
-    QFETCH(QByteArray, frame);
-    QFETCH(QByteArray, expected);
-    DataPointTable::padToLength(frame);
-    QCOMPARE(frame, expected);
 }
 
 QTEST_MAIN(TestDataPointTable)

@@ -403,15 +403,16 @@ void McuWindow::SendCMD(CMD cmd)
 
 void McuWindow::updateDataPointWindow(const QList<json_struct> &list)
 {
-    DataPointTable::rebuild(ui->datapoint_table, list, this);
+    m_values = DataPointValues(DataPointDefinition(list));
+    DataPointTable::rebuild(ui->datapoint_table, m_values, this);
 }
 
 QByteArray McuWindow::buildStatusReport()
 {
-    return DataPointTable::buildStatusReport(ui->datapoint_table, m_json);
+    return DataPointTable::buildStatusReport(ui->datapoint_table, m_values);
 }
 
 void McuWindow::applyControlFrame(const QByteArray &frame)
 {
-    DataPointTable::applyControlFrame(ui->datapoint_table, m_json, frame);
+    DataPointTable::applyControlFrame(ui->datapoint_table, m_values, frame);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "datapoint/datapointvalues.h"
 #include "datapoint/json_struct.h"
 #include "mcu/mcucmdwindow.h"
 
@@ -97,5 +98,7 @@ private:
     bool m_autoUpload = false;
     McuCmdWindow *m_cmdWindow = nullptr;
     McuSettingWindow *m_settingWindow = nullptr;
+    // The data points' values; the table shows them.
+    DataPointValues m_values;
     PortControls *m_portControls = nullptr;
 };
