@@ -1,0 +1,190 @@
+// The data-point values without a window: the limits each value keeps, the
+// status report built from them, and the control frame applied to them.
+#include "testsupport.h"
+
+#include "datapoint/datapointvalues.h"
+#include "protocol/zemtool.h"
+
+#include <QtTest>
+
+#include <limits>
+
+namespace {
+
+json_struct record(const QString &name, const QString &dataType, const QString &type,
+                   const QString &unit, int len, int byteOffset, int bitOffset = 0,
+                   int min = 0, int max = 0, const QStringList &labels = {})
+{
+    json_struct r;
+    r.display_name = name;
+    r.name = name;
+    r.data_type = dataType;
+    r.type = type;
+    r.unit = unit;
+    r.len = len;
+    r.byte_offset = byteOffset;
+    r.bit_offset = bitOffset;
+    r.min = min;
+    r.max = max;
+    r.enum_list = labels;
+    return r;
+}
+
+const QString W = QStringLiteral("status_writable");
+
+QByteArray control(const QByteArray &flagsAndValues)
+{
+    QByteArray f = hex("FF FF 00 00 03 05 00 00 01") + flagsAndValues + QByteArray(1, '\0');
+    f[2] = char((f.size() - 4) >> 8);
+    f[3] = char((f.size() - 4) & 0xFF);
+    ZemTool::setFrameChecksum(f);
+    return f;
+}
+
+} // namespace
+
+class TestDataPointValues : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void limits_data();
+    void limits();
+    void reportOfBoolAndReadonlyByte();
+    void binaryValueInTheReport_data();
+    void binaryValueInTheReport();
+    void controlSetsNamedValues();
+    void padToLength_data();
+    void padToLength();
+};
+
+void TestDataPointValues::initTestCase()
+{
+    // The report writes its hex text to the debug log each time.
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+}
+
+// A value set on a row, and what the row then holds.
+void TestDataPointValues::limits_data()
+{
+    QTest::addColumn<json_struct>("r");
+    QTest::addColumn<int>("initial");
+    QTest::addColumn<int>("set");
+    QTest::addColumn<int>("held");
+    QTest::newRow("bool above 1") << record("on", "bool", W, "bit", 1, 0) << 0 << 5 << 1;
+    QTest::newRow("uint8 below min") << record("n", "uint8", W, "byte", 1, 0, 0, 10, 20) << 10 << 5 << 10;
+    QTest::newRow("uint16 inside") << record("n", "uint16", W, "byte", 2, 0, 0, 0, 9999) << 0 << 300 << 300;
+    QTest::newRow("range collapsed onto min") << record("n", "uint8", W, "byte", 1, 0, 0, 50, 10) << 50 << 0 << 50;
+    QTest::newRow("enum past its labels")
+        << record("m", "enum", W, "bit", 2, 0, 0, 0, 0, {"a", "b", "c"}) << 0 << 7 << 2;
+    QTest::newRow("enum without labels") << record("m", "enum", W, "bit", 2, 0) << -1 << 1 << -1;
+    QTest::newRow("unknown type holds nothing") << record("f", "float", W, "byte", 2, 0) << 0 << 3 << 0;
+}
+
+void TestDataPointValues::limits()
+{
+    QFETCH(json_struct, r);
+    QFETCH(int, initial);
+    QFETCH(int, set);
+    QFETCH(int, held);
+    DataPointValues values{DataPointDefinition({r})};
+    QCOMPARE(values.number(0), initial);
+    values.setNumber(0, set);
+    QCOMPARE(values.number(0), held);
+    values.setNumber(5, 1); // no such row: nothing happens
+    QCOMPARE(values.count(), 1);
+}
+
+void TestDataPointValues::reportOfBoolAndReadonlyByte()
+{
+    DataPointValues values{DataPointDefinition(
+        {record("on", "bool", W, "bit", 1, 0),
+         record("level", "uint8", "status_readonly", "byte", 1, 1, 0, 0, 100)})};
+    QCOMPARE(values.statusReport(), hex("FF FF 00 08 05 00 00 00 04 00 00 11"));
+    values.setNumber(0, 1);
+    values.setNumber(1, 55);
+    QCOMPARE(values.statusReport(), hex("FF FF 00 08 05 00 00 00 04 01 37 49"));
+    QCOMPARE(values.statusReport(), hex("FF FF 00 08 05 00 00 00 04 01 37 49"));
+}
+
+void TestDataPointValues::binaryValueInTheReport_data()
+{
+    QTest::addColumn<int>("len");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("one digit in two bytes") << 2 << "1" << hex("10 00");
+    QTest::newRow("empty in three bytes") << 3 << "" << hex("00 00 00");
+    QTest::newRow("too long is cut") << 2 << "abcdef" << hex("AB CD");
+    QTest::newRow("odd digit count") << 2 << "aBc" << hex("AB C0");
+    QTest::newRow("longer than a text holds")
+        << 16384 << QString(32767, QLatin1Char('1')) << QByteArray(16383, char(0x11)) + hex("00");
+}
+
+void TestDataPointValues::binaryValueInTheReport()
+{
+    QFETCH(int, len);
+    QFETCH(QString, text);
+    QFETCH(QByteArray, bytes);
+    DataPointValues values{DataPointDefinition(
+        {record("lead", "uint8", W, "byte", 1, 0, 0, 0, 255),
+         record("blob", "binary", W, "byte", len, 1),
+         record("tail", "uint8", W, "byte", 1, 1 + len, 0, 0, 255)})};
+    values.setNumber(0, 0xEE);
+    values.setNumber(2, 0x77);
+    values.setHexText(1, text);
+    QCOMPARE(values.maxHexDigits(1), qMin(2 * len, 32766));
+    QCOMPARE(values.hexText(1), text.left(values.maxHexDigits(1)));
+    const QByteArray report = values.statusReport();
+    QCOMPARE(report.size(), 10 + 2 + len);
+    QCOMPARE(report.mid(9, 2 + len), hex("EE") + bytes + hex("77"));
+    QCOMPARE(quint8(report.at(report.size() - 1)), ZemTool::frameChecksum(report));
+}
+
+void TestDataPointValues::controlSetsNamedValues()
+{
+    DataPointValues values{DataPointDefinition(
+        {record("mode", "enum", W, "bit", 2, 0, 0, 0, 0, {"a", "b", "c"}),
+         record("big", "uint32", W, "byte", 4, 1, 0, 0, std::numeric_limits<int>::max()),
+         record("level", "uint8", W, "byte", 1, 5, 0, 10, 20),
+         record("blob", "binary", W, "byte", 2, 6),
+         record("ratio", "float", W, "byte", 2, 8)})};
+    values.setNumber(0, 1);
+    // Sets all five: mode 3 (no label), big FFFFFFFF, level 02, blob 0AFF.
+    const QVector<int> named = values.applyControl(control(hex("1F 03 FFFFFFFF 02 0AFF 0000")));
+    // By name: big, blob, level, mode; "ratio" decodes to nothing.
+    QCOMPARE(named, (QVector<int>{1, 3, 2, 0}));
+    QCOMPARE(values.number(0), 1); // named, but no label to take
+    QCOMPARE(values.number(1), std::numeric_limits<int>::max());
+    QCOMPARE(values.number(2), 10);
+    QCOMPARE(values.hexText(3), QStringLiteral("0aff"));
+
+    QCOMPARE(values.applyControl(control(hex("01 02 00000000 00 0000 0000"))), QVector<int>{0});
+    QCOMPARE(values.number(0), 2);
+    QCOMPARE(values.statusReport().mid(9, 10), hex("02 7FFFFFFF 0A 0AFF 0000"));
+    // A frame too short for its flags names nothing.
+    QVERIFY(values.applyControl(hex("FF FF 00 05 03 01 00 00 01")).isEmpty());
+}
+
+void TestDataPointValues::padToLength_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("short frame filled with FF")
+        << hex("FF FF 00 08 05 00 00 00 04 01") << hex("FF FF 00 08 05 00 00 00 04 01 FF FF");
+    QTest::newRow("complete frame unchanged")
+        << hex("FF FF 00 06 05 00 00 00 04 00") << hex("FF FF 00 06 05 00 00 00 04 00");
+    QTest::newRow("longer frame unchanged")
+        << hex("FF FF 00 05 05 00 00 00 04 00") << hex("FF FF 00 05 05 00 00 00 04 00");
+    QTest::newRow("too short to hold a length") << hex("FF FF 00") << hex("FF FF 00");
+}
+
+void TestDataPointValues::padToLength()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(QByteArray, expected);
+    DataPointValues::padToLength(frame);
+    QCOMPARE(frame, expected);
+}
+
+QTEST_GUILESS_MAIN(TestDataPointValues)
+#include "tst_datapointvalues.moc"
