@@ -37,6 +37,37 @@ int saturate(qint64 sum)
     return sum > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max() : int(sum);
 }
 
+// One attribute object of the service's answer.
+json_struct recordFromJson(const QJsonObject &attr)
+{
+    json_struct r;
+    r.display_name = stringOf(attr.value(QLatin1String("display_name")));
+    r.name = stringOf(attr.value(QLatin1String("name")));
+    r.data_type = stringOf(attr.value(QLatin1String("data_type")));
+    r.type = stringOf(attr.value(QLatin1String("type")));
+    r.desc = stringOf(attr.value(QLatin1String("desc")));
+    r.id = integerOf(attr.value(QLatin1String("id")));
+
+    const QJsonObject position = attr.value(QLatin1String("position")).toObject();
+    r.unit = stringOf(position.value(QLatin1String("unit")));
+    r.len = integerOf(position.value(QLatin1String("len")));
+    r.byte_offset = integerOf(position.value(QLatin1String("byte_offset")));
+    r.bit_offset = integerOf(position.value(QLatin1String("bit_offset")));
+
+    if (r.data_type == DataPointText::Enum) {
+        const QJsonArray labels = attr.value(QLatin1String("enum")).toArray();
+        r.enum_list.reserve(labels.size());
+        for (const QJsonValue &label : labels)
+            r.enum_list.append(stringOf(label));
+    } else if (r.data_type == DataPointText::Uint8 || r.data_type == DataPointText::Uint16
+               || r.data_type == DataPointText::Uint32) {
+        const QJsonObject bounds = attr.value(QLatin1String("uint_spec")).toObject();
+        r.max = integerOf(bounds.value(QLatin1String("max")));
+        r.min = integerOf(bounds.value(QLatin1String("min")));
+    }
+    return r;
+}
+
 } // namespace
 
 DataPointDefinition::DataPointDefinition(const QList<json_struct> &records)
@@ -66,36 +97,6 @@ DataPointDefinition::DataPointDefinition(const QList<json_struct> &records)
     m_readonlyBits = saturate(readonlyBits);
     m_alertBits = saturate(alertBits);
     m_faultBits = saturate(faultBits);
-}
-
-json_struct DataPointDefinition::recordFromJson(const QJsonObject &attr)
-{
-    json_struct r;
-    r.display_name = stringOf(attr.value(QLatin1String("display_name")));
-    r.name = stringOf(attr.value(QLatin1String("name")));
-    r.data_type = stringOf(attr.value(QLatin1String("data_type")));
-    r.type = stringOf(attr.value(QLatin1String("type")));
-    r.desc = stringOf(attr.value(QLatin1String("desc")));
-    r.id = integerOf(attr.value(QLatin1String("id")));
-
-    const QJsonObject position = attr.value(QLatin1String("position")).toObject();
-    r.unit = stringOf(position.value(QLatin1String("unit")));
-    r.len = integerOf(position.value(QLatin1String("len")));
-    r.byte_offset = integerOf(position.value(QLatin1String("byte_offset")));
-    r.bit_offset = integerOf(position.value(QLatin1String("bit_offset")));
-
-    if (r.data_type == DataPointText::Enum) {
-        const QJsonArray labels = attr.value(QLatin1String("enum")).toArray();
-        r.enum_list.reserve(labels.size());
-        for (const QJsonValue &label : labels)
-            r.enum_list.append(stringOf(label));
-    } else if (r.data_type == DataPointText::Uint8 || r.data_type == DataPointText::Uint16
-               || r.data_type == DataPointText::Uint32) {
-        const QJsonObject bounds = attr.value(QLatin1String("uint_spec")).toObject();
-        r.max = integerOf(bounds.value(QLatin1String("max")));
-        r.min = integerOf(bounds.value(QLatin1String("min")));
-    }
-    return r;
 }
 
 DataPointDefinition DataPointDefinition::fromJson(const QJsonObject &answer)

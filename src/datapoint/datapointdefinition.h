@@ -24,8 +24,6 @@ public:
     // that are missing or of another kind leave the record's empty strings
     // and zeros; every attribute is kept.
     static DataPointDefinition fromJson(const QJsonObject &answer);
-    // One attribute object of the service's answer.
-    static json_struct recordFromJson(const QJsonObject &attr);
 
     const QList<json_struct> &records() const { return m_records; }
     bool isEmpty() const { return m_records.isEmpty(); }
