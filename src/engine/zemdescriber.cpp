@@ -44,9 +44,10 @@ QString ZemDescriber::descriptionKey(const QByteArray &frame)
             || action == Frame::code(Frame::StatusAction::Read))
             suffix += upperHex(action);
     } else if (*command == Frame::Command::StatusReply) {
-        // Without payload it acknowledges a control, otherwise it carries the status.
+        // Without payload it acknowledges a control ("0404"), otherwise it
+        // carries the status (action 03, "0403").
         suffix += ZemTool::word16(frame, Frame::LengthOffset) == Frame::MinLength
-                      ? upperHex(Frame::code(Frame::Command::StatusReply))
+                      ? QStringLiteral("04")
                       : upperHex(Frame::code(Frame::StatusAction::Answer));
     }
     return SettingKeys::commandDescriptionKey(suffix);
