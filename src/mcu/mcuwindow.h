@@ -7,7 +7,6 @@
 #include <QByteArray>
 #include <QList>
 #include <QStringList>
-#include <QVector>
 #include <QWidget>
 
 namespace Ui {

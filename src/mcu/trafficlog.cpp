@@ -91,6 +91,10 @@ private:
     QVector<Line> m_lines;
 };
 
+// A line is two implicitly shared handles and a flag: moved as plain bytes
+// when the vector grows or drops a block.
+Q_DECLARE_TYPEINFO(TrafficLogModel::Line, Q_MOVABLE_TYPE);
+
 TrafficLog::TrafficLog(QWidget *parent)
     : QAbstractItemView(parent)
     , m_model(new TrafficLogModel(this))
