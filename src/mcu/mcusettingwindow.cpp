@@ -7,6 +7,8 @@
 
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
+#include <QStyle>
+#include <QStyleOptionFrame>
 
 namespace {
 
@@ -38,6 +40,25 @@ QString versionProblem(const QString &caption, const QString &text)
                          .arg(text.size());
 }
 
+// The width at which a line edit shows its placeholder whole rather than cut
+// short with "…": the text, the edit's own text margin on either side (2
+// pixels in QLineEdit) and whatever frame and padding the style draws.
+int wholePlaceholderWidth(const QLineEdit *edit)
+{
+    constexpr int LineEditTextMargin = 2;
+    constexpr int ProbeWidth = 1000;
+    QStyleOptionFrame option;
+    option.initFrom(edit);
+    option.rect = QRect(0, 0, ProbeWidth, edit->sizeHint().height());
+    option.lineWidth = edit->hasFrame()
+                           ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit)
+                           : 0;
+    const int contents = edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit).width();
+    const QMargins text = edit->textMargins();
+    return ProbeWidth - contents + text.left() + text.right() + 2 * LineEditTextMargin
+           + edit->fontMetrics().horizontalAdvance(edit->placeholderText()) + 1;
+}
+
 } // namespace
 
 McuSettingWindow::McuSettingWindow(ZemTool *tool, QWidget *parent)
@@ -49,6 +70,9 @@ McuSettingWindow::McuSettingWindow(ZemTool *tool, QWidget *parent)
     for (QLineEdit *edit : {ui->lineEdit_softver, ui->lineEdit_hardver}) {
         edit->setMaxLength(Frame::VersionWidth);
         edit->setValidator(versionValidator(edit));
+        // The placeholder shows the form of a version; the field is wide
+        // enough for it at any font size (the dialog grows with it).
+        edit->setMinimumWidth(wholePlaceholderWidth(edit));
         connect(edit, &QLineEdit::textChanged, this, &McuSettingWindow::updateVersionHint);
         // Once the user types, the note about the stored text is past.
         connect(edit, &QLineEdit::textEdited, this, [this] { m_loadNote.clear(); });
