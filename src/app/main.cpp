@@ -6,6 +6,11 @@
 
 int main(int argc, char *argv[])
 {
+    // The window has a fixed size in pixels; on a screen of more than 96 dpi
+    // Qt scales it (and the fonts with it), so the forms keep the proportions
+    // they are laid out for instead of fonts growing inside a window that
+    // does not.
+    QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QApplication app(argc, argv);
 
     // Standard buttons and dialogs in Chinese (确定 rather than OK).
