@@ -1,5 +1,6 @@
 // A receive box of the dual tab: text drawn a little later in one edit, the
-// notice lines, clearing, and the bounded history.
+// notice lines, and the bounded history. Clearing with text not drawn yet is
+// tested through the window (tst_doublewindow).
 #include "testsupport.h"
 
 #include "dual/dualdisplay.h"
@@ -29,7 +30,6 @@ class TestReceiveBox : public QObject
 private slots:
     void textIsDrawnLaterInOneEdit();
     void noticeLines();
-    void clearingDropsUndrawnText();
 
     void boxKeepsAtMostMaxLines();
     void endlessLineKeepsItsNewestBytes();
@@ -72,23 +72,6 @@ void TestReceiveBox::noticeLines()
     box.addText(frameLine(3)); // a frame line is not doubled by the break
     box.drawNow();
     QVERIFY(box.toPlainText().endsWith(QStringLiteral("\nagain") + frameLine(3)));
-}
-
-void TestReceiveBox::clearingDropsUndrawnText()
-{
-    ReceiveBox box;
-    box.addText(QStringLiteral("01 "));
-    box.drawNow();
-    box.addNotice(QStringLiteral("lost"));
-    box.addText(QStringLiteral("02 "));
-    box.clearAll();
-    QVERIFY(box.toPlainText().isEmpty());
-    QTest::qWait(3 * ReceiveBox::DrawDelayMs);
-    QVERIFY(box.toPlainText().isEmpty());
-    // No notice before: the next bytes start at the top.
-    box.addText(QStringLiteral("03 "));
-    box.drawNow();
-    QCOMPARE(box.toPlainText(), QStringLiteral("03 "));
 }
 
 void TestReceiveBox::boxKeepsAtMostMaxLines()
