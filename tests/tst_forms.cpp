@@ -308,6 +308,7 @@ void TestForms::decodedFieldsShowWholeTexts()
         makeFrame(0x09, 0x03, hex("01")),            // SoftAP configuration mode
         makeFrame(0x18, 0x04, hex("07EA0C08173B3B")), // network time
         makeFrame(0x0D, 0x05, hex("07A3")),           // reserved states
+        hex("FFFF0005 07 06 0000 99"),                // wrong checksum, in bold
     };
     const char *fields[] = {"label_analyze", "label_length",  "label_cmd",       "label_sn",
                             "label_checksum_2", "label_setmode", "label_connect", "label_wifistate",
