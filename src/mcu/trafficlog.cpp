@@ -46,7 +46,6 @@ public:
         const Line &line = m_lines.at(row);
         switch (role) {
         case Qt::DisplayRole:
-        case Qt::ToolTipRole:
             return line.text;
         case Qt::ForegroundRole:
             return line.notice ? QVariant(NoticeColor) : QVariant();
