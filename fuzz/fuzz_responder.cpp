@@ -36,13 +36,6 @@ const char *const versionTexts[4][2] = {
     {"软件版本号", "V\xF0\x9F\x92\xA1"},
 };
 
-// Writes a setting only when it changes: every write reaches the disk.
-void setOnce(ZemTool &tool, const QString &key, const QString &value)
-{
-    if (tool.readSetting(key) != value)
-        tool.writeSetting(key, value);
-}
-
 void clearBin(const QString &root)
 {
     QDir bin(root + QStringLiteral("/bin"));
@@ -79,11 +72,14 @@ void checkFiles(const QString &root, qint64 pieceBytes, const QByteArray &input)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     Fuzz::init();
-    const QString root = Fuzz::programFolder();
     const QByteArray input = Fuzz::bytes(data, size);
     if (input.isEmpty())
         return 0;
     const int options = static_cast<unsigned char>(input.at(0));
+    // One program folder per combination of device settings: writing the
+    // settings file for every input would cost a disk sync each time.
+    bool fresh = false;
+    const QString root = Fuzz::programFolder(options & 0x0F, &fresh);
 
     QList<QByteArray> records;
     for (int pos = 1; pos < input.size();) {
@@ -94,12 +90,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     clearBin(root);
     ZemTool tool;
-    setOnce(tool, SettingKeys::ModuleType,
-            options & 0x01 ? QStringLiteral("central") : QStringLiteral("normal"));
-    setOnce(tool, SettingKeys::OtaType, options & 0x02 ? QStringLiteral("hex") : QStringLiteral("bin"));
-    const auto versions = versionTexts[(options >> 2) & 0x03];
-    setOnce(tool, SettingKeys::SoftVersion, QString::fromUtf8(versions[0]));
-    setOnce(tool, SettingKeys::HardVersion, QString::fromUtf8(versions[1]));
+    if (fresh) {
+        tool.writeSetting(SettingKeys::ModuleType,
+                          options & 0x01 ? QStringLiteral("central") : QStringLiteral("normal"));
+        tool.writeSetting(SettingKeys::OtaType,
+                          options & 0x02 ? QStringLiteral("hex") : QStringLiteral("bin"));
+        const auto versions = versionTexts[(options >> 2) & 0x03];
+        tool.writeSetting(SettingKeys::SoftVersion, QString::fromUtf8(versions[0]));
+        tool.writeSetting(SettingKeys::HardVersion, QString::fromUtf8(versions[1]));
+    }
 
     // A hand-edited template: any bytes under the reply key of the first
     // frame's command; the shipped text is put back afterwards.

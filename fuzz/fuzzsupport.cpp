@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -88,28 +89,38 @@ int Random::chunk(int max)
     return qMin(n, max);
 }
 
-QString programFolder()
+QString programFolder(int variant, bool *fresh)
 {
-    static QTemporaryDir *dir = nullptr;
+    static QMap<int, QTemporaryDir *> *folders = nullptr;
+    if (!folders) {
+        folders = new QMap<int, QTemporaryDir *>;
+        // Removed at exit, also after a libFuzzer run that ends normally.
+        std::atexit([] {
+            qDeleteAll(*folders);
+            delete folders;
+            folders = nullptr;
+        });
+    }
+    if (fresh)
+        *fresh = false;
+    QTemporaryDir *dir = folders->value(variant);
     if (!dir) {
         dir = new QTemporaryDir(QDir::tempPath() + QStringLiteral("/lumo-fuzz-XXXXXX"));
         if (!dir->isValid()) {
             std::fprintf(stderr, "cannot create a temporary program folder\n");
             std::abort();
         }
+        folders->insert(variant, dir);
         // The shipped settings file gives the responder its reply templates.
         const QString settings = dir->path() + QStringLiteral("/auto_analyze.ini");
         QFile::copy(QStringLiteral(LUMO_RUNTIME_SOURCE "/auto_analyze.ini"), settings);
         QFile(settings).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         QDir(dir->path()).mkpath(QStringLiteral("bin"));
         QDir(dir->path()).mkpath(QStringLiteral("json"));
-        AppPaths::setRoot(dir->path());
-        // Removed at exit, also after a libFuzzer run that ends normally.
-        std::atexit([] {
-            delete dir;
-            dir = nullptr;
-        });
+        if (fresh)
+            *fresh = true;
     }
+    AppPaths::setRoot(dir->path());
     return dir->path();
 }
 

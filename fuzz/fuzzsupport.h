@@ -45,9 +45,12 @@ private:
     quint32 m_state;
 };
 
-// A temporary program folder (settings file, bin/, json/) that lives until
-// the process ends; AppPaths points into it. Created on the first call.
-QString programFolder();
+// A temporary program folder (settings file copied from the shipped one,
+// bin/, json/) that lives until the process ends; AppPaths points into it
+// after the call. Each variant is a folder of its own, created on its first
+// call (then *fresh is set), so that a target can keep one folder per set of
+// settings instead of rewriting the settings file for every input.
+QString programFolder(int variant = 0, bool *fresh = nullptr);
 
 } // namespace Fuzz
 
