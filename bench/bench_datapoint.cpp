@@ -37,8 +37,11 @@ QByteArray hundredAttributes()
                       {"name", QStringLiteral("p%1").arg(attrs.size())},
                       {"data_type", dataType},
                       {"type", type},
-                      {"position", QJsonObject{{"unit", unit}, {"len", len},
-                                               {"byte_offset", offset}, {"bit_offset", bitOffset}}}};
+                      {"position",
+                       QJsonObject{{"unit", unit},
+                                   {"len", len},
+                                   {"byte_offset", offset},
+                                   {"bit_offset", bitOffset}}}};
         if (dataType == "enum")
             a.insert("enum", QJsonArray{"a", "b", "c", "d"});
         if (dataType.startsWith("uint"))
@@ -190,7 +193,7 @@ void BM_CodecReport100(benchmark::State &state)
 }
 BENCHMARK(BM_CodecReport100)->Unit(benchmark::kMicrosecond);
 
-void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
+void quiet(QtMsgType, const QMessageLogContext &, const QString &) { }
 
 } // namespace
 

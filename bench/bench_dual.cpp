@@ -31,8 +31,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <deque>
 #include <chrono>
+#include <deque>
 #include <thread>
 #include <vector>
 
@@ -55,7 +55,8 @@ void BM_DisplayRule(benchmark::State &state)
         QByteArray held;
         for (int at = 0; at < stream.size(); at += chunk) {
             const QString text = DualDisplay::takeChunk(
-                held, QByteArray::fromRawData(stream.constData() + at, qMin(chunk, stream.size() - at)),
+                held,
+                QByteArray::fromRawData(stream.constData() + at, qMin(chunk, stream.size() - at)),
                 false, Stamp);
             chars += text.size();
         }
@@ -80,7 +81,8 @@ void BM_DisplayRuleIntoBox(benchmark::State &state)
     for (auto _ : state) {
         for (int at = 0; at < stream.size(); at += chunk) {
             box.addText(DualDisplay::takeChunk(
-                held, QByteArray::fromRawData(stream.constData() + at, qMin(chunk, stream.size() - at)),
+                held,
+                QByteArray::fromRawData(stream.constData() + at, qMin(chunk, stream.size() - at)),
                 false, Stamp));
             box.drawNow();
         }
@@ -106,8 +108,7 @@ public:
     FrameSource(quint32 seed, int maxPayload)
         : m_rng(seed)
         , m_maxPayload(maxPayload)
-    {
-    }
+    { }
     // The next n bytes of the stream.
     QByteArray take(int n)
     {
@@ -135,15 +136,14 @@ struct Direction
     Direction(quint32 seed, int maxPayload)
         : writer(seed, maxPayload)
         , checker(seed, maxPayload)
-    {
-    }
+    { }
     FrameSource writer;
     FrameSource checker;
-    qint64 total = 0;       // bytes to send in all
+    qint64 total = 0; // bytes to send in all
     qint64 written = 0;
-    QByteArray unwritten;   // taken from the writer, not accepted by the pty yet
+    QByteArray unwritten; // taken from the writer, not accepted by the pty yet
     qint64 received = 0;
-    qint64 mismatched = 0;  // received bytes that differ from what was sent
+    qint64 mismatched = 0; // received bytes that differ from what was sent
     std::deque<std::pair<qint64, Clock::time_point>> marks; // end offset, write time
     std::vector<double> latencyMs;
 
@@ -155,7 +155,8 @@ struct Direction
                 ++mismatched;
         received += n;
         while (!marks.empty() && received >= marks.front().first) {
-            latencyMs.push_back(std::chrono::duration<double, std::milli>(now - marks.front().second).count());
+            latencyMs.push_back(
+                std::chrono::duration<double, std::milli>(now - marks.front().second).count());
             marks.pop_front();
         }
     }
@@ -195,8 +196,8 @@ void readAvailable(int fd, Direction &d, Clock::time_point now)
 
 // Paces writes of `perTick` bytes every `tickMs` to both devices, reads what
 // the bridge forwards, and stops when everything arrived or time is up.
-void deviceThread(PtyPair *mcu, PtyPair *module, Direction *toModule, Direction *toMcu,
-                  int perTick, int tickMs, int seconds, std::atomic<bool> *done)
+void deviceThread(PtyPair *mcu, PtyPair *module, Direction *toModule, Direction *toMcu, int perTick,
+                  int tickMs, int seconds, std::atomic<bool> *done)
 {
     struct Leg
     {
@@ -214,7 +215,8 @@ void deviceThread(PtyPair *mcu, PtyPair *module, Direction *toModule, Direction 
                 const qint64 room = d.total - d.written - d.unwritten.size();
                 d.unwritten += d.writer.take(int(std::min<qint64>(perTick, room)));
                 while (!d.unwritten.isEmpty()) {
-                    const ssize_t n = ::write(leg.writeFd, d.unwritten.constData(), size_t(d.unwritten.size()));
+                    const ssize_t n
+                        = ::write(leg.writeFd, d.unwritten.constData(), size_t(d.unwritten.size()));
                     if (n <= 0)
                         break; // pty full: the rest goes with the next tick
                     d.unwritten.remove(0, int(n));
@@ -225,7 +227,8 @@ void deviceThread(PtyPair *mcu, PtyPair *module, Direction *toModule, Direction 
             next += std::chrono::milliseconds(tickMs);
         }
         pollfd fds[2] = {{module->masterFd(), POLLIN, 0}, {mcu->masterFd(), POLLIN, 0}};
-        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
+        const auto wait
+            = std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
         ::poll(fds, 2, int(std::clamp<qint64>(wait, 0, tickMs)));
         const auto arrival = Clock::now();
         for (Leg &leg : legs)
@@ -264,8 +267,10 @@ void BM_BridgeStreaming(benchmark::State &state)
         port1->getComList();
         window.findChild<QComboBox *>(QStringLiteral("com_1"))->setCurrentText(mcu.slavePath());
         window.findChild<QComboBox *>(QStringLiteral("com_2"))->setCurrentText(module.slavePath());
-        QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("pushButton_open1")), Qt::LeftButton);
-        QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("pushButton_open2")), Qt::LeftButton);
+        QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("pushButton_open1")),
+                          Qt::LeftButton);
+        QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("pushButton_open2")),
+                          Qt::LeftButton);
         if (!port1->isOpen() || !port2->isOpen()) {
             state.SkipWithError("ports did not open");
             return;
@@ -287,11 +292,12 @@ void BM_BridgeStreaming(benchmark::State &state)
             last = now;
         });
 
-        std::atomic<bool> done {false};
+        std::atomic<bool> done{false};
         lagClock.start();
         probe.start();
         const auto start = Clock::now();
-        std::thread devices(deviceThread, &mcu, &module, &toModule, &toMcu, perTick, tickMs, seconds, &done);
+        std::thread devices(deviceThread, &mcu, &module, &toModule, &toMcu, perTick, tickMs,
+                            seconds, &done);
         // Resident memory, sampled every second once the boxes have filled
         // up (after the first third of the run): a steady range, not a
         // climb, is what a long session needs.
@@ -332,9 +338,10 @@ void BM_BridgeStreaming(benchmark::State &state)
         state.counters["rss_min_MB"] = rssMin;
         state.counters["rss_max_MB"] = rssMax;
         if (!intact) {
-            qWarning("forwarded bytes: to module %lld of %lld (%lld differ), to MCU %lld of %lld (%lld differ)",
-                     toModule.received, toModule.total, toModule.mismatched, toMcu.received, toMcu.total,
-                     toMcu.mismatched);
+            qWarning("forwarded bytes: to module %lld of %lld (%lld differ), to MCU %lld of %lld "
+                     "(%lld differ)",
+                     toModule.received, toModule.total, toModule.mismatched, toMcu.received,
+                     toMcu.total, toMcu.mismatched);
         }
         window.closeBothPorts();
         qunsetenv("LUMO_EXTRA_PORTS");
@@ -342,7 +349,13 @@ void BM_BridgeStreaming(benchmark::State &state)
 }
 // Arguments: seconds of streaming, largest payload (0: only 9-byte frames,
 // the most lines per byte).
-BENCHMARK(BM_BridgeStreaming)->Args({10, 291})->Args({10, 0})->Args({120, 291})->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_BridgeStreaming)
+    ->Args({10, 291})
+    ->Args({10, 0})
+    ->Args({120, 291})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 } // namespace
 

@@ -19,11 +19,12 @@ void BM_FramerRealisticStream(benchmark::State &state)
     const int chunk = int(state.range(0));
     ZemFramer framer;
     qint64 emitted = 0;
-    QObject::connect(&framer, &ZemFramer::LineDataReady, [&emitted](const QByteArray &) { ++emitted; });
+    QObject::connect(&framer, &ZemFramer::LineDataReady,
+                     [&emitted](const QByteArray &) { ++emitted; });
     for (auto _ : state) {
         for (int at = 0; at < stream.size(); at += chunk)
-            framer.dataToV4(QByteArray::fromRawData(stream.constData() + at,
-                                                    qMin(chunk, stream.size() - at)));
+            framer.dataToV4(
+                QByteArray::fromRawData(stream.constData() + at, qMin(chunk, stream.size() - at)));
     }
     state.SetBytesProcessed(state.iterations() * stream.size());
     state.counters["frames/iter"] = double(emitted) / double(state.iterations());

@@ -81,7 +81,8 @@ void BM_ReplyLatencyUnderLoad(benchmark::State &state)
     McuWindow window;
     window.show();
     fillLog(window, int(state.range(0)));
-    if (!window.findChild<ZemSerialPort *>("mcuPort")->Open(pty.slavePath(), QStringLiteral("115200"), 3, 0, 0)) {
+    if (!window.findChild<ZemSerialPort *>("mcuPort")->Open(pty.slavePath(),
+                                                            QStringLiteral("115200"), 3, 0, 0)) {
         state.SkipWithError("cannot open pty");
         return;
     }
@@ -123,7 +124,12 @@ void BM_ReplyLatencyUnderLoad(benchmark::State &state)
     state.counters["background_frames"] = double(backgroundSent);
     state.counters["log items"] = window.findChild<TrafficLog *>("listWidget")->count();
 }
-BENCHMARK(BM_ReplyLatencyUnderLoad)->Arg(0)->Arg(100000)->UseManualTime()->Iterations(2000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReplyLatencyUnderLoad)
+    ->Arg(0)
+    ->Arg(100000)
+    ->UseManualTime()
+    ->Iterations(2000)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -22,7 +22,8 @@ struct Rig
     qint64 replies = 0;
     Rig()
     {
-        QObject::connect(&analyze, &ZemAnalyze::RespondReady, [this](const QByteArray &) { ++replies; });
+        QObject::connect(&analyze, &ZemAnalyze::RespondReady,
+                         [this](const QByteArray &) { ++replies; });
     }
 };
 

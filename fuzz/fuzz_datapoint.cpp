@@ -60,11 +60,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         const quint32 pick = random.next();
         const int value = pick % 3 == 0 ? int(random.next()) : edges[pick % 8];
         DataPointCodec::setValue(def, frame, r.display_name, value);
-        if (frame.size() != frameSize || head(frame) != reportHead || frame.at(frameSize - 1) != '\0')
+        if (frame.size() != frameSize || head(frame) != reportHead
+            || frame.at(frameSize - 1) != '\0')
             Fuzz::fail("setValue wrote outside the value part", input, frame);
-        const QByteArray raw = input.mid(int(random.next() % quint32(input.size())), 1 + int(pick % 70));
+        const QByteArray raw
+            = input.mid(int(random.next() % quint32(input.size())), 1 + int(pick % 70));
         DataPointCodec::setBytes(def, frame, r.display_name, raw);
-        if (frame.size() != frameSize || head(frame) != reportHead || frame.at(frameSize - 1) != '\0')
+        if (frame.size() != frameSize || head(frame) != reportHead
+            || frame.at(frameSize - 1) != '\0')
             Fuzz::fail("setBytes wrote outside the value part", input, frame);
     }
 
@@ -75,7 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const int cuts[] = {control.size(), int(random.next() % quint32(control.size() + 1)),
                         Frame::MinFrameSize, 0};
     for (const int cut : cuts) {
-        const QMap<QString, QString> decoded = DataPointCodec::decodeControl(def, control.left(cut));
+        const QMap<QString, QString> decoded
+            = DataPointCodec::decodeControl(def, control.left(cut));
         for (auto it = decoded.cbegin(); it != decoded.cend(); ++it)
             if (!names.contains(it.key()))
                 Fuzz::fail("a control frame named a data point the definition lacks", input,

@@ -46,7 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             Fuzz::fail("the describer asked for a key of no known form", line, key.toUtf8());
 
     const int length = line.size();
-    const int command = length > Frame::CommandOffset ? ZemTool::byteValue(line, Frame::CommandOffset) : -1;
+    const int command
+        = length > Frame::CommandOffset ? ZemTool::byteValue(line, Frame::CommandOffset) : -1;
     const bool described = command >= 0x01 && command <= 0x20;
     if (texts.at(ZemDescriber::Description).isEmpty() == described)
         Fuzz::fail("description present for a command outside 01..20, or missing", line);
@@ -56,9 +57,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (command >= 0 && texts.at(ZemDescriber::Command) != lowerHex(command))
         Fuzz::fail("command text", line);
     if (length > Frame::SequenceOffset
-        && texts.at(ZemDescriber::Sequence) != lowerHex(ZemTool::byteValue(line, Frame::SequenceOffset)))
+        && texts.at(ZemDescriber::Sequence)
+            != lowerHex(ZemTool::byteValue(line, Frame::SequenceOffset)))
         Fuzz::fail("sequence text", line);
-    if (command >= 0 && !texts.at(ZemDescriber::Checksum).startsWith(lowerHex(ZemTool::frameChecksum(line))))
+    if (command >= 0
+        && !texts.at(ZemDescriber::Checksum).startsWith(lowerHex(ZemTool::frameChecksum(line))))
         Fuzz::fail("checksum text does not start with the computed sum", line);
 
     const struct

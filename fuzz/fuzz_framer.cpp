@@ -8,10 +8,10 @@
 //   allows;
 // - the frames do not depend on how the stream was cut into chunks;
 // - whatever came before, a sound frame that follows is emitted whole and
-//   changes nothing before it: damage costs at most the frames it touches. A frame whose length is FF00 or more
-//   is exempt: its header reads FF FF FF, which the assembler takes for a stray
-//   FF before a header (a documented choice), so it is lost. The appended frame
-//   is short, so the check only meets such lengths inside the input.
+//   changes nothing before it: damage costs at most the frames it touches. A frame whose length is
+//   FF00 or more is exempt: its header reads FF FF FF, which the assembler takes for a stray FF
+//   before a header (a documented choice), so it is lost. The appended frame is short, so the check
+//   only meets such lengths inside the input.
 #include "fuzzsupport.h"
 
 #include "protocol/frameformat.h"
@@ -33,7 +33,8 @@ QList<QByteArray> assemble(const QByteArray &stream, Fuzz::Random *split, const 
             || static_cast<unsigned char>(frame.at(0)) != Frame::HeaderByte
             || static_cast<unsigned char>(frame.at(1)) != Frame::HeaderByte)
             Fuzz::fail("emitted frame does not start FF FF", input, frame);
-        if (ZemTool::word16(frame, Frame::LengthOffset) + Frame::LengthFieldOverhead != frame.size())
+        if (ZemTool::word16(frame, Frame::LengthOffset) + Frame::LengthFieldOverhead
+            != frame.size())
             Fuzz::fail("emitted frame's length field + 4 is not its size", input, frame);
         frames.append(frame);
     });
@@ -79,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray sound = soundFrame(input, random);
     const QList<QByteArray> after = assemble(input + ZemTool::escape(sound), &random, input);
     if (after != whole + QList<QByteArray>{sound})
-        Fuzz::fail("a sound frame after the input was lost or changed the frames before it",
-                   input, sound);
+        Fuzz::fail("a sound frame after the input was lost or changed the frames before it", input,
+                   sound);
     return 0;
 }

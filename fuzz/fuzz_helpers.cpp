@@ -119,8 +119,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (ZemTool::byteValue(bytes, index) != byte)
         Fuzz::fail("byteValue", input);
     const int word = index >= 0 && qint64(index) + 1 < n
-                         ? (byte << 8) | static_cast<unsigned char>(bytes.at(index + 1))
-                         : 0;
+        ? (byte << 8) | static_cast<unsigned char>(bytes.at(index + 1))
+        : 0;
     if (ZemTool::word16(bytes, index) != word)
         Fuzz::fail("word16", input);
 

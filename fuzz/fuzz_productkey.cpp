@@ -11,8 +11,8 @@
 // letters and digits only.
 #include "fuzzsupport.h"
 
-#include "engine/apppaths.h"
 #include "datapoint/zemjson.h"
+#include "engine/apppaths.h"
 #include "engine/settingkeys.h"
 #include "engine/zemanalyze.h"
 #include "engine/zemproductkey.h"
@@ -42,7 +42,8 @@ void checkText(const QString &text, const QByteArray &input)
     if (!key.isEmpty()) {
         if (key.size() != ZemProductKey::KeyLength || !allAlnum(QString::fromLatin1(key)))
             Fuzz::fail("an accepted key holds more than 32 letters and digits", input, key);
-        if (!ZemProductKey::isValidKey(key) || !ZemProductKey::isUsableKey(QString::fromLatin1(key)))
+        if (!ZemProductKey::isValidKey(key)
+            || !ZemProductKey::isUsableKey(QString::fromLatin1(key)))
             Fuzz::fail("an accepted key is refused by the fetch", input, key);
         const QFileInfo cache(ZemJson::cachePath(QString::fromLatin1(key)));
         if (cache.absolutePath() != QFileInfo(AppPaths::jsonDir()).absoluteFilePath())
@@ -69,7 +70,8 @@ void checkText(const QString &text, const QByteArray &input)
         Fuzz::fail("an accepted key is not stored", input, key);
     if (tool.readSetting(SettingKeys::ProductKey) != QString::fromLatin1(key))
         Fuzz::fail("the stored key differs", input, key);
-    const QByteArray reply = tool.readSettingHex(SettingKeys::respondKey(Frame::Command::ProductInfoReply));
+    const QByteArray reply
+        = tool.readSettingHex(SettingKeys::respondKey(Frame::Command::ProductInfoReply));
     if (reply.mid(Frame::ProductKeyOffset, Frame::ProductKeyWidth) != key)
         Fuzz::fail("the product-information reply does not carry the key", input, reply);
 }

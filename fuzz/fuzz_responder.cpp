@@ -55,8 +55,7 @@ void checkFiles(const QString &root, qint64 pieceBytes, const QByteArray &input)
             Fuzz::fail("a file was written outside bin/ or under another name", input,
                        path.toUtf8());
         if (QFileInfo(path).size() > pieceBytes)
-            Fuzz::fail("a firmware file holds more than the pieces received", input,
-                       path.toUtf8());
+            Fuzz::fail("a firmware file holds more than the pieces received", input, path.toUtf8());
     }
     QDirIterator dirs(root, QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden,
                       QDirIterator::Subdirectories);

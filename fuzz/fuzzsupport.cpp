@@ -15,12 +15,12 @@ namespace Fuzz {
 
 namespace {
 
-void quietHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
-{
-    if (type == QtDebugMsg || type == QtInfoMsg)
-        return;
-    std::fprintf(stderr, "%s\n", qPrintable(message));
-}
+    void quietHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
+    {
+        if (type == QtDebugMsg || type == QtInfoMsg)
+            return;
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+    }
 
 } // namespace
 

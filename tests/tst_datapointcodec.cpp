@@ -137,14 +137,14 @@ void TestDataPointCodec::setValueWritesValuePart_data()
         << Records{wBit("mode", 2, 7, "enum", {"a", "b", "c", "d"}), wBit("rest", 7, 9)}
         << QStringList{"mode"} << Values{3} << hex("01 80");
     QTest::newRow("three bools 1 0 1")
-        << Records{wBit("a", 1, 0), wBit("b", 1, 1), wBit("c", 1, 2)}
-        << QStringList{"a", "b", "c"} << Values{1, 0, 1} << hex("05");
+        << Records{wBit("a", 1, 0), wBit("b", 1, 1), wBit("c", 1, 2)} << QStringList{"a", "b", "c"}
+        << Values{1, 0, 1} << hex("05");
     QTest::newRow("three-bit field across two bytes")
         << Records{wBit("f", 3, 6), wBit("g", 7, 9)} << QStringList{"f"} << Values{5}
         << hex("01 40");
     QTest::newRow("value masked to its field")
-        << Records{wBit("a", 1, 0), wBit("b", 2, 1), wBit("c", 1, 3)}
-        << QStringList{"a", "b"} << Values{3, 0x7F} << hex("07");
+        << Records{wBit("a", 1, 0), wBit("b", 2, 1), wBit("c", 1, 3)} << QStringList{"a", "b"}
+        << Values{3, 0x7F} << hex("07");
     QTest::newRow("bit 8 is in the area's first byte")
         << Records{wBit("x", 8, 0), wBit("y", 1, 8)} << QStringList{"y"} << Values{1}
         << hex("01 00");
@@ -154,11 +154,10 @@ void TestDataPointCodec::setValueWritesValuePart_data()
                    rec("f0", "bool", "fault", "bit", 1, 3, 0),
                    rec("f1", "bool", "fault", "bit", 1, 3, 1)}
         << QStringList{"w", "r", "al", "f1"} << Values{1, 2, 1, 1} << hex("01 02 01 02");
-    QTest::newRow("uint16 300")
-        << Records{wByte("t", "uint16", 2, 0)} << QStringList{"t"} << Values{300} << hex("01 2C");
-    QTest::newRow("uint32 big-endian")
-        << Records{wByte("t", "uint32", 4, 0)} << QStringList{"t"} << Values{0x12345678}
-        << hex("12 34 56 78");
+    QTest::newRow("uint16 300") << Records{wByte("t", "uint16", 2, 0)} << QStringList{"t"}
+                                << Values{300} << hex("01 2C");
+    QTest::newRow("uint32 big-endian") << Records{wByte("t", "uint32", 4, 0)} << QStringList{"t"}
+                                       << Values{0x12345678} << hex("12 34 56 78");
     QTest::newRow("uint32 all ones from -1")
         << Records{wByte("t", "uint32", 4, 0)} << QStringList{"t"} << Values{-1}
         << hex("FF FF FF FF");
@@ -205,8 +204,8 @@ void TestDataPointCodec::setBytesFillsTheField()
 {
     QFETCH(QByteArray, bytes);
     QFETCH(QByteArray, expected);
-    const DataPointDefinition def({wByte("a", "uint8", 1, 0), wByte("scene", "binary", 3, 1),
-                                   wByte("z", "uint8", 1, 4)});
+    const DataPointDefinition def(
+        {wByte("a", "uint8", 1, 0), wByte("scene", "binary", 3, 1), wByte("z", "uint8", 1, 4)});
     QByteArray frame = DataPointCodec::makeReportFrame(def);
     DataPointCodec::setValue(def, frame, "a", 0x11);
     DataPointCodec::setValue(def, frame, "z", 0x22);
@@ -255,7 +254,8 @@ void TestDataPointCodec::writeStraddlingTheEndIsClipped()
 
 void TestDataPointCodec::oversizedDefinitionIsCappedToOneFrame()
 {
-    const DataPointDefinition def({wByte("big", "binary", 70000, 0), wByte("after", "uint8", 1, 70000)});
+    const DataPointDefinition def(
+        {wByte("big", "binary", 70000, 0), wByte("after", "uint8", 1, 70000)});
     QByteArray frame = DataPointCodec::makeReportFrame(def);
     QCOMPARE(frame.size(), 0xFFFF + 4);
     QCOMPARE(ZemTool::word16(frame, 2), 0xFFFF);
@@ -274,7 +274,7 @@ void TestDataPointCodec::hugeBitLengthPlacesOnlyItsBits_data()
     // before it change, and only where the frame holds them.
     QTest::addColumn<int>("bitOffset");
     QTest::addColumn<int>("value");
-    QTest::addColumn<int>("index"); // frame index of the byte holding bit_offset
+    QTest::addColumn<int>("index");        // frame index of the byte holding bit_offset
     QTest::addColumn<QByteArray>("bytes"); // expected at index - 1 and index
     constexpr int area = 268435456;
     // bit_offset / 8 = 9 + area - 1 - index puts bit_offset into byte `index`.
@@ -429,19 +429,16 @@ void TestDataPointCodec::decodeControl_data()
     QTest::newRow("ten writable: first flag byte alone")
         << ten << control(hex("02 00 00 00")) << Map{{"p9", "0"}};
 
-    QTest::newRow("uint16 300")
-        << Records{wByte("t", "uint16", 2, 0)} << control(hex("01 01 2C")) << Map{{"t", "300"}};
-    QTest::newRow("uint32 all ones")
-        << Records{wByte("t", "uint32", 4, 0)} << control(hex("01 FF FF FF FF"))
-        << Map{{"t", "4294967295"}};
-    QTest::newRow("uint8 at its offset")
-        << Records{wBit("on", 1, 0), wByte("lvl", "uint8", 1, 1)} << control(hex("02 01 FE"))
-        << Map{{"lvl", "254"}};
+    QTest::newRow("uint16 300") << Records{wByte("t", "uint16", 2, 0)} << control(hex("01 01 2C"))
+                                << Map{{"t", "300"}};
+    QTest::newRow("uint32 all ones") << Records{wByte("t", "uint32", 4, 0)}
+                                     << control(hex("01 FF FF FF FF")) << Map{{"t", "4294967295"}};
+    QTest::newRow("uint8 at its offset") << Records{wBit("on", 1, 0), wByte("lvl", "uint8", 1, 1)}
+                                         << control(hex("02 01 FE")) << Map{{"lvl", "254"}};
     QTest::newRow("binary lower-case hex")
         << Records{wByte("s", "binary", 2, 0)} << control(hex("01 0A FF")) << Map{{"s", "0aff"}};
-    QTest::newRow("enum label")
-        << Records{wBit("m", 2, 1, "enum", {"x", "y", "z"})} << control(hex("01 04"))
-        << Map{{"m", "z"}};
+    QTest::newRow("enum label") << Records{wBit("m", 2, 1, "enum", {"x", "y", "z"})}
+                                << control(hex("01 04")) << Map{{"m", "z"}};
     QTest::newRow("enum beyond its labels is a number")
         << Records{wBit("m", 2, 1, "enum", {"x", "y"})} << control(hex("01 06")) << Map{{"m", "3"}};
     QTest::newRow("unknown data type gives no entry")
@@ -562,8 +559,7 @@ void TestDataPointCodec::randomDefinitionsAndFramesStayInBounds()
         for (int i = 0; i < count; ++i)
             records.append(rec(QStringLiteral("r%1").arg(i % 9), pick(types), pick(classes),
                                rng.bounded(2) ? "bit" : "byte", int(rng.bounded(-3, 40)),
-                               int(rng.bounded(-5, 50)), int(rng.bounded(-3, 40)),
-                               {"a", "b"}));
+                               int(rng.bounded(-5, 50)), int(rng.bounded(-3, 40)), {"a", "b"}));
         const DataPointDefinition def(records);
 
         QByteArray report = DataPointCodec::makeReportFrame(def);

@@ -4,10 +4,10 @@
 #include "datapoint/datapointserver.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -40,10 +40,12 @@ Response exchange(quint16 port, const QList<QByteArray> &pieces, int timeoutMs =
         QTest::qWait(30);
     }
     QByteArray all;
-    waitUntil([&] {
-        all += socket.readAll();
-        return socket.state() == QAbstractSocket::UnconnectedState;
-    }, timeoutMs);
+    waitUntil(
+        [&] {
+            all += socket.readAll();
+            return socket.state() == QAbstractSocket::UnconnectedState;
+        },
+        timeoutMs);
     all += socket.readAll();
     r.closed = socket.state() == QAbstractSocket::UnconnectedState;
     const int split = all.indexOf("\r\n\r\n");
@@ -110,8 +112,8 @@ void TestDataPointServer::cleanup()
 
 void TestDataPointServer::servesTheFileOfTheKey()
 {
-    const Response r =
-        exchange(m_server->serverPort(), {get("/v2/datapoint?product_key=abc123&format=json")});
+    const Response r
+        = exchange(m_server->serverPort(), {get("/v2/datapoint?product_key=abc123&format=json")});
     QCOMPARE(r.status, 200);
     QFile f(QStringLiteral(LUMO_TEST_DATA "/smart-lamp.json"));
     QVERIFY(f.open(QIODevice::ReadOnly));
@@ -132,23 +134,23 @@ void TestDataPointServer::refusals_data()
     QTest::newRow("no key") << get("/v2/datapoint?format=json") << 400 << "product_key";
     QTest::newRow("key climbing out of the folder")
         << get("/v2/datapoint?product_key=..%2Foutside&format=json") << 400 << "product_key";
-    QTest::newRow("key climbing, unencoded") << get("/v2/datapoint?product_key=../outside") << 400
-                                             << "product_key";
-    QTest::newRow("key with a slash") << get("/v2/datapoint?product_key=a/b") << 400
-                                      << "product_key";
+    QTest::newRow("key climbing, unencoded")
+        << get("/v2/datapoint?product_key=../outside") << 400 << "product_key";
+    QTest::newRow("key with a slash")
+        << get("/v2/datapoint?product_key=a/b") << 400 << "product_key";
     // Keys of any length up to 128 letters and digits are looked up.
-    QTest::newRow("longest key, looked up") << get("/v2/datapoint?product_key=" + QByteArray(128, 'k'))
-                                            << 404 << "product_key";
+    QTest::newRow("longest key, looked up")
+        << get("/v2/datapoint?product_key=" + QByteArray(128, 'k')) << 404 << "product_key";
     QTest::newRow("key of 129 characters")
         << get("/v2/datapoint?product_key=" + QByteArray(129, 'k')) << 400 << "product_key";
-    QTest::newRow("key with a non-ASCII letter") << get("/v2/datapoint?product_key=abc%C3%A9")
-                                                 << 400 << "product_key";
+    QTest::newRow("key with a non-ASCII letter")
+        << get("/v2/datapoint?product_key=abc%C3%A9") << 400 << "product_key";
     QTest::newRow("other path") << get("/v2/datapoints?product_key=abc123") << 404 << "path";
-    QTest::newRow("absolute form elsewhere") << get("http://x/v2/datapoint?product_key=abc123")
-                                             << 404 << "path";
-    QTest::newRow("other method")
-        << QByteArray("POST /v2/datapoint?product_key=abc123 HTTP/1.1\r\nContent-Length: 0\r\n\r\n")
-        << 405 << "method";
+    QTest::newRow("absolute form elsewhere")
+        << get("http://x/v2/datapoint?product_key=abc123") << 404 << "path";
+    QTest::newRow("other method") << QByteArray(
+        "POST /v2/datapoint?product_key=abc123 HTTP/1.1\r\nContent-Length: 0\r\n\r\n")
+                                  << 405 << "method";
     QTest::newRow("garbage line") << QByteArray("\x01\x02\xFF\r\n\r\n") << 405 << "method";
 }
 
@@ -167,9 +169,9 @@ void TestDataPointServer::refusals()
 
 void TestDataPointServer::requestInPieces()
 {
-    const Response r = exchange(m_server->serverPort(),
-                                {"GET /v2/datapoint?product_", "key=abc123 HTTP/1.1\r\nHo",
-                                 "st: x\r\n", "\r\n"});
+    const Response r = exchange(
+        m_server->serverPort(),
+        {"GET /v2/datapoint?product_", "key=abc123 HTTP/1.1\r\nHo", "st: x\r\n", "\r\n"});
     QCOMPARE(r.status, 200);
     QCOMPARE(r.body.size(), 3677);
 }
@@ -178,10 +180,9 @@ void TestDataPointServer::oversizedHeadIsRefused_data()
 {
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<QString>("logged"); // the request as the log line shows it
-    QTest::newRow("long header line")
-        << "GET /v2/datapoint?product_key=abc123 HTTP/1.1\r\nX-Pad: " + QByteArray(40000, 'a')
-               + "\r\n\r\n"
-        << "\"GET /v2/datapoint?product_key=abc123 HTTP/1.1\" 431";
+    QTest::newRow("long header line") << "GET /v2/datapoint?product_key=abc123 HTTP/1.1\r\nX-Pad: "
+            + QByteArray(40000, 'a') + "\r\n\r\n"
+                                      << "\"GET /v2/datapoint?product_key=abc123 HTTP/1.1\" 431";
     // No line end at all: the start of the head, bounded.
     QTest::newRow("endless request line")
         << "GET /" + QByteArray(40000, 'b') << "\"GET /" + QString(195, 'b') + "...\" 431";
@@ -218,7 +219,8 @@ void TestDataPointServer::connectionsBeyondTheCapAreRefused()
     QCOMPARE(r.status, 503);
     QVERIFY(r.closed);
     QVERIFY(clock.elapsed() < 1500);
-    QVERIFY(QJsonDocument::fromJson(r.body).object().value("errors").toObject().contains("connection"));
+    QVERIFY(
+        QJsonDocument::fromJson(r.body).object().value("errors").toObject().contains("connection"));
     QCOMPARE(m_server->openConnections(), 2);
     QCOMPARE(m_log.size(), 1);
     QVERIFY2(m_log.at(0).contains("127.0.0.1 \"-\" 503 "), qPrintable(m_log.at(0)));
@@ -243,12 +245,15 @@ void TestDataPointServer::programCapsConnections()
     server.start();
     QVERIFY(server.waitForStarted(5000));
     QByteArray out;
-    QVERIFY(waitUntil([&] {
-        out += server.readAllStandardOutput();
-        return out.contains('\n');
-    }, 5000));
-    const QRegularExpressionMatch m =
-        QRegularExpression(QStringLiteral("http://127\\.0\\.0\\.1:(\\d+)/")).match(QString::fromLatin1(out));
+    QVERIFY(waitUntil(
+        [&] {
+            out += server.readAllStandardOutput();
+            return out.contains('\n');
+        },
+        5000));
+    const QRegularExpressionMatch m
+        = QRegularExpression(QStringLiteral("http://127\\.0\\.0\\.1:(\\d+)/"))
+              .match(QString::fromLatin1(out));
     QVERIFY2(m.hasMatch(), out.constData());
     const quint16 port = quint16(m.captured(1).toUInt());
 
@@ -258,9 +263,9 @@ void TestDataPointServer::programCapsConnections()
     QTest::qWait(100); // the server takes the connection first
     QCOMPARE(exchange(port, {get("/v2/datapoint?product_key=abc123")}).status, 503);
     holder.abort();
-    QVERIFY(waitUntil([&] {
-        return exchange(port, {get("/v2/datapoint?product_key=abc123")}).status == 200;
-    }, 5000));
+    QVERIFY(waitUntil(
+        [&] { return exchange(port, {get("/v2/datapoint?product_key=abc123")}).status == 200; },
+        5000));
     QVERIFY(waitUntil([&] {
         out += server.readAllStandardOutput();
         return out.contains(" 200 3677");
@@ -271,7 +276,8 @@ void TestDataPointServer::programCapsConnections()
 
     // A count the server cannot honour is refused at start.
     QProcess bad;
-    bad.start(QStringLiteral(LUMO_BINARY_DIR "/lumo-dpserver"), {"--port", "0", "--max-connections", "0"});
+    bad.start(QStringLiteral(LUMO_BINARY_DIR "/lumo-dpserver"),
+              {"--port", "0", "--max-connections", "0"});
     QVERIFY(bad.waitForFinished(5000));
     QCOMPARE(bad.exitCode(), 2);
     QVERIFY(bad.readAllStandardError().contains("not a connection count"));
@@ -293,9 +299,10 @@ void TestDataPointServer::logLineIsOneLineOfPrintableText()
     exchange(m_server->serverPort(), {get("/v2/datapoint?product_key=abc123&format=json")});
     exchange(m_server->serverPort(), {"GET /x\x1b[2J\n HTTP/1.1\r\n\r\n"});
     QCOMPARE(m_log.size(), 2);
-    QVERIFY2(m_log.at(0).contains(
-                 "127.0.0.1 \"GET /v2/datapoint?product_key=abc123&format=json HTTP/1.1\" 200 3677"),
-             qPrintable(m_log.at(0)));
+    QVERIFY2(
+        m_log.at(0).contains(
+            "127.0.0.1 \"GET /v2/datapoint?product_key=abc123&format=json HTTP/1.1\" 200 3677"),
+        qPrintable(m_log.at(0)));
     for (const QString &line : qAsConst(m_log))
         for (const QChar c : line)
             QVERIFY2(c.unicode() >= 0x20 && c.unicode() < 0x7F, qPrintable(line));

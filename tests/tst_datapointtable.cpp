@@ -3,9 +3,9 @@
 // widgets: the simulated-MCU window and bare QTableWidgets.
 #include "testsupport.h"
 
-#include "engine/apppaths.h"
 #include "datapoint/datapointtable.h"
 #include "datapoint/zemjson.h"
+#include "engine/apppaths.h"
 #include "engine/settingkeys.h"
 #include "mcu/mcuwindow.h"
 #include "protocol/zemtool.h"
@@ -91,9 +91,12 @@ struct Bench
         values = DataPointValues(json.definition());
         DataPointTable::rebuild(&table, values, &table);
     }
-    template<class T> T *editor(int row) { return qobject_cast<T *>(table.cellWidget(row, 1)); }
+    template <class T> T *editor(int row) { return qobject_cast<T *>(table.cellWidget(row, 1)); }
     QByteArray report() { return DataPointTable::buildStatusReport(&table, values); }
-    void apply(const QByteArray &frame) { DataPointTable::applyControlFrame(&table, values, frame); }
+    void apply(const QByteArray &frame)
+    {
+        DataPointTable::applyControlFrame(&table, values, frame);
+    }
 
     ZemJson json;
     DataPointValues values;
@@ -168,9 +171,9 @@ void TestDataPointTable::lampTableBuiltAtStartUp()
     QCOMPARE(table->rowCount(), 14);
     QCOMPARE(table->columnCount(), 2);
     QCOMPARE(table->columnWidth(0), 220);
-    const QStringList names{"开关", "模式", "夜灯", "亮度", "色温", "定时关闭", "场景数据",
-                            "运行状态", "人体感应", "温度", "累计运行时长", "过热报警",
-                            "灯珠故障", "电源故障"};
+    const QStringList names{"开关",         "模式",     "夜灯",     "亮度",     "色温",
+                            "定时关闭",     "场景数据", "运行状态", "人体感应", "温度",
+                            "累计运行时长", "过热报警", "灯珠故障", "电源故障"};
     for (int row = 0; row < 14; ++row) {
         QCOMPARE(table->item(row, 0)->text(), names.at(row));
         QVERIFY(!(table->item(row, 0)->flags() & Qt::ItemIsEditable));
@@ -217,23 +220,23 @@ void TestDataPointTable::lampReportFromTheEditors()
     auto spin = [&](int row) { return qobject_cast<QSpinBox *>(table->cellWidget(row, 1)); };
     auto combo = [&](int row) { return qobject_cast<QComboBox *>(table->cellWidget(row, 1)); };
 
-    spin(0)->setValue(1);               // 开关
-    combo(1)->setCurrentIndex(2);       // 模式 睡眠
-    spin(2)->setValue(1);               // 夜灯
-    spin(3)->setValue(55);              // 亮度
-    spin(4)->setValue(4000);            // 色温
-    spin(5)->setValue(3600);            // 定时关闭
+    spin(0)->setValue(1);         // 开关
+    combo(1)->setCurrentIndex(2); // 模式 睡眠
+    spin(2)->setValue(1);         // 夜灯
+    spin(3)->setValue(55);        // 亮度
+    spin(4)->setValue(4000);      // 色温
+    spin(5)->setValue(3600);      // 定时关闭
     auto *scene = qobject_cast<QLineEdit *>(table->cellWidget(6, 1));
     scene->setFocus();
     QTest::keyClicks(scene, QStringLiteral("a1g b")); // the validator keeps "a1b"
     QCOMPARE(scene->text(), QStringLiteral("a1b"));
-    combo(7)->setCurrentIndex(1);       // 运行状态 工作
-    spin(8)->setValue(1);               // 人体感应
-    spin(9)->setValue(40);              // 温度
-    spin(10)->setValue(123456);         // 累计运行时长
-    spin(11)->setValue(1);              // 过热报警
-    spin(13)->setValue(1);              // 电源故障
-    spin(3)->setValue(500);             // clamped to 100 by the editor
+    combo(7)->setCurrentIndex(1); // 运行状态 工作
+    spin(8)->setValue(1);         // 人体感应
+    spin(9)->setValue(40);        // 温度
+    spin(10)->setValue(123456);   // 累计运行时长
+    spin(11)->setValue(1);        // 过热报警
+    spin(13)->setValue(1);        // 电源故障
+    spin(3)->setValue(500);       // clamped to 100 by the editor
     spin(3)->setValue(55);
 
     // Worked out by hand: writable bit area 0D (bit 0, bits 1-2 = 2, bit 3),
@@ -307,7 +310,8 @@ void TestDataPointTable::laterDefinitionRebuildsTheTable()
     auto *table = w.findChild<QTableWidget *>(QStringLiteral("datapoint_table"));
     QCOMPARE(table->rowCount(), 0);
     QVERIFY(storeCache(LampKey, lampAnswer()));
-    w.findChild<ZemJson *>(QStringLiteral("mcuJson"))->loadJson(LampKey); // ListOk reaches the table
+    w.findChild<ZemJson *>(QStringLiteral("mcuJson"))
+        ->loadJson(LampKey); // ListOk reaches the table
     QCOMPARE(table->rowCount(), 14);
     QCOMPARE(w.buildStatusReport().size(), 30);
 }
@@ -335,8 +339,7 @@ void TestDataPointTable::binaryEditorPadsOnTheRight_data()
     QTest::newRow("upper and lower case") << 2 << "aBc" << hex("AB C0");
     QTest::newRow("non-hex refused") << 2 << "x9y-" << hex("90 00");
     // The editor holds at most 32766 digits: whole bytes, never a nibble off.
-    QTest::newRow("16384 bytes, one digit")
-        << 16384 << "1" << hex("10") + QByteArray(16383, '\0');
+    QTest::newRow("16384 bytes, one digit") << 16384 << "1" << hex("10") + QByteArray(16383, '\0');
     QTest::newRow("20000 bytes, three digits")
         << 20000 << "ab5" << hex("AB 50") + QByteArray(19998, '\0');
 }

@@ -12,8 +12,8 @@
 namespace {
 
 json_struct record(const QString &name, const QString &dataType, const QString &type,
-                   const QString &unit, int len, int byteOffset, int bitOffset = 0,
-                   int min = 0, int max = 0, const QStringList &labels = {})
+                   const QString &unit, int len, int byteOffset, int bitOffset = 0, int min = 0,
+                   int max = 0, const QStringList &labels = {})
 {
     json_struct r;
     r.display_name = name;
@@ -72,13 +72,17 @@ void TestDataPointValues::limits_data()
     QTest::addColumn<int>("set");
     QTest::addColumn<int>("held");
     QTest::newRow("bool above 1") << record("on", "bool", W, "bit", 1, 0) << 0 << 5 << 1;
-    QTest::newRow("uint8 below min") << record("n", "uint8", W, "byte", 1, 0, 0, 10, 20) << 10 << 5 << 10;
-    QTest::newRow("uint16 inside") << record("n", "uint16", W, "byte", 2, 0, 0, 0, 9999) << 0 << 300 << 300;
-    QTest::newRow("range collapsed onto min") << record("n", "uint8", W, "byte", 1, 0, 0, 50, 10) << 50 << 0 << 50;
+    QTest::newRow("uint8 below min")
+        << record("n", "uint8", W, "byte", 1, 0, 0, 10, 20) << 10 << 5 << 10;
+    QTest::newRow("uint16 inside")
+        << record("n", "uint16", W, "byte", 2, 0, 0, 0, 9999) << 0 << 300 << 300;
+    QTest::newRow("range collapsed onto min")
+        << record("n", "uint8", W, "byte", 1, 0, 0, 50, 10) << 50 << 0 << 50;
     QTest::newRow("enum past its labels")
         << record("m", "enum", W, "bit", 2, 0, 0, 0, 0, {"a", "b", "c"}) << 0 << 7 << 2;
     QTest::newRow("enum without labels") << record("m", "enum", W, "bit", 2, 0) << -1 << 1 << -1;
-    QTest::newRow("unknown type holds nothing") << record("f", "float", W, "byte", 2, 0) << 0 << 3 << 0;
+    QTest::newRow("unknown type holds nothing")
+        << record("f", "float", W, "byte", 2, 0) << 0 << 3 << 0;
 }
 
 void TestDataPointValues::limits()
@@ -125,10 +129,10 @@ void TestDataPointValues::binaryValueInTheReport()
     QFETCH(int, len);
     QFETCH(QString, text);
     QFETCH(QByteArray, bytes);
-    DataPointValues values{DataPointDefinition(
-        {record("lead", "uint8", W, "byte", 1, 0, 0, 0, 255),
-         record("blob", "binary", W, "byte", len, 1),
-         record("tail", "uint8", W, "byte", 1, 1 + len, 0, 0, 255)})};
+    DataPointValues values{
+        DataPointDefinition({record("lead", "uint8", W, "byte", 1, 0, 0, 0, 255),
+                             record("blob", "binary", W, "byte", len, 1),
+                             record("tail", "uint8", W, "byte", 1, 1 + len, 0, 0, 255)})};
     values.setNumber(0, 0xEE);
     values.setNumber(2, 0x77);
     values.setHexText(1, text);
@@ -146,8 +150,7 @@ void TestDataPointValues::controlSetsNamedValues()
         {record("mode", "enum", W, "bit", 2, 0, 0, 0, 0, {"a", "b", "c"}),
          record("big", "uint32", W, "byte", 4, 1, 0, 0, std::numeric_limits<int>::max()),
          record("level", "uint8", W, "byte", 1, 5, 0, 10, 20),
-         record("blob", "binary", W, "byte", 2, 6),
-         record("ratio", "float", W, "byte", 2, 8)})};
+         record("blob", "binary", W, "byte", 2, 6), record("ratio", "float", W, "byte", 2, 8)})};
     values.setNumber(0, 1);
     // Sets all five: mode 3 (no label), big FFFFFFFF, level 02, blob 0AFF.
     const QVector<int> named = values.applyControl(control(hex("1F 03 FFFFFFFF 02 0AFF 0000")));

@@ -2,10 +2,10 @@
 // side 1 and the Wi-Fi module on side 2.
 #include "testsupport.h"
 
-#include "engine/apppaths.h"
 #include "app/mainwindow.h"
 #include "dual/doublewindow.h"
 #include "dual/presetframes.h"
+#include "engine/apppaths.h"
 #include "serial/zemserialport.h"
 
 #include <QCheckBox>
@@ -43,7 +43,7 @@ void countingHandler(QtMsgType type, const QMessageLogContext &ctx, const QStrin
 // CPU time the calling thread used so far, in milliseconds.
 qint64 threadCpuMs()
 {
-    timespec ts {};
+    timespec ts{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
@@ -93,8 +93,7 @@ private slots:
     void switchingMainWindowToMcuTabClosesBothSides();
 
 private:
-    template<typename T>
-    T *find(const char *name) const
+    template <typename T> T *find(const char *name) const
     {
         T *w = m_window->findChild<T *>(QLatin1String(name));
         if (!w)
@@ -102,8 +101,14 @@ private:
         return w;
     }
     QPushButton *button(const char *name) const { return find<QPushButton>(name); }
-    QTextEdit *rec(int side) const { return find<QTextEdit>(side == 1 ? "textEdit_rec1" : "textEdit_rec2"); }
-    ZemSerialPort *port(int side) const { return find<ZemSerialPort>(side == 1 ? "port_1" : "port_2"); }
+    QTextEdit *rec(int side) const
+    {
+        return find<QTextEdit>(side == 1 ? "textEdit_rec1" : "textEdit_rec2");
+    }
+    ZemSerialPort *port(int side) const
+    {
+        return find<ZemSerialPort>(side == 1 ? "port_1" : "port_2");
+    }
     bool waitForPorts(QWidget *root) const;
     void openSide(int side, QWidget *root = nullptr);
     void waitForFlushes();
@@ -168,7 +173,8 @@ void TestDoubleWindow::openSide(int side, QWidget *root)
     if (!root)
         root = m_window.get();
     QVERIFY(waitForPorts(root));
-    auto *combo = root->findChild<QComboBox *>(side == 1 ? QStringLiteral("com_1") : QStringLiteral("com_2"));
+    auto *combo = root->findChild<QComboBox *>(side == 1 ? QStringLiteral("com_1")
+                                                         : QStringLiteral("com_2"));
     combo->setCurrentText(side == 1 ? m_mcuPath : m_modulePath);
     auto *open = root->findChild<QPushButton *>(side == 1 ? QStringLiteral("pushButton_open1")
                                                           : QStringLiteral("pushButton_open2"));
@@ -186,7 +192,8 @@ void TestDoubleWindow::waitForFlushes()
 
 void TestDoubleWindow::formWidgetsAndDefaults()
 {
-    const QStringList bauds{"110", "300", "600", "1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"};
+    const QStringList bauds{"110",  "300",   "600",   "1200",  "2400",  "4800",
+                            "9600", "19200", "38400", "57600", "115200"};
     const struct
     {
         const char *suffix;
@@ -209,7 +216,8 @@ void TestDoubleWindow::formWidgetsAndDefaults()
         find<QComboBox>(side == 1 ? "com_1" : "com_2");
         QCOMPARE(button(side == 1 ? "pushButton_open1" : "pushButton_open2")->text(), OpenCaption);
         QVERIFY(rec(side)->isReadOnly());
-        QCOMPARE(button(side == 1 ? "pushButton_send1" : "pushButton_send2")->text(), QStringLiteral("发送"));
+        QCOMPARE(button(side == 1 ? "pushButton_send1" : "pushButton_send2")->text(),
+                 QStringLiteral("发送"));
         find<QTextEdit>(side == 1 ? "textEdit_send1" : "textEdit_send2");
     }
     QCOMPARE(button("pushButton_double")->text(), QStringLiteral("关闭双串口"));
@@ -218,8 +226,10 @@ void TestDoubleWindow::formWidgetsAndDefaults()
     QCOMPARE(button("pushButton_v3")->text(), QStringLiteral("3版常用协议"));
     QCOMPARE(button("pushButton_v4")->text(), QStringLiteral("4版常用协议"));
     for (int n = 1; n <= 4; ++n) {
-        QCOMPARE(button(qPrintable(QStringLiteral("pushButton_left%1").arg(n)))->text(), QStringLiteral("发送左"));
-        QCOMPARE(button(qPrintable(QStringLiteral("pushButton_right%1").arg(n)))->text(), QStringLiteral("发送右"));
+        QCOMPARE(button(qPrintable(QStringLiteral("pushButton_left%1").arg(n)))->text(),
+                 QStringLiteral("发送左"));
+        QCOMPARE(button(qPrintable(QStringLiteral("pushButton_right%1").arg(n)))->text(),
+                 QStringLiteral("发送右"));
         find<QLineEdit>(qPrintable(QStringLiteral("lineEdit_default%1").arg(n)));
     }
     QCOMPARE(find<QLabel>("label_easylink")->text(), QStringLiteral("AirLink"));
@@ -237,7 +247,8 @@ void TestDoubleWindow::formWidgetsAndDefaults()
     QCOMPARE(labels.count(QStringLiteral("初始化")), 1);
 
     QCOMPARE(find<QLabel>("label_background")->styleSheet(),
-             QStringLiteral("border-image:url(") + m_root->path() + QStringLiteral("/image/background.png)"));
+             QStringLiteral("border-image:url(") + m_root->path()
+                 + QStringLiteral("/image/background.png)"));
 }
 
 void TestDoubleWindow::updateUiKeepsSelections()
@@ -290,9 +301,12 @@ void TestDoubleWindow::openFailureSaysWhy_data()
 {
     QTest::addColumn<QString>("cause");
     QTest::addColumn<QString>("reason"); // part of the informative text
-    QTest::newRow("unplugged before the click") << "unplugged" << "不存在";
-    QTest::newRow("no port listed") << "none" << "没有选择串口";
-    QTest::newRow("held by the other side") << "busy" << "被占用";
+    QTest::newRow("unplugged before the click") << "unplugged"
+                                                << "不存在";
+    QTest::newRow("no port listed") << "none"
+                                    << "没有选择串口";
+    QTest::newRow("held by the other side") << "busy"
+                                            << "被占用";
 }
 
 void TestDoubleWindow::openFailureSaysWhy()
@@ -388,7 +402,8 @@ void TestDoubleWindow::forwardsBeforeDisplayAndHoldsLastBytes()
         else
             qWarning("machine too slow to check the held bytes before the flush");
         waitForFlushes();
-        QCOMPARE(rec(1)->toPlainText(), QString::fromLatin1(hex(bytes).toHex(' ').toUpper()) + QLatin1Char(' '));
+        QCOMPARE(rec(1)->toPlainText(),
+                 QString::fromLatin1(hex(bytes).toHex(' ').toUpper()) + QLatin1Char(' '));
     }
 }
 
@@ -401,8 +416,10 @@ void TestDoubleWindow::bridgeOffForwardsNothingButDisplays()
 
     QVERIFY(m_mcu->write(hex("FFFF000508070000 14")));
     QVERIFY(m_module->write(hex("FFFF000501000000 06")));
-    QVERIFY(waitUntil([&] { return rec(1)->toPlainText().contains(QLatin1String("FF FF 00 05 08 07"))
-                                && rec(2)->toPlainText().contains(QLatin1String("FF FF 00 05 01 00")); }));
+    QVERIFY(waitUntil([&] {
+        return rec(1)->toPlainText().contains(QLatin1String("FF FF 00 05 08 07"))
+            && rec(2)->toPlainText().contains(QLatin1String("FF FF 00 05 01 00"));
+    }));
     QVERIFY(m_module->readFor(200).isEmpty());
     QVERIFY(m_mcu->readFor(50).isEmpty());
 
@@ -416,7 +433,8 @@ void TestDoubleWindow::forwardingToClosedSideIsSkipped()
 {
     openSide(1);
     QVERIFY(m_mcu->write(hex("FFFF000508070000 14")));
-    QVERIFY(waitUntil([&] { return rec(1)->toPlainText().contains(QLatin1String("FF FF 00 05 08 07")); }));
+    QVERIFY(waitUntil(
+        [&] { return rec(1)->toPlainText().contains(QLatin1String("FF FF 00 05 08 07")); }));
     QCOMPARE(g_notOpenWarnings, 0);
     // Opened later, side 2 gets nothing of what came before.
     openSide(2);
@@ -441,8 +459,9 @@ void TestDoubleWindow::lostPortIsToldAndTakenBackWhenItReturns()
     // Told in side 2's box, after everything it received, with the time and
     // the system's reason; no modal box.
     const QString told = rec(2)->toPlainText();
-    static const QRegularExpression notice(QStringLiteral(
-        "FF FF 00 05 01 00 00 00 06 \\n\\d\\d:\\d\\d:\\d\\d\\.\\d{3} 串口 (.+) 已断开：(.+)；双串口转发已关闭$"));
+    static const QRegularExpression notice(
+        QStringLiteral("FF FF 00 05 01 00 00 00 06 \\n\\d\\d:\\d\\d:\\d\\d\\.\\d{3} 串口 (.+) "
+                       "已断开：(.+)；双串口转发已关闭$"));
     const QRegularExpressionMatch match = notice.match(told);
     QVERIFY2(match.hasMatch(), qPrintable(told));
     QCOMPARE(match.captured(1), m_modulePath);
@@ -454,7 +473,8 @@ void TestDoubleWindow::lostPortIsToldAndTakenBackWhenItReturns()
     // Side 1 keeps working and nothing is written to the lost side.
     g_notOpenWarnings = 0;
     QVERIFY(m_mcu->write(hex("FFFF0005010000 0006")));
-    QVERIFY(waitUntil([&] { return rec(1)->toPlainText().contains(QLatin1String("FF FF 00 05 01 00")); }));
+    QVERIFY(waitUntil(
+        [&] { return rec(1)->toPlainText().contains(QLatin1String("FF FF 00 05 01 00")); }));
     QCOMPARE(g_notOpenWarnings, 0);
     // And nothing spins on the lost port: idle, the GUI thread uses only a
     // small part of its time.
@@ -506,11 +526,11 @@ void TestDoubleWindow::displayOnTheWidget_data()
     QTest::addColumn<QByteArray>("first");
     QTest::addColumn<QByteArray>("second"); // written after a flush; may be empty
     QTest::addColumn<bool>("v3");
-    QTest::addColumn<QString>("pattern");   // regular expression for the whole text
+    QTest::addColumn<QString>("pattern"); // regular expression for the whole text
 
     const QString stamp = QStringLiteral("\\n\\d\\d:\\d\\d:\\d\\d\\.\\d{3}:");
-    QTest::newRow("three bytes after the flush") << hex("010203") << QByteArray() << false
-                                                 << QStringLiteral("^01 02 03 $");
+    QTest::newRow("three bytes after the flush")
+        << hex("010203") << QByteArray() << false << QStringLiteral("^01 02 03 $");
     QTest::newRow("frame starts a timestamped line")
         << hex("FFFF000508070000 14") << QByteArray() << false
         << QStringLiteral("^") + stamp + QStringLiteral("FF FF 00 05 08 07 00 00 14 $");
@@ -555,7 +575,8 @@ void TestDoubleWindow::displayOnTheWidget()
     const QRegularExpression re(pattern);
     for (int side : {1, 2}) {
         const QString text = rec(side)->toPlainText();
-        QVERIFY2(re.match(text).hasMatch(), qPrintable(QStringLiteral("side %1: ").arg(side) + text));
+        QVERIFY2(re.match(text).hasMatch(),
+                 qPrintable(QStringLiteral("side %1: ").arg(side) + text));
     }
     // Sent bytes are not echoed into the boxes of the sender's side: each
     // box shows only what its own port received.

@@ -83,17 +83,17 @@ void TestDualDisplay::rule_data()
         << QStringLiteral("12 34 ") + s + QStringLiteral("FF FF 00 05 08 07 ") << hex("000014");
     QTest::newRow("two frames in one chunk")
         << QStringList{"FFFF000508070000 14 FFFF0005010000 0006", "F"} << false
-        << s + QStringLiteral("FF FF 00 05 08 07 00 00 14 ") + s + QStringLiteral("FF FF 00 05 01 00 00 00 06 ")
+        << s + QStringLiteral("FF FF 00 05 08 07 00 00 14 ") + s
+            + QStringLiteral("FF FF 00 05 01 00 00 00 06 ")
         << QByteArray();
     QTest::newRow("every FF FF pair opens a line")
-        << QStringList{"FFFFFFFF01"} << false << s + QStringLiteral("FF ") + s + QStringLiteral("FF ")
-        << hex("FFFF01");
+        << QStringList{"FFFFFFFF01"} << false
+        << s + QStringLiteral("FF ") + s + QStringLiteral("FF ") << hex("FFFF01");
     QTest::newRow("v3 header right before the held bytes")
         << QStringList{"0100000003"} << true << QStringLiteral("01 ") + s + QStringLiteral("00 ")
         << hex("000003");
-    QTest::newRow("single bytes accumulate")
-        << QStringList{"FF", "FF", "00", "05", "08"} << false << s + QStringLiteral("FF FF ")
-        << hex("000508");
+    QTest::newRow("single bytes accumulate") << QStringList{"FF", "FF", "00", "05", "08"} << false
+                                             << s + QStringLiteral("FF FF ") << hex("000508");
     QTest::newRow("lower case of every value")
         << QStringList{"00 0a ab f0 7f 80", "F"} << false << QStringLiteral("00 0A AB F0 7F 80 ")
         << QByteArray();

@@ -63,11 +63,11 @@ int lineEditTextWidth(const QLineEdit *edit)
     QStyleOptionFrame option;
     option.initFrom(edit);
     option.lineWidth = edit->hasFrame()
-                           ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit)
-                           : 0;
+        ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit)
+        : 0;
     const QMargins text = edit->textMargins();
     return edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit).width()
-           - text.left() - text.right() - 4;
+        - text.left() - text.right() - 4;
 }
 
 int comboTextWidth(const QComboBox *combo)
@@ -145,7 +145,7 @@ private slots:
 private:
     // Shows the main window on `tab`, waiting for it to be drawn.
     void showTab(int tab);
-    template<typename T> T *find(const char *name) const
+    template <typename T> T *find(const char *name) const
     {
         return m_window->findChild<T *>(QLatin1String(name));
     }
@@ -206,8 +206,7 @@ void TestForms::textsFit_data()
         QTest::newRow(font + ", 模拟V4MCU") << family << 1 << QString() << wide;
         QTest::newRow(font + ", 小工具") << family << 2 << QString() << narrow;
         QTest::newRow(font + ", 关于") << family << 3 << QString() << narrow;
-        QTest::newRow(font + ", 指令界面")
-            << family << 1 << QStringLiteral("McuCmdWindow") << wide;
+        QTest::newRow(font + ", 指令界面") << family << 1 << QStringLiteral("McuCmdWindow") << wide;
         QTest::newRow(font + ", 参数界面")
             << family << 1 << QStringLiteral("McuSettingWindow") << wide;
     }
@@ -242,8 +241,10 @@ void TestForms::textsFit()
     QVERIFY2(needed.width() <= page->width() && needed.height() <= page->height(),
              qPrintable(QStringLiteral("%1 needs %2×%3, the page has %4×%5")
                             .arg(form->objectName())
-                            .arg(needed.width()).arg(needed.height())
-                            .arg(page->width()).arg(page->height())));
+                            .arg(needed.width())
+                            .arg(needed.height())
+                            .arg(page->width())
+                            .arg(page->height())));
 
     QWidget *window = m_window.get();
     if (dialog == QLatin1String("McuCmdWindow")) {
@@ -284,8 +285,8 @@ void TestForms::clickLogLine(const QString &text)
     QAbstractItemModel *model = log->model();
     QModelIndex line;
     QVERIFY(waitUntil([&] {
-        line = model->match(model->index(0, 0), Qt::DisplayRole, text, 1, Qt::MatchExactly)
-                   .value(0);
+        line
+            = model->match(model->index(0, 0), Qt::DisplayRole, text, 1, Qt::MatchExactly).value(0);
         return line.isValid();
     }));
     log->scrollTo(line);
@@ -303,16 +304,17 @@ void TestForms::decodedFieldsShowWholeTexts()
     const QByteArray versions = QByteArray(16, '0') + QByteArray(16, '1');
     const QByteArray info = makeFrame(0x02, 0x01, versions + SampleKey.toLatin1() + hex("0000"));
     const QList<QByteArray> frames{
-        makeFrame(0x0D, 0x02, hex("0B21")),          // connected to router and cloud
+        makeFrame(0x0D, 0x02, hex("0B21")), // connected to router and cloud
         info,
-        makeFrame(0x09, 0x03, hex("01")),            // SoftAP configuration mode
+        makeFrame(0x09, 0x03, hex("01")),             // SoftAP configuration mode
         makeFrame(0x18, 0x04, hex("07EA0C08173B3B")), // network time
         makeFrame(0x0D, 0x05, hex("07A3")),           // reserved states
         hex("FFFF0005 07 06 0000 99"),                // wrong checksum, in bold
     };
-    const char *fields[] = {"label_analyze", "label_length",  "label_cmd",       "label_sn",
-                            "label_checksum_2", "label_setmode", "label_connect", "label_wifistate",
-                            "label_productkey", "label_signal", "label_hasconnect", "label_time"};
+    const char *fields[]
+        = {"label_analyze",    "label_length",  "label_cmd",        "label_sn",
+           "label_checksum_2", "label_setmode", "label_connect",    "label_wifistate",
+           "label_productkey", "label_signal",  "label_hasconnect", "label_time"};
     int wrapped = 0;
     for (const QByteArray &frame : frames) {
         QVERIFY(m_pty->write(frame));

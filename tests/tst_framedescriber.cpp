@@ -115,24 +115,50 @@ void TestFrameDescriber::numericFields_data()
     QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("sequence");
     QTest::addColumn<QString>("checksum");
-    QTest::newRow("heartbeat reply") << hex("FF FF 00 05 08 07 00 00 14") << "05" << "08" << "07" << "14";
+    QTest::newRow("heartbeat reply") << hex("FF FF 00 05 08 07 00 00 14") << "05"
+                                     << "08"
+                                     << "07"
+                                     << "14";
     // The checksum shown is the one the frame should carry; a whole frame
     // that carries another one shows that too.
-    QTest::newRow("wrong checksum byte")
-        << hex("FF FF 00 05 08 07 00 00 99") << "05" << "08" << "07" << "14（帧中99）";
-    QTest::newRow("wrong checksum FF, payload")
-        << hex("FF FF 00 07 0D 01 00 00 0B 21 FF") << "07" << "0d" << "01" << "41（帧中ff）";
+    QTest::newRow("wrong checksum byte") << hex("FF FF 00 05 08 07 00 00 99") << "05"
+                                         << "08"
+                                         << "07"
+                                         << "14（帧中99）";
+    QTest::newRow("wrong checksum FF, payload") << hex("FF FF 00 07 0D 01 00 00 0B 21 FF") << "07"
+                                                << "0d"
+                                                << "01"
+                                                << "41（帧中ff）";
     // Lines that are not one whole frame have no checksum byte of their own.
-    QTest::newRow("longer than its length")
-        << hex("FF FF 00 05 08 07 00 00 14 AA") << "05" << "08" << "07" << "28";
-    QTest::newRow("shorter than its length")
-        << hex("FF FF 00 06 08 07 00 00 99") << "06" << "08" << "07" << "15";
-    QTest::newRow("lower-case hex") << hex("FF FF 00 4F 0E AB 00 00 00") << "4f" << "0e" << "ab" << "08";
-    QTest::newRow("length over one byte") << hex("FF FF 01 05 0E AB 00 00 00") << "105" << "0e" << "ab" << "bf";
-    QTest::newRow("length only") << hex("FF FF 00 05") << "05" << "" << "" << "";
+    QTest::newRow("longer than its length") << hex("FF FF 00 05 08 07 00 00 14 AA") << "05"
+                                            << "08"
+                                            << "07"
+                                            << "28";
+    QTest::newRow("shorter than its length") << hex("FF FF 00 06 08 07 00 00 99") << "06"
+                                             << "08"
+                                             << "07"
+                                             << "15";
+    QTest::newRow("lower-case hex") << hex("FF FF 00 4F 0E AB 00 00 00") << "4f"
+                                    << "0e"
+                                    << "ab"
+                                    << "08";
+    QTest::newRow("length over one byte") << hex("FF FF 01 05 0E AB 00 00 00") << "105"
+                                          << "0e"
+                                          << "ab"
+                                          << "bf";
+    QTest::newRow("length only") << hex("FF FF 00 05") << "05"
+                                 << ""
+                                 << ""
+                                 << "";
     // The last byte is taken as the checksum whatever the line holds.
-    QTest::newRow("up to the command") << hex("FF FF 00 05 07") << "05" << "07" << "" << "05";
-    QTest::newRow("three bytes") << hex("FF FF 00") << "" << "" << "" << "";
+    QTest::newRow("up to the command") << hex("FF FF 00 05 07") << "05"
+                                       << "07"
+                                       << ""
+                                       << "05";
+    QTest::newRow("three bytes") << hex("FF FF 00") << ""
+                                 << ""
+                                 << ""
+                                 << "";
 }
 
 void TestFrameDescriber::numericFields()
@@ -152,8 +178,10 @@ void TestFrameDescriber::numericFields()
 
 void TestFrameDescriber::commandSpecificFields()
 {
-    QCOMPARE(describe(makeFrame(0x09, 1, hex("01"))).at(F::SetMode), QStringLiteral("<setmode/01>"));
-    QCOMPARE(describe(makeFrame(0x09, 1, hex("02"))).at(F::SetMode), QStringLiteral("<setmode/02>"));
+    QCOMPARE(describe(makeFrame(0x09, 1, hex("01"))).at(F::SetMode),
+             QStringLiteral("<setmode/01>"));
+    QCOMPARE(describe(makeFrame(0x09, 1, hex("02"))).at(F::SetMode),
+             QStringLiteral("<setmode/02>"));
     QCOMPARE(describe(makeFrame(0x09, 1, hex("03"))).at(F::SetMode), QString());
     QCOMPARE(describe(makeFrame(0x02, 1)).at(F::ProductKey), QStringLiteral("<product_key/key>"));
 
@@ -233,7 +261,8 @@ void TestFrameDescriber::shippedTextsThroughTheResponder()
     QCOMPARE(t.at(F::Connect), tool.readSetting(QStringLiteral("connect/02")));
     QCOMPARE(t.at(F::WifiState), tool.readSetting(QStringLiteral("wifistate/01")));
     QCOMPARE(t.at(F::HasConnect), tool.readSetting(QStringLiteral("hasconnect/01")));
-    for (const int i : {int(F::Description), int(F::Connect), int(F::WifiState), int(F::HasConnect)})
+    for (const int i :
+         {int(F::Description), int(F::Connect), int(F::WifiState), int(F::HasConnect)})
         QVERIFY(!t.at(i).isEmpty());
 
     const QStringList p = analyze.describe(makeFrame(0x02, 1));

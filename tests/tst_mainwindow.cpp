@@ -132,7 +132,8 @@ void TestMainWindow::closingEndsTheProgramAndReleasesEveryPort()
     setExtraPorts(paths);
     {
         ZemTool tool; // no product-key hint on the way
-        tool.writeSetting(QStringLiteral("product_key/key"), QStringLiteral("5d1c7a90e4b3f2068a9c1e7d3b5f0a24"));
+        tool.writeSetting(QStringLiteral("product_key/key"),
+                          QStringLiteral("5d1c7a90e4b3f2068a9c1e7d3b5f0a24"));
     }
     MainWindow w;
     w.show();
@@ -144,11 +145,13 @@ void TestMainWindow::closingEndsTheProgramAndReleasesEveryPort()
     w.mcuWindow()->findChild<ZemSerialPort *>(QStringLiteral("mcuPort"))->getComList();
     QVERIFY(waitUntil([&] { return com3->findText(wifi.slavePath()) >= 0; }));
     com3->setCurrentText(wifi.slavePath());
-    QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("pushButton_open3")), Qt::LeftButton);
+    QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("pushButton_open3")),
+                      Qt::LeftButton);
     QVERIFY(w.mcuWindow()->findChild<ZemSerialPort *>(QStringLiteral("mcuPort"))->isOpen());
     // The dual tab's ports are opened behind the tab switch's back, so that
     // all three ports of the program are open at once.
-    for (const auto &side : {std::make_pair("port_1", mcu.slavePath()), std::make_pair("port_2", module.slavePath())}) {
+    for (const auto &side : {std::make_pair("port_1", mcu.slavePath()),
+                             std::make_pair("port_2", module.slavePath())}) {
         auto *port = w.findChild<ZemSerialPort *>(QLatin1String(side.first));
         QVERIFY(port && port->Open(side.second, QStringLiteral("9600"), 3, 0, 0));
     }
@@ -159,8 +162,10 @@ void TestMainWindow::closingEndsTheProgramAndReleasesEveryPort()
     }
 
     // Both dialogs of the simulated-MCU tab are open.
-    QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("pushButton_showcmd")), Qt::LeftButton);
-    QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("pushButton_setting")), Qt::LeftButton);
+    QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("pushButton_showcmd")),
+                      Qt::LeftButton);
+    QTest::mouseClick(w.findChild<QPushButton *>(QStringLiteral("pushButton_setting")),
+                      Qt::LeftButton);
     QVERIFY(topLevel("McuCmdWindow")->isVisible() && topLevel("McuSettingWindow")->isVisible());
 
     // The program's own event loop, as main() runs it; a watchdog ends it
@@ -192,9 +197,9 @@ void TestMainWindow::everyHexBoxHintsWhatWillBeSent()
     MainWindow w;
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    const char *boxes[] = {"textEdit_send1",    "textEdit_send2",    "lineEdit_default1",
-                           "lineEdit_default2", "lineEdit_default3", "lineEdit_default4",
-                           "textEdit_send3",    "textEdit_checksum"};
+    const char *boxes[]
+        = {"textEdit_send1",    "textEdit_send2",    "lineEdit_default1", "lineEdit_default2",
+           "lineEdit_default3", "lineEdit_default4", "textEdit_send3",    "textEdit_checksum"};
     for (const char *name : boxes) {
         auto *box = w.findChild<QWidget *>(QLatin1String(name));
         QVERIFY2(box, name);
@@ -239,7 +244,8 @@ void TestMainWindow::noHintForOtherKeys_data()
     QTest::addColumn<QString>("key");
     QTest::newRow("real key") << QStringLiteral("5d1c7a90e4b3f2068a9c1e7d3b5f0a24");
     QTest::newRow("empty") << QString();
-    QTest::newRow("placeholder upper-cased differs") << QStringLiteral("1029384756102938475610293847561O");
+    QTest::newRow("placeholder upper-cased differs")
+        << QStringLiteral("1029384756102938475610293847561O");
 }
 
 void TestMainWindow::noHintForOtherKeys()
@@ -262,13 +268,16 @@ void TestMainWindow::leavingMcuTabClosesItsPort()
     setExtraPorts({pty.slavePath()});
     {
         ZemTool tool;
-        tool.writeSetting(QStringLiteral("product_key/key"), QStringLiteral("5d1c7a90e4b3f2068a9c1e7d3b5f0a24"));
+        tool.writeSetting(QStringLiteral("product_key/key"),
+                          QStringLiteral("5d1c7a90e4b3f2068a9c1e7d3b5f0a24"));
     }
     MainWindow w;
     auto *tabs = w.findChild<QTabWidget *>(QStringLiteral("tabWidget"));
     auto *open3 = w.findChild<QPushButton *>(QStringLiteral("pushButton_open3"));
     tabs->setCurrentIndex(1);
-    QVERIFY(w.mcuWindow()->findChild<ZemSerialPort *>(QStringLiteral("mcuPort"))->Open(pty.slavePath(), QStringLiteral("9600"), 3, 0, 0));
+    QVERIFY(w.mcuWindow()
+                ->findChild<ZemSerialPort *>(QStringLiteral("mcuPort"))
+                ->Open(pty.slavePath(), QStringLiteral("9600"), 3, 0, 0));
     open3->setText(QStringLiteral("关闭串口"));
     w.mcuWindow()->findChild<ZemFramer *>(QStringLiteral("mcuFramer"))->dataToV4(hex("FFFF0005"));
 

@@ -25,9 +25,18 @@ private slots:
     void storedVersions();
 
 private:
-    QLineEdit *edit(const char *name) { return m_dialog->findChild<QLineEdit *>(QLatin1String(name)); }
-    QPushButton *saveButton() { return m_dialog->findChild<QPushButton *>(QStringLiteral("pushButton_save")); }
-    QString hint() { return m_dialog->findChild<QLabel *>(QStringLiteral("label_versionhint"))->text(); }
+    QLineEdit *edit(const char *name)
+    {
+        return m_dialog->findChild<QLineEdit *>(QLatin1String(name));
+    }
+    QPushButton *saveButton()
+    {
+        return m_dialog->findChild<QPushButton *>(QStringLiteral("pushButton_save"));
+    }
+    QString hint()
+    {
+        return m_dialog->findChild<QLabel *>(QStringLiteral("label_versionhint"))->text();
+    }
 
     std::unique_ptr<TestRoot> m_root;
     std::unique_ptr<ZemTool> m_tool;
@@ -57,17 +66,33 @@ void TestMcuSettingWindow::typedVersions_data()
     QTest::addColumn<QString>("softShown");
     QTest::addColumn<QString>("hardShown");
     QTest::addColumn<QString>("hintPart"); // empty: both complete, saving allowed
-    QTest::newRow("both complete") << "1.0.2-rc" << "V1 rev.A" << "1.0.2-rc" << "V1 rev.A" << "";
-    QTest::newRow("short software version") << "1.0.2" << "00000001" << "1.0.2" << "00000001"
+    QTest::newRow("both complete") << "1.0.2-rc"
+                                   << "V1 rev.A"
+                                   << "1.0.2-rc"
+                                   << "V1 rev.A"
+                                   << "";
+    QTest::newRow("short software version") << "1.0.2"
+                                            << "00000001"
+                                            << "1.0.2"
+                                            << "00000001"
                                             << "软件版本号须正好8个字符，现为5个";
-    QTest::newRow("short hardware version") << "00000001" << "V1" << "00000001" << "V1"
+    QTest::newRow("short hardware version") << "00000001"
+                                            << "V1"
+                                            << "00000001"
+                                            << "V1"
                                             << "硬件版本号须正好8个字符，现为2个";
     // The ninth character is refused as it is typed, the hint and tooltip
     // having said 8.
-    QTest::newRow("hardware version typed too long")
-        << "00000001" << "ABCDEFGHIJ" << "00000001" << "ABCDEFGH" << "";
+    QTest::newRow("hardware version typed too long") << "00000001"
+                                                     << "ABCDEFGHIJ"
+                                                     << "00000001"
+                                                     << "ABCDEFGH"
+                                                     << "";
     QTest::newRow("non-ASCII characters refused while typing")
-        << QString::fromUtf8("版本0000000\u00e91") << "00000001" << "00000001" << "00000001" << "";
+        << QString::fromUtf8("版本0000000\u00e91") << "00000001"
+        << "00000001"
+        << "00000001"
+        << "";
 }
 
 void TestMcuSettingWindow::typedVersions()
@@ -119,11 +144,15 @@ void TestMcuSettingWindow::storedVersions_data()
     QTest::addColumn<QString>("shown");
     QTest::addColumn<bool>("saveEnabled");
     QTest::addColumn<QString>("hintPart");
-    QTest::newRow("eight characters") << "00000002" << "00000002" << true << "8个ASCII字符";
-    QTest::newRow("shorter") << "1.0.2" << "1.0.2" << false << "软件版本号须正好8个字符，现为5个";
-    QTest::newRow("empty") << "" << "" << false << "软件版本号须正好8个字符，现为0个";
+    QTest::newRow("eight characters") << "00000002"
+                                      << "00000002" << true << "8个ASCII字符";
+    QTest::newRow("shorter") << "1.0.2"
+                             << "1.0.2" << false << "软件版本号须正好8个字符，现为5个";
+    QTest::newRow("empty") << ""
+                           << "" << false << "软件版本号须正好8个字符，现为0个";
     QTest::newRow("longer: cut, and the hint says so")
-        << "ABCDEFGHIJKL" << "ABCDEFGH" << true << "已将保存的软件版本号截为前8个字符";
+        << "ABCDEFGHIJKL"
+        << "ABCDEFGH" << true << "已将保存的软件版本号截为前8个字符";
     QTest::newRow("non-ASCII") << QString::fromUtf8("版本1.0.00") << QString::fromUtf8("版本1.0.00")
                                << false << "软件版本号只能用ASCII字符";
 }

@@ -18,8 +18,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSpinBox>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -59,7 +59,8 @@ public:
                                             .queryItemValue(QStringLiteral("product_key"));
                     const QByteArray body = bodies.value(key, refusal);
                     s->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: "
-                             + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+                             + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n"
+                             + body);
                     s->disconnectFromHost();
                 });
                 connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
@@ -98,7 +99,7 @@ private slots:
     void settingsDialogLoadAndSave();
 
 private:
-    template<typename T> T *find(const char *name)
+    template <typename T> T *find(const char *name)
     {
         T *w = m_window->findChild<T *>(QLatin1String(name));
         for (const char *dialog : {"McuCmdWindow", "McuSettingWindow"})
@@ -128,7 +129,6 @@ private:
     QList<QByteArray> readFrames(int count, QByteArray *wire = nullptr, int timeoutMs = 3000);
     QStringList logTexts() const;
 
-
     std::unique_ptr<TestRoot> m_root;
     std::unique_ptr<PtyPair> m_pty;
     std::unique_ptr<McuWindow> m_window;
@@ -150,8 +150,9 @@ void TestMcuWindow::init()
     tool.writeSetting(QStringLiteral("setting/otatype"), QStringLiteral("bin"));
     tool.writeSetting(QStringLiteral("setting/otapiece"), QStringLiteral("64"));
     QFile::remove(m_root->file(QStringLiteral("json/") + SampleKey + QStringLiteral(".json")));
-    QVERIFY(QFile::copy(QFINDTESTDATA("data/smart-lamp.json"),
-                        m_root->file(QStringLiteral("json/") + SampleKey + QStringLiteral(".json"))));
+    QVERIFY(
+        QFile::copy(QFINDTESTDATA("data/smart-lamp.json"),
+                    m_root->file(QStringLiteral("json/") + SampleKey + QStringLiteral(".json"))));
 }
 
 void TestMcuWindow::cleanup()
@@ -184,7 +185,8 @@ QList<QByteArray> TestMcuWindow::readFrames(int count, QByteArray *wire, int tim
 {
     ZemFramer framer;
     QList<QByteArray> frames;
-    connect(&framer, &ZemFramer::LineDataReady, [&frames](const QByteArray &f) { frames.append(f); });
+    connect(&framer, &ZemFramer::LineDataReady,
+            [&frames](const QByteArray &f) { frames.append(f); });
     QByteArray raw;
     QElapsedTimer clock;
     clock.start();
@@ -231,21 +233,23 @@ void TestMcuWindow::formDefaults()
     QCOMPARE(find<QComboBox>("stop_3")->itemText(1), QStringLiteral("1.5"));
     QCOMPARE(find<QComboBox>("check_3")->itemText(3), QStringLiteral("Space"));
     const QList<QPair<const char *, const char *>> captions{
-        {"pushButton_open3", "打开串口"},       {"pushButton_send3", "发送"},
-        {"pushButton_productkey", "保存"},      {"pushButton_updatejson", "更新数据点"},
-        {"pushButton_upload", "上报数据"},      {"pushButton_autoupload", "定时上报开"},
-        {"pushButton_showcmd", "指令界面"},     {"pushButton_setting", "参数界面"},
-        {"pushButton_airlink", "AirLink"},      {"pushButton_softap", "Softap"},
-        {"pushButton_reset", "初始化"},         {"pushButton_gettime", "获取时间"},
-        {"pushButton_onbording", "绑定模式"},   {"pushButton_startota", "开始接收固件"},
-        {"pushButton_test", "产测模式"},        {"pushButton_save", "保存"}};
+        {"pushButton_open3", "打开串口"},     {"pushButton_send3", "发送"},
+        {"pushButton_productkey", "保存"},    {"pushButton_updatejson", "更新数据点"},
+        {"pushButton_upload", "上报数据"},    {"pushButton_autoupload", "定时上报开"},
+        {"pushButton_showcmd", "指令界面"},   {"pushButton_setting", "参数界面"},
+        {"pushButton_airlink", "AirLink"},    {"pushButton_softap", "Softap"},
+        {"pushButton_reset", "初始化"},       {"pushButton_gettime", "获取时间"},
+        {"pushButton_onbording", "绑定模式"}, {"pushButton_startota", "开始接收固件"},
+        {"pushButton_test", "产测模式"},      {"pushButton_save", "保存"}};
     for (const auto &c : captions) {
         auto *b = find<QPushButton>(c.first);
         QVERIFY2(b, c.first);
         QCOMPARE(b->text(), QString::fromUtf8(c.second));
     }
-    QVERIFY(find<QLabel>("label_background2")->styleSheet().startsWith(
-        QStringLiteral("border-image:url(") + m_root->path() + QStringLiteral("/image/background.png")));
+    QVERIFY(find<QLabel>("label_background2")
+                ->styleSheet()
+                .startsWith(QStringLiteral("border-image:url(") + m_root->path()
+                            + QStringLiteral("/image/background.png")));
     // The cached definition of the stored key is loaded at start.
     QCOMPARE(find<QTableWidget>("datapoint_table")->rowCount(), 14);
     QVERIFY(topLevel("McuCmdWindow")->isHidden());
@@ -320,9 +324,13 @@ void TestMcuWindow::conversation()
 
     QStringList log = logTexts();
     QCOMPARE(log.size(), 4);
-    QVERIFY(QRegularExpression(QStringLiteral("^WIFI:\\d\\d:\\d\\d:\\d\\d\\.\\d{3}$")).match(log.at(0)).hasMatch());
+    QVERIFY(QRegularExpression(QStringLiteral("^WIFI:\\d\\d:\\d\\d:\\d\\d\\.\\d{3}$"))
+                .match(log.at(0))
+                .hasMatch());
     QCOMPARE(log.at(1), ZemTool::hexText(makeFrame(0x01, 0xFF, {})));
-    QVERIFY(QRegularExpression(QStringLiteral("^MCU:\\d\\d:\\d\\d:\\d\\d\\.\\d{3}$")).match(log.at(2)).hasMatch());
+    QVERIFY(QRegularExpression(QStringLiteral("^MCU:\\d\\d:\\d\\d:\\d\\d\\.\\d{3}$"))
+                .match(log.at(2))
+                .hasMatch());
     QCOMPARE(log.at(3), ZemTool::hexText(wire)); // the escaped bytes are logged
 
     // Heartbeat, Wi-Fi status, and the module's network time (no reply).
@@ -413,8 +421,8 @@ void TestMcuWindow::firmwareTransferLandsInFile()
         QByteArray data(40, char(piece * 0x33));
         data[3] = char(0xFF);
         image += data;
-        QVERIFY(m_pty->write(ZemTool::escape(makeFrame(0x1D, 0x10 + piece,
-            ZemTool::numberToBytes(quint32(piece), 2) + hex("0000") + data))));
+        QVERIFY(m_pty->write(ZemTool::escape(makeFrame(
+            0x1D, 0x10 + piece, ZemTool::numberToBytes(quint32(piece), 2) + hex("0000") + data))));
         QCOMPARE(readFrames(1).size(), 1);
     }
     QCOMPARE(readFile(m_root->file(QStringLiteral("bin/mcu.bin"))), image);
@@ -534,7 +542,8 @@ void TestMcuWindow::lostPortIsLoggedAndSelectedAgain()
     QVERIFY(QFile::link(m_pty->slavePath(), device));
     QVERIFY(waitUntil([&] { return com->findText(device) >= 0; }, 3000));
     QCOMPARE(com->currentText(), device);
-    QVERIFY(logTexts().last().contains(QStringLiteral("串口 ") + device + QStringLiteral(" 已重新接入")));
+    QVERIFY(logTexts().last().contains(QStringLiteral("串口 ") + device
+                                       + QStringLiteral(" 已重新接入")));
     QTest::mouseClick(find<QPushButton>("pushButton_open3"), Qt::LeftButton);
     QVERIFY(port()->isOpen());
     QVERIFY(m_pty->write(makeFrame(0x07, 0x12)));
@@ -546,14 +555,16 @@ void TestMcuWindow::productKeyRefusedAcceptedAndFailed()
     DefinitionServer server;
     QVERIFY(server.isListening());
     const QString otherKey = QStringLiteral("0123456789abcdef0123456789ABCDEF");
-    server.bodies.insert(otherKey, readFile(QFINDTESTDATA("data/smart-lamp.json")).replace("开关", "电源"));
+    server.bodies.insert(otherKey,
+                         readFile(QFINDTESTDATA("data/smart-lamp.json")).replace("开关", "电源"));
     ZemTool().writeSetting(QStringLiteral("environment/environment"), server.hostPort());
     makeWindow();
     auto *key = find<QLineEdit>("lineEdit_productkey");
     auto *save = find<QPushButton>("pushButton_productkey");
     auto *table = find<QTableWidget>("datapoint_table");
 
-    for (const QString &bad : {QStringLiteral("short"), QStringLiteral("../../../../../../../../etc/x.y.z")}) {
+    for (const QString &bad :
+         {QStringLiteral("short"), QStringLiteral("../../../../../../../../etc/x.y.z")}) {
         key->setText(bad);
         MessageBoxCatcher box;
         QTest::mouseClick(save, Qt::LeftButton);
@@ -571,8 +582,10 @@ void TestMcuWindow::productKeyRefusedAcceptedAndFailed()
         QCOMPARE(box.text(), QStringLiteral("获取数据点列表成功！"));
     }
     QVERIFY(find<QLabel>("label_jsonstate")->text().endsWith(QStringLiteral(" 数据点列表已更新")));
-    QVERIFY(waitUntil([&] { return table->item(0, 0) && table->item(0, 0)->text() == QStringLiteral("电源"); }));
-    QVERIFY(QFile::exists(m_root->file(QStringLiteral("json/") + otherKey + QStringLiteral(".json"))));
+    QVERIFY(waitUntil(
+        [&] { return table->item(0, 0) && table->item(0, 0)->text() == QStringLiteral("电源"); }));
+    QVERIFY(
+        QFile::exists(m_root->file(QStringLiteral("json/") + otherKey + QStringLiteral(".json"))));
 
     // A key the service does not know: "失败", the table stays.
     key->setText(QStringLiteral("ffffffffffffffffffffffffffffffff"));
@@ -593,7 +606,8 @@ void TestMcuWindow::failedFetchIsShownInTheWindow()
     QVERIFY(service.listen(QHostAddress::LocalHost, 0));
     ZemTool().writeSetting(QStringLiteral("environment/environment"),
                            QStringLiteral("127.0.0.1:%1").arg(service.serverPort()));
-    const QString cache = m_root->file(QStringLiteral("json/") + SampleKey + QStringLiteral(".json"));
+    const QString cache
+        = m_root->file(QStringLiteral("json/") + SampleKey + QStringLiteral(".json"));
     const QByteArray cached = readFile(cache);
     makeWindow();
     find<ZemJson>("mcuJson")->setFetchTimeout(300);
@@ -609,7 +623,8 @@ void TestMcuWindow::failedFetchIsShownInTheWindow()
     QCOMPARE(box.text(), QStringLiteral("获取数据点列表失败！"));
     const QString reason = QStringLiteral("0.3秒内没有给出完整答复");
     QVERIFY2(box.informativeText().contains(reason), qPrintable(box.informativeText()));
-    QVERIFY(state->text().contains(QStringLiteral("获取数据点列表失败：")) && state->text().contains(reason));
+    QVERIFY(state->text().contains(QStringLiteral("获取数据点列表失败："))
+            && state->text().contains(reason));
     // The definition in use and its cache stay as they were.
     QCOMPARE(table->rowCount(), 14);
     QCOMPARE(table->item(0, 0)->text(), firstRow);
@@ -657,7 +672,8 @@ void TestMcuWindow::clickingLogLinesDecodes()
     QCOMPARE(list->count(), 8);
     QCOMPARE(list->lineText(7), ZemTool::hexText(wire));
     auto *checksum = find<QLabel>("label_checksum_2");
-    const QString right = QString::number(ZemTool::frameChecksum(status.at(0)), 16).rightJustified(2, '0');
+    const QString right
+        = QString::number(ZemTool::frameChecksum(status.at(0)), 16).rightJustified(2, '0');
     // Read as it stands, the escaped text would give another checksum.
     QVERIFY(analyze()->describe(wire).value(4) != right);
     clickLine(7);
@@ -672,7 +688,8 @@ void TestMcuWindow::clickingLogLinesDecodes()
     list->flush();
     clickLine(9);
     QCOMPARE(checksum->text(), QStringLiteral("2d（帧中99）"));
-    QVERIFY(checksum->toolTip().contains(QStringLiteral("2d")) && checksum->toolTip().contains(QStringLiteral("99")));
+    QVERIFY(checksum->toolTip().contains(QStringLiteral("2d"))
+            && checksum->toolTip().contains(QStringLiteral("99")));
     QVERIFY(!checksum->styleSheet().isEmpty());
     clickLine(7);
     QVERIFY(checksum->styleSheet().isEmpty());
@@ -690,8 +707,8 @@ void TestMcuWindow::commandDialogButtons()
 {
     makeWindow();
     const QList<QPair<const char *, const char *>> buttons{
-        {"pushButton_airlink", "Defaule/492"}, {"pushButton_softap", "Defaule/491"},
-        {"pushButton_reset", "Defaule/4B"},    {"pushButton_gettime", "Defaule/417"},
+        {"pushButton_airlink", "Defaule/492"},   {"pushButton_softap", "Defaule/491"},
+        {"pushButton_reset", "Defaule/4B"},      {"pushButton_gettime", "Defaule/417"},
         {"pushButton_onbording", "Defaule/415"}, {"pushButton_test", "Defaule/413"}};
     // Closed port: nothing is sent or logged.
     for (const auto &b : buttons)

@@ -55,8 +55,9 @@ void TestPortControls::init()
     m_form = std::make_unique<QWidget>();
     m_port = new ZemSerialPort(m_form.get());
     m_widgets.port = combo({}, -1);
-    m_widgets.baudRate = combo({"110", "300", "600", "1200", "2400", "4800", "9600", "19200",
-                                "38400", "57600", "115200"}, 6);
+    m_widgets.baudRate = combo(
+        {"110", "300", "600", "1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"},
+        6);
     m_widgets.dataBits = combo({"5", "6", "7", "8"}, 3);
     m_widgets.stopBits = combo({"1", "1.5", "2"}, 0);
     m_widgets.parity = combo({"None", "Odd", "Even", "Space"}, 0);

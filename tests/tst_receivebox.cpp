@@ -18,8 +18,10 @@ const QString Stamp = QStringLiteral("12:34:56.789");
 
 QString frameLine(int i)
 {
-    return QLatin1Char('\n') + Stamp + QStringLiteral(":FF FF 00 05 08 %1 00 00 14 ")
-        .arg(i % 256, 2, 16, QLatin1Char('0')).toUpper();
+    return QLatin1Char('\n') + Stamp
+        + QStringLiteral(":FF FF 00 05 08 %1 00 00 14 ")
+              .arg(i % 256, 2, 16, QLatin1Char('0'))
+              .toUpper();
 }
 
 } // namespace
@@ -63,8 +65,8 @@ void TestReceiveBox::noticeLines()
     box.addNotice(QStringLiteral("lost"));
     // Drawn at once, after what was queued before.
     QCOMPARE(box.toPlainText(), QStringLiteral("AA \nlost"));
-    box.addText(QStringLiteral("BB "));      // no header: still a line of its own
-    box.addText(QStringLiteral("CC "));      // then the running line goes on
+    box.addText(QStringLiteral("BB ")); // no header: still a line of its own
+    box.addText(QStringLiteral("CC ")); // then the running line goes on
     box.addText(frameLine(2));
     box.drawNow();
     QCOMPARE(box.toPlainText(), QStringLiteral("AA \nlost\nBB CC ") + frameLine(2));
@@ -89,7 +91,8 @@ void TestReceiveBox::boxKeepsAtMostMaxLines()
     box.addText(batch);
     box.drawNow();
     QTextDocument *doc = box.document();
-    QVERIFY2(doc->blockCount() <= ReceiveBox::MaxLines, qPrintable(QString::number(doc->blockCount())));
+    QVERIFY2(doc->blockCount() <= ReceiveBox::MaxLines,
+             qPrintable(QString::number(doc->blockCount())));
     QVERIFY(doc->blockCount() > ReceiveBox::MaxLines / 2);
     // The newest line is whole.
     QCOMPARE(doc->lastBlock().text(), frameLine(ReceiveBox::MaxLines + 1499).mid(1));

@@ -74,7 +74,8 @@ void TestShippedSettings::cleanupTestCase()
 void TestShippedSettings::deviceParameters()
 {
     ZemTool &t = *m_tool;
-    QCOMPARE(t.readSetting(SettingKeys::ProductKey), QStringLiteral("10293847561029384756102938475610"));
+    QCOMPARE(t.readSetting(SettingKeys::ProductKey),
+             QStringLiteral("10293847561029384756102938475610"));
     QCOMPARE(t.readSetting(SettingKeys::ProductKey), SettingKeys::PlaceholderProductKey);
     // host:port, no scheme, no path.
     QCOMPARE(t.readSetting(SettingKeys::Environment), QStringLiteral("127.0.0.1:8086"));
@@ -83,11 +84,18 @@ void TestShippedSettings::deviceParameters()
         const QString v = t.readSetting(key);
         QCOMPARE(v.size(), 8);
         QCOMPARE(v.toLatin1().size(), 8);
-        QVERIFY2(QRegularExpression(QStringLiteral("^[\\x21-\\x7E]{8}$")).match(v).hasMatch(), qPrintable(v));
+        QVERIFY2(QRegularExpression(QStringLiteral("^[\\x21-\\x7E]{8}$")).match(v).hasMatch(),
+                 qPrintable(v));
     }
-    struct Range { QString key; int low; int high; };
-    for (const Range &r : {Range{SettingKeys::UploadTime, 3, 300}, Range{SettingKeys::OtaPiece, 0, 99},
-                           Range{SettingKeys::BindingTime, 0, 99}}) {
+    struct Range
+    {
+        QString key;
+        int low;
+        int high;
+    };
+    for (const Range &r :
+         {Range{SettingKeys::UploadTime, 3, 300}, Range{SettingKeys::OtaPiece, 0, 99},
+          Range{SettingKeys::BindingTime, 0, 99}}) {
         bool ok = false;
         const int v = t.readSetting(r.key).toInt(&ok);
         QVERIFY2(ok, qPrintable(r.key));
@@ -111,7 +119,8 @@ void TestShippedSettings::replyTemplates()
     QFETCH(int, length);
     const QString text = m_tool->readSetting(SettingKeys::respondKey(reply));
     // Only hex pairs and blanks: nothing the hex decoding would skip.
-    QVERIFY2(QRegularExpression(QStringLiteral("^([0-9A-Fa-f]{2} ?)+$")).match(text).hasMatch(), qPrintable(text));
+    QVERIFY2(QRegularExpression(QStringLiteral("^([0-9A-Fa-f]{2} ?)+$")).match(text).hasMatch(),
+             qPrintable(text));
     const QByteArray frame = QByteArray::fromHex(text.toLatin1());
     checkFrame(frame, reply);
     QCOMPARE(ZemTool::word16(frame, 2), length);
@@ -216,7 +225,8 @@ void TestShippedSettings::everyDescriptionTheDescriberAsksForExists()
         QVERIFY2(!text.trimmed().isEmpty(), qPrintable(key));
         QVERIFY2(!text.contains(QChar::ReplacementCharacter), qPrintable(key));
         // Written for people: Chinese, not a bare code.
-        QVERIFY2(text.contains(QRegularExpression(QStringLiteral("[\\x{4E00}-\\x{9FFF}]"))), qPrintable(key));
+        QVERIFY2(text.contains(QRegularExpression(QStringLiteral("[\\x{4E00}-\\x{9FFF}]"))),
+                 qPrintable(key));
     }
 }
 
@@ -227,7 +237,8 @@ void TestShippedSettings::fileIsPlainUtf8Ini()
     const QByteArray bytes = file.readAll();
     QVERIFY(!bytes.startsWith("\xEF\xBB\xBF"));
     QTextCodec::ConverterState state;
-    const QString text = QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
+    const QString text
+        = QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
     QCOMPARE(state.invalidChars, 0);
 
     const QRegularExpression group(QStringLiteral("^\\[[A-Za-z_]+\\]$"));
@@ -242,7 +253,8 @@ void TestShippedSettings::fileIsPlainUtf8Ini()
             const QString value = line.section(QLatin1Char('='), 1);
             // Characters INI reading treats specially stay out of plain texts.
             if (!value.startsWith(QLatin1Char('"')))
-                QVERIFY2(!value.contains(QRegularExpression(QStringLiteral("[,;\"\\\\#]"))), qPrintable(line));
+                QVERIFY2(!value.contains(QRegularExpression(QStringLiteral("[,;\"\\\\#]"))),
+                         qPrintable(line));
         }
     }
     QCOMPARE(entries, 1 + 1 + 7 + 11 + 7 + 36 + 2 + 16 + 16 + 2);

@@ -41,32 +41,37 @@ void TestToolWindow::calculatorForm()
 {
     ToolWindow w;
     QCOMPARE(w.findChild<QLabel *>(QStringLiteral("label_2"))->text(), QStringLiteral("输入："));
-    QCOMPARE(w.findChild<QLabel *>(QStringLiteral("label_checksum"))->text(), QStringLiteral("校验和："));
-    QCOMPARE(w.findChild<QPushButton *>(QStringLiteral("pushButton_run"))->text(), QStringLiteral("计算"));
+    QCOMPARE(w.findChild<QLabel *>(QStringLiteral("label_checksum"))->text(),
+             QStringLiteral("校验和："));
+    QCOMPARE(w.findChild<QPushButton *>(QStringLiteral("pushButton_run"))->text(),
+             QStringLiteral("计算"));
     QVERIFY(w.findChild<QTextEdit *>(QStringLiteral("textEdit_checksum")));
     QVERIFY(w.findChild<QLabel *>(QStringLiteral("label_result")));
     QCOMPARE(w.findChild<QLabel *>(QStringLiteral("label_background"))->styleSheet(),
-             QStringLiteral("border-image:url(") + m_root->path() + QStringLiteral("/image/background.png)"));
+             QStringLiteral("border-image:url(") + m_root->path()
+                 + QStringLiteral("/image/background.png)"));
 }
 
 void TestToolWindow::checksum_data()
 {
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("result");
-    QTest::newRow("frame body 08 seq 07") << QStringLiteral("00 05 08 07 00 00") << QStringLiteral("14");
+    QTest::newRow("frame body 08 seq 07")
+        << QStringLiteral("00 05 08 07 00 00") << QStringLiteral("14");
     QTest::newRow("empty") << QString() << QStringLiteral("00");
     QTest::newRow("header summed like any byte") << QStringLiteral("FF FF") << QStringLiteral("FE");
-    QTest::newRow("lower case, run together") << QStringLiteral("ffff000508070000") << QStringLiteral("12");
+    QTest::newRow("lower case, run together")
+        << QStringLiteral("ffff000508070000") << QStringLiteral("12");
     QTest::newRow("stray characters skipped")
         << QStringLiteral("00,05;08-07\nzz 00\t00 !") << QStringLiteral("14");
     QTest::newRow("only non-hex text") << QStringLiteral("zzz xyz") << QStringLiteral("00");
     QTest::newRow("wraps to zero") << QStringLiteral("80 80") << QStringLiteral("00");
     QTest::newRow("single digit") << QStringLiteral("A") << QStringLiteral("0A");
-    QTest::newRow("v4 product reply body")
-        << QStringLiteral("00 47 02 01 00 00 30 30 30 30 30 30 30 34 30 30 30 30 30 30 30 34 30 30 30 30 "
-                          "30 30 30 31 30 30 30 30 30 30 30 31 35 64 31 63 37 61 39 30 65 34 62 33 66 32 "
-                          "30 36 38 61 39 63 31 65 37 64 33 62 35 66 30 61 32 34 00 00")
-        << QStringLiteral("3B");
+    QTest::newRow("v4 product reply body") << QStringLiteral(
+        "00 47 02 01 00 00 30 30 30 30 30 30 30 34 30 30 30 30 30 30 30 34 30 30 30 30 "
+        "30 30 30 31 30 30 30 30 30 30 30 31 35 64 31 63 37 61 39 30 65 34 62 33 66 32 "
+        "30 36 38 61 39 63 31 65 37 64 33 62 35 66 30 61 32 34 00 00")
+                                           << QStringLiteral("3B");
 }
 
 void TestToolWindow::checksum()
@@ -106,9 +111,11 @@ void TestToolWindow::aboutPageShowsBothPictures()
     auto *background = page.findChild<QLabel *>(QStringLiteral("label_background"));
     auto *logo = page.findChild<QLabel *>(QStringLiteral("label_logo"));
     QVERIFY(background && logo);
-    QCOMPARE(background->styleSheet(), AppPaths::borderImageStyle(QStringLiteral("background.png")));
+    QCOMPARE(background->styleSheet(),
+             AppPaths::borderImageStyle(QStringLiteral("background.png")));
     QCOMPARE(logo->styleSheet(),
-             QStringLiteral("border-image:url(") + m_root->path() + QStringLiteral("/image/logo.png)"));
+             QStringLiteral("border-image:url(") + m_root->path()
+                 + QStringLiteral("/image/logo.png)"));
     QVERIFY(!page.findChild<QLabel *>(QStringLiteral("label"))->text().isEmpty());
     QVERIFY(!page.findChild<QLabel *>(QStringLiteral("label_2"))->text().isEmpty());
     // The pictures are really drawn: more than a flat colour.

@@ -22,15 +22,18 @@ private slots:
 void TestTrafficLog::linesAndWhatTheyKeep()
 {
     TrafficLog log;
-    log.addTransfer(QStringLiteral("WIFI:"), hex("FF FF 00 05 07 01 00 00 0D"), hex("FF FF 00 05 07 01 00 00 0D"));
-    log.addTransfer(QStringLiteral("MCU:"), hex("FF FF 00 05 08 FF 55 00 00 0D"), hex("FF FF 00 05 08 FF 00 00 0D"));
+    log.addTransfer(QStringLiteral("WIFI:"), hex("FF FF 00 05 07 01 00 00 0D"),
+                    hex("FF FF 00 05 07 01 00 00 0D"));
+    log.addTransfer(QStringLiteral("MCU:"), hex("FF FF 00 05 08 FF 55 00 00 0D"),
+                    hex("FF FF 00 05 08 FF 00 00 0D"));
     log.addTransfer(QStringLiteral("SEND:"), QByteArray(), QByteArray());
     log.addNotice(QStringLiteral("串口 X 已断开"));
     QCOMPARE(log.count(), 0); // not before the batch
     log.flush();
     QCOMPARE(log.count(), 7);
 
-    const QRegularExpression header(QStringLiteral("^(WIFI|MCU|SEND):\\d\\d:\\d\\d:\\d\\d\\.\\d{3}$"));
+    const QRegularExpression header(
+        QStringLiteral("^(WIFI|MCU|SEND):\\d\\d:\\d\\d:\\d\\d\\.\\d{3}$"));
     for (int row : {0, 2, 4}) {
         QVERIFY2(header.match(log.lineText(row)).hasMatch(), qPrintable(log.lineText(row)));
         QVERIFY(!log.model()->index(row, 0).data(TrafficLog::FrameRole).isValid());
@@ -43,7 +46,8 @@ void TestTrafficLog::linesAndWhatTheyKeep()
     QCOMPARE(log.model()->index(5, 0).data(TrafficLog::FrameRole), QVariant(QByteArray("")));
     const QModelIndex notice = log.model()->index(6, 0);
     QVERIFY(QRegularExpression(QStringLiteral("^注意:\\d\\d:\\d\\d:\\d\\d\\.\\d{3} 串口 X 已断开$"))
-                .match(notice.data().toString()).hasMatch());
+                .match(notice.data().toString())
+                .hasMatch());
     QVERIFY(!notice.data(TrafficLog::FrameRole).isValid());
     QVERIFY(notice.data(Qt::ForegroundRole).value<QColor>().isValid());
     QVERIFY(!log.model()->index(1, 0).data(Qt::ForegroundRole).isValid());
@@ -65,7 +69,8 @@ void TestTrafficLog::keepsTheMostRecentTransfers()
 {
     TrafficLog log;
     for (int i = 0; i < TrafficLog::MaxTransfers; ++i)
-        log.addTransfer(QStringLiteral("WIFI:"), ZemTool::numberToBytes(quint32(i), 3), QByteArray());
+        log.addTransfer(QStringLiteral("WIFI:"), ZemTool::numberToBytes(quint32(i), 3),
+                        QByteArray());
     log.flush();
     QCOMPARE(log.count(), TrafficLog::MaxLines);
     QCOMPARE(log.lineText(1), QStringLiteral("00 00 00 "));
@@ -75,13 +80,16 @@ void TestTrafficLog::keepsTheMostRecentTransfers()
     log.flush();
     QCOMPARE(log.count(), TrafficLog::MaxLines + 2 - TrafficLog::TrimBlock);
     QVERIFY(log.lineText(0).startsWith(QStringLiteral("WIFI:")));
-    QCOMPARE(log.lineText(1), ZemTool::hexText(ZemTool::numberToBytes(TrafficLog::TrimBlock / 2, 3)));
+    QCOMPARE(log.lineText(1),
+             ZemTool::hexText(ZemTool::numberToBytes(TrafficLog::TrimBlock / 2, 3)));
     QCOMPARE(log.lineText(log.count() - 1), QStringLiteral("AA BB CC "));
-    QCOMPARE(log.model()->index(log.count() - 1, 0).data(TrafficLog::FrameRole).toByteArray(), QByteArray(""));
+    QCOMPARE(log.model()->index(log.count() - 1, 0).data(TrafficLog::FrameRole).toByteArray(),
+             QByteArray(""));
 
     // A single batch larger than the log keeps its newest lines only.
     for (int i = 0; i < TrafficLog::MaxTransfers + 10; ++i)
-        log.addTransfer(QStringLiteral("MCU:"), ZemTool::numberToBytes(quint32(i), 3), QByteArray());
+        log.addTransfer(QStringLiteral("MCU:"), ZemTool::numberToBytes(quint32(i), 3),
+                        QByteArray());
     log.flush();
     QCOMPARE(log.count(), TrafficLog::MaxLines);
     QCOMPARE(log.lineText(1), QStringLiteral("00 00 0A "));
@@ -94,7 +102,8 @@ void TestTrafficLog::followsTheNewestLineAndTakesKeys()
     log.show();
     QVERIFY(QTest::qWaitForWindowExposed(&log));
     for (int i = 0; i < 500; ++i)
-        log.addTransfer(QStringLiteral("WIFI:"), ZemTool::numberToBytes(quint32(i), 2), QByteArray());
+        log.addTransfer(QStringLiteral("WIFI:"), ZemTool::numberToBytes(quint32(i), 2),
+                        QByteArray());
     log.flush();
     QScrollBar *bar = log.verticalScrollBar();
     QVERIFY(bar->maximum() > 0);

@@ -58,7 +58,8 @@ QString iniValue(const QString &text, const QString &group, const QString &key)
         }
         if (inGroup && line.startsWith(key + QLatin1Char('='))) {
             QString value = line.mid(key.size() + 1);
-            if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"')))
+            if (value.size() >= 2 && value.startsWith(QLatin1Char('"'))
+                && value.endsWith(QLatin1Char('"')))
                 value = value.mid(1, value.size() - 2);
             return value;
         }
@@ -193,11 +194,16 @@ void TestZemAnalyze::productInformationIsPatched_data()
     QTest::addColumn<QString>("moduleType");
     QTest::addColumn<QString>("binding");
     QTest::addColumn<int>("expectedBinding");
-    QTest::newRow("normal") << "normal" << "42" << 42;
-    QTest::newRow("central") << "central" << "99" << 99;
-    QTest::newRow("binding not a number") << "normal" << "abc" << 0;
-    QTest::newRow("binding above 16 bits") << "normal" << "70000" << 0xFFFF;
-    QTest::newRow("Central is not central") << "Central" << "1" << 1;
+    QTest::newRow("normal") << "normal"
+                            << "42" << 42;
+    QTest::newRow("central") << "central"
+                             << "99" << 99;
+    QTest::newRow("binding not a number") << "normal"
+                                          << "abc" << 0;
+    QTest::newRow("binding above 16 bits") << "normal"
+                                           << "70000" << 0xFFFF;
+    QTest::newRow("Central is not central") << "Central"
+                                            << "1" << 1;
 }
 
 void TestZemAnalyze::productInformationIsPatched()
@@ -239,16 +245,20 @@ void TestZemAnalyze::versionTextsFillTheirFieldsExactly_data()
     // The shipped template holds "00000001" in both fields: none of it may
     // show through a shorter version.
     QTest::newRow("short texts padded with blanks")
-        << "V1" << "1.0.2" << QByteArray("V1      ") << QByteArray("1.0.2   ");
+        << "V1"
+        << "1.0.2" << QByteArray("V1      ") << QByteArray("1.0.2   ");
     QTest::newRow("too long: cut, never spilling into the next field")
-        << "ABCDEFGHIJKL" << "123456789" << QByteArray("ABCDEFGH") << QByteArray("12345678");
-    QTest::newRow("missing or empty") << "" << " " << QByteArray(8, ' ') << QByteArray(8, ' ');
+        << "ABCDEFGHIJKL"
+        << "123456789" << QByteArray("ABCDEFGH") << QByteArray("12345678");
+    QTest::newRow("missing or empty") << ""
+                                      << " " << QByteArray(8, ' ') << QByteArray(8, ' ');
     QTest::newRow("non-ASCII: one byte per character")
         << QString::fromUtf8("硬件V1") << QString::fromUtf8("v1.0.\u00e9\u00e9\u00e9\u00e9")
         << QByteArray("??V1    ") << QByteArray("v1.0.???");
     QTest::newRow("character outside the BMP, control characters")
-        << QString::fromUcs4(U"\U0001F600" U"1234567890") << QStringLiteral("a\tb\x7f")
-        << QByteArray("?1234567") << QByteArray("a?b?    ");
+        << QString::fromUcs4(U"\U0001F600"
+                             U"1234567890")
+        << QStringLiteral("a\tb\x7f") << QByteArray("?1234567") << QByteArray("a?b?    ");
 }
 
 void TestZemAnalyze::versionTextsFillTheirFieldsExactly()
@@ -300,16 +310,16 @@ void TestZemAnalyze::statusAnswerCarriesTheReport_data()
     QTest::newRow("status answer: the report, as 04 with the answer's sequence")
         << hex("FF FF 00 06 04 2A 00 00 03") + QByteArray(1, '\0') << report
         << hex("FF FF 00 08 04 2A 00 00 03 01 02 3C");
-    QTest::newRow("sequence FF, checksum over it")
-        << hex("FF FF 00 06 04 FF 00 00 03 00") << report << hex("FF FF 00 08 04 FF 00 00 03 01 02 11");
+    QTest::newRow("sequence FF, checksum over it") << hex("FF FF 00 06 04 FF 00 00 03 00") << report
+                                                   << hex("FF FF 00 08 04 FF 00 00 03 01 02 11");
     QTest::newRow("plain acknowledgement whose checksum is 03: as it came")
         << hex("FF FF 00 05 04 FA 00 00 03") << report << hex("FF FF 00 05 04 FA 00 00 03");
     QTest::newRow("another command with 03 at offset 8: as it came")
         << hex("FF FF 00 06 08 01 00 00 03 12") << report << hex("FF FF 00 06 08 01 00 00 03 12");
     QTest::newRow("status reply with another action: as it came")
         << hex("FF FF 00 06 04 01 00 00 04 0F") << report << hex("FF FF 00 06 04 01 00 00 04 0F");
-    QTest::newRow("cut before its payload: as it came") << hex("FF FF 00 06 04") << report
-                                                         << hex("FF FF 00 06 04");
+    QTest::newRow("cut before its payload: as it came")
+        << hex("FF FF 00 06 04") << report << hex("FF FF 00 06 04");
     QTest::newRow("report without values: the action still goes in")
         << hex("FF FF 00 06 04 07 00 00 03 00") << hex("FF FF 00 06 05 00 00 00 04 0F")
         << hex("FF FF 00 06 04 07 00 00 03 14");
@@ -334,23 +344,23 @@ void TestZemAnalyze::firmwareRequestFrame_data()
     QTest::addColumn<bool>("hexTransfer");
     QTest::addColumn<QByteArray>("frame"); // empty: no request
     const QByteArray body = hex("FF FF 00 09 1B 00 00 00");
-    QTest::newRow("no announcement yet, bin")
-        << body << QByteArray() << QByteArray() << 64 << false << hex("FF FF 00 07 1B 00 00 00 00 40 62");
-    QTest::newRow("count and field, hex")
-        << body << hex("00 02") << hex("AB CD") << 256 << true
-        << hex("FF FF 00 0B 1B 00 00 01 00 02 AB CD 01 00 A2");
+    QTest::newRow("no announcement yet, bin") << body << QByteArray() << QByteArray() << 64 << false
+                                              << hex("FF FF 00 07 1B 00 00 00 00 40 62");
+    QTest::newRow("count and field, hex") << body << hex("00 02") << hex("AB CD") << 256 << true
+                                          << hex("FF FF 00 0B 1B 00 00 01 00 02 AB CD 01 00 A2");
     QTest::newRow("field holding FF, unescaped here")
-        << body << hex("00 01") << hex("FF") << 1 << false << hex("FF FF 00 0A 1B 00 00 00 00 01 FF 00 01 26");
+        << body << hex("00 01") << hex("FF") << 1 << false
+        << hex("FF FF 00 0A 1B 00 00 00 00 01 FF 00 01 26");
     QTest::newRow("piece size capped below a length of FF00")
         << body << QByteArray() << QByteArray() << 65535 << false
         << hex("FF FF 00 07 1B 00 00 00 FE F2 12");
-    QTest::newRow("negative piece size: 0")
-        << body << QByteArray() << QByteArray() << -5 << false << hex("FF FF 00 07 1B 00 00 00 00 00 22");
+    QTest::newRow("negative piece size: 0") << body << QByteArray() << QByteArray() << -5 << false
+                                            << hex("FF FF 00 07 1B 00 00 00 00 00 22");
     QTest::newRow("a body longer than header and flags keeps its bytes")
         << hex("FF FF 00 00 1B 05 00 00 77") << QByteArray() << QByteArray() << 16 << false
         << hex("FF FF 00 08 1B 05 00 00 77 00 10 AF");
     QTest::newRow("body cut before the flags") << hex("FF FF 00 09 1B 00 00") << QByteArray()
-                                                << QByteArray() << 64 << false << QByteArray();
+                                               << QByteArray() << 64 << false << QByteArray();
     QTest::newRow("empty body") << QByteArray() << hex("00 01") << hex("01") << 64 << true
                                 << QByteArray();
     QTest::newRow("fields beyond a 16-bit length")
@@ -399,11 +409,13 @@ void TestZemAnalyze::shortRequestsAndTemplatesGetNoReply_data()
     QTest::addColumn<QString>("templateHex");
     QTest::addColumn<QString>("debugLine");
     const QString none;
-    QTest::newRow("no sequence byte") << hex("FF FF 00 01 07") << none << none << "request too short";
+    QTest::newRow("no sequence byte")
+        << hex("FF FF 00 01 07") << none << none << "request too short";
     QTest::newRow("firmware start without count")
         << makeFrame(0x19, 1, hex("00 00 00 00 00")) << none << none << "request too short";
     QTest::newRow("firmware count beyond frame")
-        << makeFrame(0x19, 1, hex("00 00 00 00 00 05 AA BB")) << none << none << "request too short";
+        << makeFrame(0x19, 1, hex("00 00 00 00 00 05 AA BB")) << none << none
+        << "request too short";
     QTest::newRow("firmware count reaching the checksum")
         << makeFrame(0x19, 1, hex("00 00 00 00 00 03 AA BB")).left(16) << none << none
         << "request too short";
@@ -413,10 +425,15 @@ void TestZemAnalyze::shortRequestsAndTemplatesGetNoReply_data()
         << makeFrame(0x01, 1) << "Respond/02"
         << QString(QStringLiteral("FF FF 00 47 02 00 00 00 ") + QStringLiteral("30 ").repeated(64))
         << "template too short";
-    QTest::newRow("template of two bytes") << makeFrame(0x07, 1) << "Respond/08" << "FF FF" << "template too short";
-    QTest::newRow("empty template") << makeFrame(0x0F, 1) << "Respond/10" << "" << "template too short";
-    QTest::newRow("status template too short")
-        << makeFrame(0x03, 1, hex("02")) << "Respond/04" << "FF FF 00 05 04 00 00 00" << "template too short";
+    QTest::newRow("template of two bytes") << makeFrame(0x07, 1) << "Respond/08"
+                                           << "FF FF"
+                                           << "template too short";
+    QTest::newRow("empty template") << makeFrame(0x0F, 1) << "Respond/10"
+                                    << ""
+                                    << "template too short";
+    QTest::newRow("status template too short") << makeFrame(0x03, 1, hex("02")) << "Respond/04"
+                                               << "FF FF 00 05 04 00 00 00"
+                                               << "template too short";
 }
 
 void TestZemAnalyze::shortRequestsAndTemplatesGetNoReply()
@@ -530,7 +547,7 @@ void TestZemAnalyze::firmwareStartWithoutWritableFilesIsNotAcknowledged_data()
 {
     // Made to fail by the file system's shape rather than by permissions, so
     // that it fails for root too.
-    QTest::addColumn<QString>("blocker");   // relative path made a plain file or a folder
+    QTest::addColumn<QString>("blocker"); // relative path made a plain file or a folder
     QTest::addColumn<bool>("blockerIsFile");
     QTest::addColumn<int>("failedOpens");
     QTest::newRow("a plain file where the bin folder should be") << "bin" << true << 2;
@@ -612,11 +629,12 @@ void TestZemAnalyze::productKeyForms_data()
     const QString key = QString::fromLatin1(SampleKey);
     const QString keyHex = QString::fromLatin1(QByteArray(SampleKey).toHex());
     QTest::newRow("32 characters") << key << key;
-    QTest::newRow("upper case and digits")
-        << "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345" << "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345";
+    QTest::newRow("upper case and digits") << "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345"
+                                           << "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345";
     QTest::newRow("blanks, tabs, newline") << (" 5d1c7a90 e4b3f206\t8a9c1e7d 3b5f0a24\n") << key;
     QTest::newRow("64 hex digits") << keyHex << key;
-    QTest::newRow("64 upper-case hex with blanks") << QString(QByteArray(SampleKey).toHex(' ').toUpper()) << key;
+    QTest::newRow("64 upper-case hex with blanks")
+        << QString(QByteArray(SampleKey).toHex(' ').toUpper()) << key;
 
     const QString none;
     QTest::newRow("empty") << "" << none;
@@ -673,13 +691,15 @@ void TestZemAnalyze::productKeyReachesReplies()
     QVERIFY(checksumOk(reply));
 
     // A template too short for the key: the key is stored, the template left.
-    rig.tool.writeSetting(QStringLiteral("Respond/02"), QStringLiteral("FF FF 00 05 02 00 00 00 07"));
+    rig.tool.writeSetting(QStringLiteral("Respond/02"),
+                          QStringLiteral("FF FF 00 05 02 00 00 00 07"));
     QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("template too short")));
     QVERIFY(rig.analyze.checkProductKey(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ012345")));
     const QString disk = rig.root.settingsText();
     QCOMPARE(iniValue(disk, QStringLiteral("product_key"), QStringLiteral("key")),
              QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ012345"));
-    QCOMPARE(QByteArray::fromHex(iniValue(disk, QStringLiteral("Respond"), QStringLiteral("02")).toLatin1()),
+    QCOMPARE(QByteArray::fromHex(
+                 iniValue(disk, QStringLiteral("Respond"), QStringLiteral("02")).toLatin1()),
              hex("FF FF 00 05 02 00 00 00 07"));
 }
 

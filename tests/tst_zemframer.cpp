@@ -15,7 +15,8 @@ QList<QByteArray> feed(const QList<QByteArray> &chunks)
 {
     ZemFramer framer;
     QList<QByteArray> out;
-    QObject::connect(&framer, &ZemFramer::LineDataReady, [&out](const QByteArray &f) { out.append(f); });
+    QObject::connect(&framer, &ZemFramer::LineDataReady,
+                     [&out](const QByteArray &f) { out.append(f); });
     for (const QByteArray &c : chunks)
         framer.dataToV4(c);
     return out;
@@ -73,9 +74,8 @@ void TestZemFramer::streams_data()
         << hex("FFFFFFFFFF") + heartbeat << QList<QByteArray>{heartbeat};
     QTest::newRow("truncated frame then a good one")
         << hex("FFFF0010 0101 0000 AA") + heartbeat << QList<QByteArray>{heartbeat};
-    QTest::newRow("corrupted length then a good one")
-        << hex("FFFF 7F00 0101 0000 AABB") + heartbeat + withFF
-        << QList<QByteArray>{heartbeat, withFF};
+    QTest::newRow("corrupted length then a good one") << hex("FFFF 7F00 0101 0000 AABB") + heartbeat
+            + withFF << QList<QByteArray>{heartbeat, withFF};
     QTest::newRow("length zero is skipped")
         << hex("FFFF0000") + heartbeat << QList<QByteArray>{heartbeat};
     QTest::newRow("checksum FF, escaped, then next frame")
@@ -154,8 +154,8 @@ void TestZemFramer::randomStreamStaysBounded()
     int bad = 0;
     QObject::connect(&framer, &ZemFramer::LineDataReady, [&bad](const QByteArray &f) {
         // Every emitted frame is a whole frame by its own length field.
-        if (f.size() < 5 || ZemTool::word16(f, 2) + 4 != f.size()
-            || quint8(f.at(0)) != 0xFF || quint8(f.at(1)) != 0xFF)
+        if (f.size() < 5 || ZemTool::word16(f, 2) + 4 != f.size() || quint8(f.at(0)) != 0xFF
+            || quint8(f.at(1)) != 0xFF)
             ++bad;
     });
     for (int round = 0; round < 2000; ++round) {

@@ -2,17 +2,17 @@
 // and parsing the cache into records and layout counters.
 #include "testsupport.h"
 
-#include "engine/apppaths.h"
 #include "datapoint/datapointserver.h"
 #include "datapoint/zemjson.h"
+#include "engine/apppaths.h"
 #include "engine/settingkeys.h"
 #include "protocol/zemtool.h"
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QFile>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -194,8 +194,8 @@ void TestZemJson::requestAddressIsTheServiceForm()
     json.getJson(LampKey);
     QVERIFY(stat.wait(5000));
     QCOMPARE(service.log.size(), 1);
-    QVERIFY2(service.log.at(0).contains(QStringLiteral("\"GET /v2/datapoint?product_key=")
-                                        + LampKey + QStringLiteral("&format=json HTTP/1.1\" 200")),
+    QVERIFY2(service.log.at(0).contains(QStringLiteral("\"GET /v2/datapoint?product_key=") + LampKey
+                                        + QStringLiteral("&format=json HTTP/1.1\" 200")),
              qPrintable(service.log.at(0)));
 }
 
@@ -224,8 +224,9 @@ void TestZemJson::refusalLeavesCacheUntouched()
     QCOMPARE(stat.count(), 1);
     QCOMPARE(stat.at(0).at(0).toBool(), false);
     QCOMPARE(readFile(ZemJson::cachePath(key)), old);
-    QVERIFY2(json.lastFetchDetail().startsWith(QStringLiteral("定义服务不认识这个product_key，答复：{")),
-             qPrintable(json.lastFetchDetail()));
+    QVERIFY2(
+        json.lastFetchDetail().startsWith(QStringLiteral("定义服务不认识这个product_key，答复：{")),
+        qPrintable(json.lastFetchDetail()));
 }
 
 void TestZemJson::unusableAnswerGivesNoSignal_data()
@@ -286,9 +287,11 @@ void TestZemJson::errorStatusDecidesOnlyWithoutErrorsKey()
             connect(s, &QTcpSocket::readyRead, s, [s, statusLine, body] {
                 if (!s->readAll().contains("\r\n\r\n"))
                     return;
-                s->write("HTTP/1.1 " + statusLine + "\r\nContent-Type: application/json\r\n"
-                         "Content-Length: " + QByteArray::number(body.size())
-                         + "\r\nConnection: close\r\n\r\n" + body);
+                s->write("HTTP/1.1 " + statusLine
+                         + "\r\nContent-Type: application/json\r\n"
+                           "Content-Length: "
+                         + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n"
+                         + body);
                 s->disconnectFromHost();
             });
             connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
@@ -322,14 +325,15 @@ void TestZemJson::brokenServiceFailsWithReason_data()
     QTest::addColumn<int>("then");
     QTest::addColumn<QString>("reason"); // a part of the reason given
     QTest::newRow("service down") << false << QByteArray() << int(Nothing) << "Connection refused";
-    QTest::newRow("never answers") << true << QByteArray() << int(Nothing) << "0.4秒内没有给出完整答复";
+    QTest::newRow("never answers")
+        << true << QByteArray() << int(Nothing) << "0.4秒内没有给出完整答复";
     // A byte every 50 ms: never idle, never done; the deadline still ends it.
-    QTest::newRow("trickles forever") << true
-        << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n{") << int(Drip)
+    QTest::newRow("trickles forever")
+        << true << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n{") << int(Drip)
         << "0.4秒内没有给出完整答复";
-    QTest::newRow("closes mid-body") << true
-        << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 3677\r\n\r\n{\"entities\":[") << int(Close)
-        << "没有从定义服务";
+    QTest::newRow("closes mid-body")
+        << true << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 3677\r\n\r\n{\"entities\":[")
+        << int(Close) << "没有从定义服务";
 }
 
 void TestZemJson::brokenServiceFailsWithReason()
@@ -552,10 +556,11 @@ void TestZemJson::parsesSampleLamp()
 
 void TestZemJson::onlyFirstEntityIsRead()
 {
-    const QByteArray doc = "{\"entities\":["
-                           "{\"attrs\":[{\"display_name\":\"first\",\"type\":\"status_writable\"}]},"
-                           "{\"attrs\":[{\"display_name\":\"second\"},{\"display_name\":\"third\"}]}"
-                           "]}";
+    const QByteArray doc
+        = "{\"entities\":["
+          "{\"attrs\":[{\"display_name\":\"first\",\"type\":\"status_writable\"}]},"
+          "{\"attrs\":[{\"display_name\":\"second\"},{\"display_name\":\"third\"}]}"
+          "]}";
     QVERIFY(writeFile(ZemJson::cachePath(LampKey), doc));
     ZemJson json;
     json.loadJson(LampKey);
@@ -566,16 +571,16 @@ void TestZemJson::onlyFirstEntityIsRead()
 
 void TestZemJson::countersFollowClassAndUnit()
 {
-    const QByteArray doc = attrsDocument(
-        "{\"type\":\"status_writable\",\"position\":{\"unit\":\"bit\",\"len\":1}},"
-        "{\"type\":\"status_writable\",\"position\":{\"unit\":\"bit\",\"len\":2}},"
-        "{\"type\":\"status_writable\",\"position\":{\"unit\":\"byte\",\"len\":2}},"
-        "{\"type\":\"status_readonly\",\"position\":{\"unit\":\"bit\",\"len\":5}},"
-        "{\"type\":\"status_readonly\",\"position\":{\"unit\":\"Bit\",\"len\":7}},"
-        "{\"type\":\"alert\",\"position\":{\"unit\":\"bit\",\"len\":9}},"
-        "{\"type\":\"fault\",\"position\":{\"unit\":\"bit\",\"len\":3}},"
-        "{\"type\":\"fault\",\"position\":{\"unit\":\"bit\",\"len\":-4}},"
-        "{\"type\":\"Status_Writable\",\"position\":{\"unit\":\"bit\",\"len\":6}}");
+    const QByteArray doc
+        = attrsDocument("{\"type\":\"status_writable\",\"position\":{\"unit\":\"bit\",\"len\":1}},"
+                        "{\"type\":\"status_writable\",\"position\":{\"unit\":\"bit\",\"len\":2}},"
+                        "{\"type\":\"status_writable\",\"position\":{\"unit\":\"byte\",\"len\":2}},"
+                        "{\"type\":\"status_readonly\",\"position\":{\"unit\":\"bit\",\"len\":5}},"
+                        "{\"type\":\"status_readonly\",\"position\":{\"unit\":\"Bit\",\"len\":7}},"
+                        "{\"type\":\"alert\",\"position\":{\"unit\":\"bit\",\"len\":9}},"
+                        "{\"type\":\"fault\",\"position\":{\"unit\":\"bit\",\"len\":3}},"
+                        "{\"type\":\"fault\",\"position\":{\"unit\":\"bit\",\"len\":-4}},"
+                        "{\"type\":\"Status_Writable\",\"position\":{\"unit\":\"bit\",\"len\":6}}");
     QVERIFY(writeFile(ZemJson::cachePath(LampKey), doc));
     ZemJson json;
     json.loadJson(LampKey);
@@ -603,19 +608,20 @@ void TestZemJson::missingAndOddValues_data()
         << QByteArray("{\"id\":\"7\",\"data_type\":\"bool\"}") << 0 << 0 << 0 << 0 << "";
     QTest::newRow("id not integral") << QByteArray("{\"id\":2.5}") << 0 << 0 << 0 << 0 << "";
     QTest::newRow("uint32 bound above int clamps")
-        << QByteArray("{\"id\":1,\"data_type\":\"uint32\",\"uint_spec\":{\"min\":0,\"max\":4294967295}}")
+        << QByteArray(
+               "{\"id\":1,\"data_type\":\"uint32\",\"uint_spec\":{\"min\":0,\"max\":4294967295}}")
         << 1 << 0 << std::numeric_limits<int>::max() << 0 << "";
-    QTest::newRow("huge and negative numbers clamp")
-        << QByteArray("{\"id\":1e300,\"data_type\":\"uint8\",\"uint_spec\":{\"min\":-1e300,\"max\":-5},"
-                      "\"position\":{\"len\":1e20}}")
-        << std::numeric_limits<int>::max() << std::numeric_limits<int>::min() << -5
-        << std::numeric_limits<int>::max() << "";
+    QTest::newRow("huge and negative numbers clamp") << QByteArray(
+        "{\"id\":1e300,\"data_type\":\"uint8\",\"uint_spec\":{\"min\":-1e300,\"max\":-5},"
+        "\"position\":{\"len\":1e20}}") << std::numeric_limits<int>::max()
+                                                     << std::numeric_limits<int>::min() << -5
+                                                     << std::numeric_limits<int>::max() << "";
     QTest::newRow("bool ignores uint_spec")
         << QByteArray("{\"data_type\":\"bool\",\"uint_spec\":{\"min\":3,\"max\":9}}") << 0 << 0 << 0
         << 0 << "";
-    QTest::newRow("keys of the wrong kind")
-        << QByteArray("{\"display_name\":5,\"position\":[1,2],\"data_type\":\"uint8\",\"uint_spec\":\"x\"}")
-        << 0 << 0 << 0 << 0 << "";
+    QTest::newRow("keys of the wrong kind") << QByteArray(
+        "{\"display_name\":5,\"position\":[1,2],\"data_type\":\"uint8\",\"uint_spec\":\"x\"}")
+                                            << 0 << 0 << 0 << 0 << "";
     QTest::newRow("attribute not an object") << QByteArray("\"loose\"") << 0 << 0 << 0 << 0 << "";
 }
 
@@ -654,7 +660,8 @@ void TestZemJson::missingCacheEmitsNothingAndEmpties()
     QCOMPARE(json.writableCount(), 0);
     QCOMPARE(json.writableBits(), 0);
     QCOMPARE(json.faultBits(), 0);
-    QCOMPARE(json.jsonPath(), ZemJson::cachePath(QStringLiteral("ffffffffffffffffffffffffffffffff")));
+    QCOMPARE(json.jsonPath(),
+             ZemJson::cachePath(QStringLiteral("ffffffffffffffffffffffffffffffff")));
 }
 
 void TestZemJson::invalidCacheEmitsNothingAndEmpties()
@@ -686,8 +693,9 @@ void TestZemJson::listOkTravelsQueued()
     QVERIFY(writeFile(ZemJson::cachePath(LampKey), fixture(QStringLiteral("smart-lamp.json"))));
     ZemJson json;
     QList<json_struct> received;
-    connect(&json, &ZemJson::ListOk, this,
-            [&received](QList<json_struct> list) { received = list; }, Qt::QueuedConnection);
+    connect(
+        &json, &ZemJson::ListOk, this, [&received](QList<json_struct> list) { received = list; },
+        Qt::QueuedConnection);
     json.loadJson(LampKey);
     QVERIFY(received.isEmpty());
     QVERIFY(waitUntil([&] { return !received.isEmpty(); }, 2000));
@@ -706,8 +714,8 @@ void TestZemJson::fetchThenParseEndToEnd()
     QVERIFY(server.waitForStarted(5000));
     QVERIFY(waitUntil([&] { return server.canReadLine(); }, 5000));
     const QString banner = QString::fromUtf8(server.readLine());
-    const QRegularExpressionMatch m =
-        QRegularExpression(QStringLiteral("127\\.0\\.0\\.1:(\\d+)")).match(banner);
+    const QRegularExpressionMatch m
+        = QRegularExpression(QStringLiteral("127\\.0\\.0\\.1:(\\d+)")).match(banner);
     QVERIFY2(m.hasMatch(), qPrintable(banner));
     pointAt(QStringLiteral("127.0.0.1:") + m.captured(1));
 
@@ -729,10 +737,12 @@ void TestZemJson::fetchThenParseEndToEnd()
 
     // One log line per request, with the status answered.
     QByteArray out;
-    QVERIFY(waitUntil([&] {
-        out += server.readAllStandardOutput();
-        return out.count('\n') >= 2;
-    }, 5000));
+    QVERIFY(waitUntil(
+        [&] {
+            out += server.readAllStandardOutput();
+            return out.count('\n') >= 2;
+        },
+        5000));
     const QList<QByteArray> lines = out.trimmed().split('\n');
     QCOMPARE(lines.size(), 2);
     QVERIFY2(lines.at(0).contains(" 200 3677"), lines.at(0).constData());

@@ -129,8 +129,8 @@ void TestZemTool::escape_data()
     QTest::newRow("checksum FF") << hex("FFFF000508070000FF") << hex("FFFF000508070000FF55");
     QTest::newRow("length low FF") << hex("FFFF00FF01") << hex("FFFF00FF5501");
     QTest::newRow("length high FF not escaped") << hex("FFFFFF0001") << hex("FFFFFF0001");
-    QTest::newRow("payload FF FF") << hex("FFFF0007010000FFFF00")
-                                   << hex("FFFF0007010000FF55FF5500");
+    QTest::newRow("payload FF FF")
+        << hex("FFFF0007010000FFFF00") << hex("FFFF0007010000FF55FF5500");
     QTest::newRow("nothing to escape") << hex("FFFF0005080700 0014") << hex("FFFF000508070000 14");
     QTest::newRow("short") << hex("FF") << hex("FF");
     QTest::newRow("empty") << QByteArray() << QByteArray();
@@ -157,22 +157,22 @@ void TestZemTool::frameFields_data()
         << hex("FF FF 00 05 08 07 00 00 14") << 5 << 0x08 << 7 << QByteArray() << -1 << "none";
     QTest::newRow("control") << hex("FF FF 00 08 03 01 00 00 01 01 01 0F") << 8 << 0x03 << 1
                              << hex("01 01 01") << 1 << "control";
-    QTest::newRow("status read") << hex("FF FF 00 06 03 02 00 00 02 0D") << 6 << 0x03 << 2 << hex("02")
-                                 << 2 << "read";
+    QTest::newRow("status read") << hex("FF FF 00 06 03 02 00 00 02 0D") << 6 << 0x03 << 2
+                                 << hex("02") << 2 << "read";
     QTest::newRow("03 without payload, checksum 01")
         << hex("FF FF 00 05 03 F9 00 00 01") << 5 << 0x03 << 0xF9 << QByteArray() << -1 << "none";
-    QTest::newRow("status answer") << hex("FF FF 00 06 04 2A 00 00 03 00") << 6 << 0x04 << 0x2A
-                                   << hex("03") << 3 << "answer";
+    QTest::newRow("status answer")
+        << hex("FF FF 00 06 04 2A 00 00 03 00") << 6 << 0x04 << 0x2A << hex("03") << 3 << "answer";
     QTest::newRow("acknowledgement, checksum 03")
         << hex("FF FF 00 05 04 FA 00 00 03") << 5 << 0x04 << 0xFA << QByteArray() << -1 << "none";
     QTest::newRow("answer action, length field of an acknowledgement")
         << hex("FF FF 00 05 04 01 00 00 03 00") << 5 << 0x04 << 1 << hex("03") << 3 << "none";
-    QTest::newRow("status report") << hex("FF FF 00 07 05 00 00 00 04 01 11") << 7 << 0x05 << 0
-                                   << hex("04 01") << 4 << "none";
-    QTest::newRow("cut after the command") << hex("FF FF 00 06 03") << 6 << 0x03 << -1 << QByteArray()
-                                           << -1 << "none";
-    QTest::newRow("cut inside the length") << hex("FF FF 00") << -1 << -1 << -1 << QByteArray() << -1
-                                           << "none";
+    QTest::newRow("status report")
+        << hex("FF FF 00 07 05 00 00 00 04 01 11") << 7 << 0x05 << 0 << hex("04 01") << 4 << "none";
+    QTest::newRow("cut after the command")
+        << hex("FF FF 00 06 03") << 6 << 0x03 << -1 << QByteArray() << -1 << "none";
+    QTest::newRow("cut inside the length")
+        << hex("FF FF 00") << -1 << -1 << -1 << QByteArray() << -1 << "none";
     QTest::newRow("empty") << QByteArray() << -1 << -1 << -1 << QByteArray() << -1 << "none";
 }
 
@@ -213,7 +213,8 @@ void TestZemTool::settingsReachTheFile()
     QVERIFY2(text.contains(QStringLiteral("04=\"FF FF 00 05 04 00 00 00 09 \"")), qPrintable(text));
     QVERIFY2(text.contains(QStringLiteral("查询产品信息")), qPrintable(text)); // stored as UTF-8
     QCOMPARE(tool.readSettingHex(QStringLiteral("Respond/04")), hex("FFFF00050400000009"));
-    QCOMPARE(tool.readSetting(QStringLiteral("cmd/01")), QStringLiteral("查询产品信息, 模组上电后发送"));
+    QCOMPARE(tool.readSetting(QStringLiteral("cmd/01")),
+             QStringLiteral("查询产品信息, 模组上电后发送"));
 }
 
 void TestZemTool::missingKeyReadsEmpty()
@@ -228,7 +229,8 @@ void TestZemTool::respondKeyNames()
 {
     QCOMPARE(SettingKeys::respondKey(0x02), QStringLiteral("Respond/02"));
     QCOMPARE(SettingKeys::respondKey(0x1E), QStringLiteral("Respond/1E"));
-    QCOMPARE(SettingKeys::respondKey(Frame::Command::FirmwareEndReply), QStringLiteral("Respond/20"));
+    QCOMPARE(SettingKeys::respondKey(Frame::Command::FirmwareEndReply),
+             QStringLiteral("Respond/20"));
 }
 
 QTEST_GUILESS_MAIN(TestZemTool)

@@ -14,8 +14,8 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("lumo-dpserver"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Serves GET /v2/datapoint?product_key=KEY&format=json from KEY.json files."));
+    parser.setApplicationDescription(QStringLiteral(
+        "Serves GET /v2/datapoint?product_key=KEY&format=json from KEY.json files."));
     parser.addHelpOption();
     const QCommandLineOption portOption(
         {QStringLiteral("p"), QStringLiteral("port")},
@@ -25,7 +25,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption folderOption(
         {QStringLiteral("f"), QStringLiteral("folder")},
         QStringLiteral("Folder of KEY.json files (default: dpserver/ beside the program)."),
-        QStringLiteral("folder"), QCoreApplication::applicationDirPath() + QStringLiteral("/dpserver"));
+        QStringLiteral("folder"),
+        QCoreApplication::applicationDirPath() + QStringLiteral("/dpserver"));
     const QCommandLineOption maxOption(
         {QStringLiteral("m"), QStringLiteral("max-connections")},
         QStringLiteral("Connections served at once; more are answered 503 (default %1).")
@@ -59,8 +60,8 @@ int main(int argc, char *argv[])
     QObject::connect(&server, &DataPointServer::requestLogged, &app,
                      [&out](const QString &line) { out << line << Qt::endl; });
     if (!server.listen(QHostAddress::LocalHost, quint16(port))) {
-        err << "lumo-dpserver: cannot listen on 127.0.0.1:" << port << ": "
-            << server.errorString() << Qt::endl;
+        err << "lumo-dpserver: cannot listen on 127.0.0.1:" << port << ": " << server.errorString()
+            << Qt::endl;
         return 1;
     }
     out << "lumo-dpserver: serving " << folder << " on http://127.0.0.1:" << server.serverPort()

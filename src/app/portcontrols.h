@@ -68,7 +68,7 @@ private:
     ZemSerialPort *m_port;
     Widgets m_widgets;
     QWidget *m_window;
-    QString m_openedName;    // the port opened last
-    QString m_lostName;      // the port lost while open, until the user picks another
+    QString m_openedName;      // the port opened last
+    QString m_lostName;        // the port lost while open, until the user picks another
     bool m_lostListed = false; // whether the port list offers m_lostName
 };

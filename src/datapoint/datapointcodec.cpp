@@ -10,44 +10,45 @@ namespace DataPointCodec {
 
 namespace {
 
-// The index range [begin, end) a write may touch: the value part, i.e. after
-// the action byte and before the checksum.
-struct Span
-{
-    qint64 begin;
-    qint64 end;
-    bool contains(qint64 i) const { return i >= begin && i < end; }
-};
+    // The index range [begin, end) a write may touch: the value part, i.e. after
+    // the action byte and before the checksum.
+    struct Span
+    {
+        qint64 begin;
+        qint64 end;
+        bool contains(qint64 i) const { return i >= begin && i < end; }
+    };
 
-Span valuePart(const QByteArray &frame)
-{
-    return {Frame::StatusValueOffset, qMax<qint64>(Frame::StatusValueOffset, qint64(frame.size()) - 1)};
-}
+    Span valuePart(const QByteArray &frame)
+    {
+        return {Frame::StatusValueOffset,
+                qMax<qint64>(Frame::StatusValueOffset, qint64(frame.size()) - 1)};
+    }
 
-void orByte(QByteArray &frame, qint64 i, quint32 bits)
-{
-    char *data = frame.data();
-    data[i] = char(static_cast<unsigned char>(data[i]) | (bits & 0xFF));
-}
+    void orByte(QByteArray &frame, qint64 i, quint32 bits)
+    {
+        char *data = frame.data();
+        data[i] = char(static_cast<unsigned char>(data[i]) | (bits & 0xFF));
+    }
 
-quint16 warn(const char *what)
-{
-    qDebug() << "GetBits";
-    qDebug() << what;
-    return 0;
-}
+    quint16 warn(const char *what)
+    {
+        qDebug() << "GetBits";
+        qDebug() << what;
+        return 0;
+    }
 
-qint64 areaBytesOf(qint64 bits)
-{
-    return (bits + 7) / 8;
-}
+    qint64 areaBytesOf(qint64 bits)
+    {
+        return (bits + 7) / 8;
+    }
 
 } // namespace
 
 int reportValueSize(const DataPointDefinition &def)
 {
     qint64 n = areaBytesOf(def.writableBits()) + areaBytesOf(def.readonlyBits())
-               + areaBytesOf(def.alertBits()) + areaBytesOf(def.faultBits());
+        + areaBytesOf(def.alertBits()) + areaBytesOf(def.faultBits());
     for (const json_struct &r : def.records()) {
         if (r.unit != DataPointText::BitUnit)
             n += qMax(0, r.len);
@@ -224,7 +225,7 @@ QMap<QString, QString> decodeControl(const DataPointDefinition &def, const QByte
             } else if (type == DataPointText::Uint32) {
                 if (wholeBytes(r, 4, &raw)) {
                     const quint32 v = (quint32(ZemTool::word16(raw, 0)) << 16)
-                                      | quint32(ZemTool::word16(raw, 2));
+                        | quint32(ZemTool::word16(raw, 2));
                     values.insert(r.display_name, QString::number(v));
                 }
             } else if (type == DataPointText::Binary) {

@@ -32,13 +32,20 @@ QByteArray errorBody(const QString &field, const QString &reason, const QString 
 QByteArray reasonPhrase(int status)
 {
     switch (status) {
-    case 200: return "OK";
-    case 400: return "Bad Request";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 431: return "Request Header Fields Too Large";
-    case 503: return "Service Unavailable";
-    default: return "Internal Server Error";
+    case 200:
+        return "OK";
+    case 400:
+        return "Bad Request";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 431:
+        return "Request Header Fields Too Large";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Internal Server Error";
     }
 }
 
@@ -164,8 +171,7 @@ void DataPointServer::answer(QTcpSocket *socket, const QByteArray &requestLine)
     }
 
     const QUrl url(QStringLiteral("http://localhost") + QString::fromLatin1(target));
-    if (!target.startsWith('/') || !url.isValid()
-        || url.path() != QLatin1String("/v2/datapoint")) {
+    if (!target.startsWith('/') || !url.isValid() || url.path() != QLatin1String("/v2/datapoint")) {
         send(socket, requestLine, head, 404,
              errorBody(QStringLiteral("path"), QStringLiteral("not found"),
                        QStringLiteral("not found")));
@@ -196,19 +202,18 @@ void DataPointServer::answer(QTcpSocket *socket, const QByteArray &requestLine)
     send(socket, requestLine, head, 200, file.readAll());
 }
 
-void DataPointServer::send(QTcpSocket *socket, const QByteArray &requestLine, bool head,
-                           int status, const QByteArray &body)
+void DataPointServer::send(QTcpSocket *socket, const QByteArray &requestLine, bool head, int status,
+                           const QByteArray &body)
 {
     socket->setProperty(AnsweredProperty, true);
     QByteArray response = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reasonPhrase(status)
-                          + "\r\nContent-Type: application/json; charset=utf-8"
-                          + "\r\nContent-Length: " + QByteArray::number(body.size())
-                          + "\r\nConnection: close\r\n\r\n";
+        + "\r\nContent-Type: application/json; charset=utf-8" + "\r\nContent-Length: "
+        + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n";
     if (!head)
         response += body;
 
-    const QString line =
-        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+    const QString line
+        = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
         + QLatin1Char(' ') + socket->peerAddress().toString() + QStringLiteral(" \"")
         + printable(requestLine) + QStringLiteral("\" ") + QString::number(status)
         + QLatin1Char(' ') + QString::number(head ? 0 : body.size());

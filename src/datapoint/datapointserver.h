@@ -31,8 +31,7 @@ public:
     explicit DataPointServer(const QString &folder, QObject *parent = nullptr);
 
     // Listens on address:port (port 0 picks a free one).
-    bool listen(const QHostAddress &address = QHostAddress::LocalHost,
-                quint16 port = DefaultPort);
+    bool listen(const QHostAddress &address = QHostAddress::LocalHost, quint16 port = DefaultPort);
     quint16 serverPort() const;
     QString errorString() const;
     QString folder() const { return m_folder; }

@@ -13,52 +13,52 @@ namespace DataPointTable {
 
 namespace {
 
-bool isGreyClass(const QString &type)
-{
-    return type == DataPointText::Readonly || type == DataPointText::Alert
-           || type == DataPointText::Fault;
-}
+    bool isGreyClass(const QString &type)
+    {
+        return type == DataPointText::Readonly || type == DataPointText::Alert
+            || type == DataPointText::Fault;
+    }
 
-QWidget *makeEditor(const DataPointValues &values, int row, QWidget *parent)
-{
-    switch (values.kind(row)) {
-    case DataPointValues::Kind::Number: {
-        auto *spin = new QSpinBox(parent);
-        spin->setRange(values.minimum(row), values.maximum(row));
-        spin->setValue(values.number(row));
-        return spin;
+    QWidget *makeEditor(const DataPointValues &values, int row, QWidget *parent)
+    {
+        switch (values.kind(row)) {
+        case DataPointValues::Kind::Number: {
+            auto *spin = new QSpinBox(parent);
+            spin->setRange(values.minimum(row), values.maximum(row));
+            spin->setValue(values.number(row));
+            return spin;
+        }
+        case DataPointValues::Kind::Choice: {
+            auto *combo = new QComboBox(parent);
+            combo->addItems(values.labels(row));
+            combo->setCurrentIndex(values.number(row));
+            return combo;
+        }
+        case DataPointValues::Kind::Bytes: {
+            auto *edit = new QLineEdit(parent);
+            edit->setValidator(new QRegularExpressionValidator(
+                QRegularExpression(QStringLiteral("[a-fA-F0-9]+$")), edit));
+            edit->setMaxLength(values.maxHexDigits(row));
+            edit->setText(values.hexText(row));
+            return edit;
+        }
+        case DataPointValues::Kind::None:
+            break;
+        }
+        return nullptr;
     }
-    case DataPointValues::Kind::Choice: {
-        auto *combo = new QComboBox(parent);
-        combo->addItems(values.labels(row));
-        combo->setCurrentIndex(values.number(row));
-        return combo;
-    }
-    case DataPointValues::Kind::Bytes: {
-        auto *edit = new QLineEdit(parent);
-        edit->setValidator(new QRegularExpressionValidator(
-            QRegularExpression(QStringLiteral("[a-fA-F0-9]+$")), edit));
-        edit->setMaxLength(values.maxHexDigits(row));
-        edit->setText(values.hexText(row));
-        return edit;
-    }
-    case DataPointValues::Kind::None:
-        break;
-    }
-    return nullptr;
-}
 
-// Puts the value of one row into its editor.
-void showValue(QTableWidget *table, const DataPointValues &values, int row)
-{
-    QWidget *editor = table->cellWidget(row, 1);
-    if (auto *spin = qobject_cast<QSpinBox *>(editor))
-        spin->setValue(values.number(row));
-    else if (auto *combo = qobject_cast<QComboBox *>(editor))
-        combo->setCurrentIndex(values.number(row));
-    else if (auto *edit = qobject_cast<QLineEdit *>(editor))
-        edit->setText(values.hexText(row));
-}
+    // Puts the value of one row into its editor.
+    void showValue(QTableWidget *table, const DataPointValues &values, int row)
+    {
+        QWidget *editor = table->cellWidget(row, 1);
+        if (auto *spin = qobject_cast<QSpinBox *>(editor))
+            spin->setValue(values.number(row));
+        else if (auto *combo = qobject_cast<QComboBox *>(editor))
+            combo->setCurrentIndex(values.number(row));
+        else if (auto *edit = qobject_cast<QLineEdit *>(editor))
+            edit->setText(values.hexText(row));
+    }
 
 } // namespace
 

@@ -23,9 +23,18 @@ class QWidget;
 // clamped to 2147483647 (then to the editor's range).
 namespace DataPointTable {
 
-inline QColor readonlyColor() { return QColor(221, 221, 221); }
-inline QColor changedColor() { return QColor(252, 222, 156); }
-inline QColor clearedColor() { return QColor(255, 255, 255); }
+inline QColor readonlyColor()
+{
+    return QColor(221, 221, 221);
+}
+inline QColor changedColor()
+{
+    return QColor(252, 222, 156);
+}
+inline QColor clearedColor()
+{
+    return QColor(255, 255, 255);
+}
 constexpr int NameColumnWidth = 220;
 
 // Rebuilds the table from nothing for these values, editors showing them.

@@ -18,8 +18,8 @@ int decimalClamped(const QString &text)
     const qlonglong v = text.toLongLong(&ok, 10);
     if (!ok)
         return 0;
-    return int(qBound<qlonglong>(std::numeric_limits<int>::min(), v,
-                                 std::numeric_limits<int>::max()));
+    return int(
+        qBound<qlonglong>(std::numeric_limits<int>::min(), v, std::numeric_limits<int>::max()));
 }
 
 } // namespace
@@ -42,8 +42,8 @@ DataPointValues::DataPointValues(const DataPointDefinition &definition)
 DataPointValues::Kind DataPointValues::kindOf(const json_struct &record)
 {
     const QString &type = record.data_type;
-    if (type == DataPointText::Bool || type == DataPointText::Uint8
-        || type == DataPointText::Uint16 || type == DataPointText::Uint32)
+    if (type == DataPointText::Bool || type == DataPointText::Uint8 || type == DataPointText::Uint16
+        || type == DataPointText::Uint32)
         return Kind::Number;
     if (type == DataPointText::Enum)
         return Kind::Choice;

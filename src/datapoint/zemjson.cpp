@@ -1,7 +1,7 @@
 #include "datapoint/zemjson.h"
 
-#include "engine/apppaths.h"
 #include "datapoint/datapointcodec.h"
+#include "engine/apppaths.h"
 #include "engine/settingkeys.h"
 #include "engine/zemproductkey.h"
 #include "protocol/zemtool.h"
@@ -10,8 +10,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QMetaObject>
@@ -88,8 +88,8 @@ void ZemJson::getJson(const QString &productKey)
     }
 
     const QString address = QStringLiteral("http://") + environment
-                            + QStringLiteral("/v2/datapoint?product_key=") + productKey
-                            + QStringLiteral("&format=json");
+        + QStringLiteral("/v2/datapoint?product_key=") + productKey
+        + QStringLiteral("&format=json");
     qDebug() << address;
 
     if (!m_manager) {
@@ -151,12 +151,14 @@ void ZemJson::replyFinished(QNetworkReply *reply)
     }
     // Our own abort may leave a partial body behind: never use it.
     if (reply->property(TimedOutProperty).toBool()) {
-        fail(QStringLiteral("定义服务%1秒内没有给出完整答复，已放弃").arg(seconds(m_fetchTimeoutMs)));
+        fail(QStringLiteral("定义服务%1秒内没有给出完整答复，已放弃")
+                 .arg(seconds(m_fetchTimeoutMs)));
         return;
     }
     const QString service = reply->url().authority();
     if (reply->error() != QNetworkReply::NoError && reply->error() < FirstHttpErrorCode) {
-        fail(QStringLiteral("没有从定义服务 %1 得到完整答复：%2").arg(service, reply->errorString()));
+        fail(QStringLiteral("没有从定义服务 %1 得到完整答复：%2")
+                 .arg(service, reply->errorString()));
         return;
     }
     const QByteArray body = reply->readAll();
@@ -165,10 +167,10 @@ void ZemJson::replyFinished(QNetworkReply *reply)
     // page is no definition, whatever it holds.
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     const bool statusOk = !status.isValid() || (status.toInt() >= 200 && status.toInt() <= 299);
-    const QString statusText =
-        QStringLiteral("定义服务 %1 答复 HTTP %2 %3")
-            .arg(service, status.toString(),
-                 reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
+    const QString statusText
+        = QStringLiteral("定义服务 %1 答复 HTTP %2 %3")
+              .arg(service, status.toString(),
+                   reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
 
     QJsonParseError error;
     const QJsonDocument doc = QJsonDocument::fromJson(body, &error);
@@ -202,8 +204,8 @@ void ZemJson::replyFinished(QNetworkReply *reply)
     // write never leaves a truncated definition behind.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(body) != body.size() || !file.commit()) {
-        fail(QStringLiteral("无法写入缓存文件 %1：%2").arg(QDir::toNativeSeparators(path),
-                                                        file.errorString()));
+        fail(QStringLiteral("无法写入缓存文件 %1：%2")
+                 .arg(QDir::toNativeSeparators(path), file.errorString()));
         return;
     }
     m_lastFetchDetail.clear();

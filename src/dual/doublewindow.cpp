@@ -1,10 +1,10 @@
 #include "dual/doublewindow.h"
 #include "ui_doublewindow.h"
 
-#include "engine/apppaths.h"
 #include "dual/dualdisplay.h"
 #include "dual/presetframes.h"
 #include "dual/receivebox.h"
+#include "engine/apppaths.h"
 #include "protocol/hexinput.h"
 #include "serial/zemserialport.h"
 #include "tools/hexinputhint.h"
@@ -29,7 +29,8 @@ DoubleWindow::DoubleWindow(QWidget *parent)
     , ui(new Ui::DoubleWindow)
 {
     ui->setupUi(this);
-    ui->label_background->setStyleSheet(AppPaths::borderImageStyle(QStringLiteral("background.png")));
+    ui->label_background->setStyleSheet(
+        AppPaths::borderImageStyle(QStringLiteral("background.png")));
     ui->label_background->lower();
     HexInputHint::attach(ui->textEdit_send1);
     HexInputHint::attach(ui->textEdit_send2);
@@ -70,7 +71,9 @@ void DoubleWindow::setUpSide(Side &side, int n, const PortControls::Widgets &wid
     side.port->setObjectName(QStringLiteral("port_%1").arg(n));
     side.controls = new PortControls(side.port, widgets, this);
     connect(side.controls, &PortControls::lost, this,
-            [this, &side](const QString &name, const QString &reason) { sideLost(side, name, reason); });
+            [this, &side](const QString &name, const QString &reason) {
+                sideLost(side, name, reason);
+            });
     side.box = box;
     side.flush = new QTimer(this);
     side.flush->setObjectName(QStringLiteral("flushTimer_%1").arg(n));
@@ -136,7 +139,8 @@ void DoubleWindow::received(Side &from, Side &to, const QByteArray &data)
     if (m_bridge && to.port->isOpen())
         to.port->write(data);
 
-    from.box->addText(DualDisplay::takeChunk(from.held, data, ui->checkBox->isChecked(), timeStamp()));
+    from.box->addText(
+        DualDisplay::takeChunk(from.held, data, ui->checkBox->isChecked(), timeStamp()));
 }
 
 void DoubleWindow::com1OnDataReady(const QByteArray &data)
@@ -197,14 +201,38 @@ void DoubleWindow::fillPresets(const QStringList &lines)
         edits[i]->setText(lines.at(i));
 }
 
-void DoubleWindow::on_pushButton_left1_clicked() { sendToSide(m_side1, presetLine(1)); }
-void DoubleWindow::on_pushButton_left2_clicked() { sendToSide(m_side1, presetLine(2)); }
-void DoubleWindow::on_pushButton_left3_clicked() { sendToSide(m_side1, presetLine(3)); }
-void DoubleWindow::on_pushButton_left4_clicked() { sendToSide(m_side1, presetLine(4)); }
-void DoubleWindow::on_pushButton_right1_clicked() { sendToSide(m_side2, presetLine(1)); }
-void DoubleWindow::on_pushButton_right2_clicked() { sendToSide(m_side2, presetLine(2)); }
-void DoubleWindow::on_pushButton_right3_clicked() { sendToSide(m_side2, presetLine(3)); }
-void DoubleWindow::on_pushButton_right4_clicked() { sendToSide(m_side2, presetLine(4)); }
+void DoubleWindow::on_pushButton_left1_clicked()
+{
+    sendToSide(m_side1, presetLine(1));
+}
+void DoubleWindow::on_pushButton_left2_clicked()
+{
+    sendToSide(m_side1, presetLine(2));
+}
+void DoubleWindow::on_pushButton_left3_clicked()
+{
+    sendToSide(m_side1, presetLine(3));
+}
+void DoubleWindow::on_pushButton_left4_clicked()
+{
+    sendToSide(m_side1, presetLine(4));
+}
+void DoubleWindow::on_pushButton_right1_clicked()
+{
+    sendToSide(m_side2, presetLine(1));
+}
+void DoubleWindow::on_pushButton_right2_clicked()
+{
+    sendToSide(m_side2, presetLine(2));
+}
+void DoubleWindow::on_pushButton_right3_clicked()
+{
+    sendToSide(m_side2, presetLine(3));
+}
+void DoubleWindow::on_pushButton_right4_clicked()
+{
+    sendToSide(m_side2, presetLine(4));
+}
 
 void DoubleWindow::on_pushButton_send1_clicked()
 {

@@ -76,7 +76,7 @@ private:
         ZemSerialPort *port = nullptr;
         PortControls *controls = nullptr;
         ReceiveBox *box = nullptr;
-        QByteArray held;    // received bytes not turned into text yet (at most three)
+        QByteArray held; // received bytes not turned into text yet (at most three)
         QTimer *flush = nullptr;
     };
 

@@ -42,6 +42,7 @@ QStringList PresetFrames::version4()
     reply += QByteArray::fromHex("0000");
     reply.append('\0');
     ZemTool::setFrameChecksum(reply);
-    return {QStringLiteral("FF FF 00 05 0B 00 00 00 10"), QStringLiteral("FF FF 00 06 09 00 00 00 02 11"),
+    return {QStringLiteral("FF FF 00 05 0B 00 00 00 10"),
+            QStringLiteral("FF FF 00 06 09 00 00 00 02 11"),
             QStringLiteral("FF FF 00 05 01 00 00 00 06"), upperHexPairs(reply)};
 }

@@ -13,10 +13,10 @@ namespace AppPaths {
 QString root();
 void setRoot(const QString &dir);
 
-QString settingsFile();          // root + "/auto_analyze.ini"
+QString settingsFile();                 // root + "/auto_analyze.ini"
 QString imageFile(const QString &name); // root + "/image/" + name
-QString jsonDir();               // root + "/json"
-QString binDir();                // root + "/bin"
+QString jsonDir();                      // root + "/json"
+QString binDir();                       // root + "/bin"
 
 // The style sheet that draws root/image/<name> stretched over a label.
 QString borderImageStyle(const QString &imageName);

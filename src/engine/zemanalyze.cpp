@@ -28,8 +28,8 @@ ZemAnalyze::ZemAnalyze(ZemFramer *framer, ZemTool *tool, QObject *parent)
 void ZemAnalyze::FindRespond(const QByteArray &frame)
 {
     const std::optional<Frame::Command> request = Frame::command(frame);
-    const std::optional<Frame::Command> replyCommand =
-        request ? ZemReply::replyTo(*request) : std::nullopt;
+    const std::optional<Frame::Command> replyCommand
+        = request ? ZemReply::replyTo(*request) : std::nullopt;
     if (!replyCommand)
         return;
     if (!m_tool) {
@@ -55,7 +55,8 @@ void ZemAnalyze::FindRespond(const QByteArray &frame)
         device.hardVersion = ZemReply::versionField(m_tool->readSetting(SettingKeys::HardVersion));
         device.softVersion = ZemReply::versionField(m_tool->readSetting(SettingKeys::SoftVersion));
         device.bindingTime = m_tool->readSettingNumber(SettingKeys::BindingTime);
-        device.central = m_tool->readSetting(SettingKeys::ModuleType) == SettingKeys::ModuleTypeCentral;
+        device.central
+            = m_tool->readSetting(SettingKeys::ModuleType) == SettingKeys::ModuleTypeCentral;
         ZemReply::patchProductInfo(reply, device);
         break;
     }
@@ -97,13 +98,27 @@ void ZemAnalyze::FindRespond(const QByteArray &frame)
     case C::FirmwareEnd:
         break;
     // No reply (replyTo said so above).
-    case C::ProductInfoReply: case C::StatusReply: case C::StatusReport:
-    case C::StatusReportReply: case C::HeartbeatReply: case C::ConfigMode:
-    case C::ConfigModeReply: case C::ModuleReset: case C::ModuleResetReply:
-    case C::WifiStatusReply: case C::McuRestartReply: case C::IllegalFrameReply:
-    case C::TestModeReply: case C::BindingModeReply: case C::NetworkTime:
-    case C::NetworkTimeReply: case C::FirmwareStartReply: case C::FirmwareReady:
-    case C::FirmwareReadyReply: case C::FirmwarePieceReply: case C::FirmwareEndReply:
+    case C::ProductInfoReply:
+    case C::StatusReply:
+    case C::StatusReport:
+    case C::StatusReportReply:
+    case C::HeartbeatReply:
+    case C::ConfigMode:
+    case C::ConfigModeReply:
+    case C::ModuleReset:
+    case C::ModuleResetReply:
+    case C::WifiStatusReply:
+    case C::McuRestartReply:
+    case C::IllegalFrameReply:
+    case C::TestModeReply:
+    case C::BindingModeReply:
+    case C::NetworkTime:
+    case C::NetworkTimeReply:
+    case C::FirmwareStartReply:
+    case C::FirmwareReady:
+    case C::FirmwareReadyReply:
+    case C::FirmwarePieceReply:
+    case C::FirmwareEndReply:
         return;
     }
 
@@ -130,7 +145,6 @@ bool ZemAnalyze::checkProductKey(const QString &text)
 QStringList ZemAnalyze::describe(const QByteArray &frame) const
 {
     ZemTool *tool = m_tool;
-    return ZemDescriber::describe(frame, [tool](const QString &key) {
-        return tool ? tool->readSetting(key) : QString();
-    });
+    return ZemDescriber::describe(
+        frame, [tool](const QString &key) { return tool ? tool->readSetting(key) : QString(); });
 }

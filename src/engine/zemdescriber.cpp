@@ -47,8 +47,8 @@ QString ZemDescriber::descriptionKey(const QByteArray &frame)
         // Without payload it acknowledges a control ("0404"), otherwise it
         // carries the status (action 03, "0403").
         suffix += ZemTool::word16(frame, Frame::LengthOffset) == Frame::MinLength
-                      ? QStringLiteral("04")
-                      : upperHex(Frame::code(Frame::StatusAction::Answer));
+            ? QStringLiteral("04")
+            : upperHex(Frame::code(Frame::StatusAction::Answer));
     }
     return SettingKeys::commandDescriptionKey(suffix);
 }
@@ -127,15 +127,34 @@ QStringList ZemDescriber::describe(const QByteArray &frame, const Lookup &lookup
         }
         break;
     // Nothing beyond the common fields.
-    case C::ProductInfo: case C::Status: case C::StatusReply: case C::StatusReport:
-    case C::StatusReportReply: case C::Heartbeat: case C::HeartbeatReply:
-    case C::ConfigModeReply: case C::ModuleReset: case C::ModuleResetReply:
-    case C::WifiStatusReply: case C::McuRestart: case C::McuRestartReply:
-    case C::IllegalFrame: case C::IllegalFrameReply: case C::TestMode: case C::TestModeReply:
-    case C::BindingMode: case C::BindingModeReply: case C::NetworkTime:
-    case C::FirmwareStart: case C::FirmwareStartReply: case C::FirmwareReady:
-    case C::FirmwareReadyReply: case C::FirmwarePiece: case C::FirmwarePieceReply:
-    case C::FirmwareEnd: case C::FirmwareEndReply:
+    case C::ProductInfo:
+    case C::Status:
+    case C::StatusReply:
+    case C::StatusReport:
+    case C::StatusReportReply:
+    case C::Heartbeat:
+    case C::HeartbeatReply:
+    case C::ConfigModeReply:
+    case C::ModuleReset:
+    case C::ModuleResetReply:
+    case C::WifiStatusReply:
+    case C::McuRestart:
+    case C::McuRestartReply:
+    case C::IllegalFrame:
+    case C::IllegalFrameReply:
+    case C::TestMode:
+    case C::TestModeReply:
+    case C::BindingMode:
+    case C::BindingModeReply:
+    case C::NetworkTime:
+    case C::FirmwareStart:
+    case C::FirmwareStartReply:
+    case C::FirmwareReady:
+    case C::FirmwareReadyReply:
+    case C::FirmwarePiece:
+    case C::FirmwarePieceReply:
+    case C::FirmwareEnd:
+    case C::FirmwareEndReply:
         break;
     }
     return texts;

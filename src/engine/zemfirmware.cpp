@@ -16,8 +16,7 @@ ZemFirmware::ZemFirmware(const QString &binFile, const QString &hexFile)
     : m_binFile(binFile)
     , m_hexFile(hexFile)
     , m_written(PieceNumbers)
-{
-}
+{ }
 
 QByteArray ZemFirmware::requestFrame(const QByteArray &storedBody, const QByteArray &count,
                                      const QByteArray &field, int pieceSize, bool hex)
@@ -44,7 +43,7 @@ bool ZemFirmware::prepareFolder() const
 {
     // A missing bin/ folder would silently lose the whole image.
     return QDir().mkpath(QFileInfo(m_binFile).absolutePath())
-           && QDir().mkpath(QFileInfo(m_hexFile).absolutePath());
+        && QDir().mkpath(QFileInfo(m_hexFile).absolutePath());
 }
 
 bool ZemFirmware::start(const QByteArray &count, const QByteArray &field)

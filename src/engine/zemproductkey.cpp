@@ -4,18 +4,18 @@ namespace ZemProductKey {
 
 namespace {
 
-bool isHexDigit(ushort c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
+    bool isHexDigit(ushort c)
+    {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+    }
 
-bool allKeyCharacters(const QString &text)
-{
-    for (const QChar c : text)
-        if (!isKeyCharacter(c))
-            return false;
-    return true;
-}
+    bool allKeyCharacters(const QString &text)
+    {
+        for (const QChar c : text)
+            if (!isKeyCharacter(c))
+                return false;
+        return true;
+    }
 
 } // namespace
 

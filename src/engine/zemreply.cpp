@@ -41,15 +41,15 @@ namespace ZemReply {
 
 namespace {
 
-// The same rule for bytes: a byte outside printable ASCII becomes '?'.
-QByteArray versionFieldOfBytes(const QByteArray &bytes)
-{
-    QByteArray field = bytes.left(Frame::VersionWidth).leftJustified(Frame::VersionWidth, ' ');
-    for (char &c : field)
-        if (!isPrintableAscii(static_cast<unsigned char>(c)))
-            c = '?';
-    return field;
-}
+    // The same rule for bytes: a byte outside printable ASCII becomes '?'.
+    QByteArray versionFieldOfBytes(const QByteArray &bytes)
+    {
+        QByteArray field = bytes.left(Frame::VersionWidth).leftJustified(Frame::VersionWidth, ' ');
+        for (char &c : field)
+            if (!isPrintableAscii(static_cast<unsigned char>(c)))
+                c = '?';
+        return field;
+    }
 
 } // namespace
 

@@ -23,8 +23,7 @@ void selectText(QComboBox *combo, const QString &text)
 QValidator *versionValidator(QObject *parent)
 {
     return new QRegularExpressionValidator(
-        QRegularExpression(QStringLiteral("[\\x20-\\x7E]{%1}").arg(Frame::VersionWidth)),
-        parent);
+        QRegularExpression(QStringLiteral("[\\x20-\\x7E]{%1}").arg(Frame::VersionWidth)), parent);
 }
 
 // What is wrong with one version text, or the empty text.
@@ -35,9 +34,8 @@ QString versionProblem(const QString &caption, const QString &text)
     for (const QChar c : text)
         if (c.unicode() < 0x20 || c.unicode() >= 0x7F)
             return caption + QStringLiteral("只能用ASCII字符");
-    return caption + QStringLiteral("须正好%1个字符，现为%2个")
-                         .arg(Frame::VersionWidth)
-                         .arg(text.size());
+    return caption
+        + QStringLiteral("须正好%1个字符，现为%2个").arg(Frame::VersionWidth).arg(text.size());
 }
 
 // The width at which a line edit shows its placeholder whole rather than cut
@@ -51,12 +49,13 @@ int wholePlaceholderWidth(const QLineEdit *edit)
     option.initFrom(edit);
     option.rect = QRect(0, 0, ProbeWidth, edit->sizeHint().height());
     option.lineWidth = edit->hasFrame()
-                           ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit)
-                           : 0;
-    const int contents = edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit).width();
+        ? edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit)
+        : 0;
+    const int contents
+        = edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit).width();
     const QMargins text = edit->textMargins();
     return ProbeWidth - contents + text.left() + text.right() + 2 * LineEditTextMargin
-           + edit->fontMetrics().horizontalAdvance(edit->placeholderText()) + 1;
+        + edit->fontMetrics().horizontalAdvance(edit->placeholderText()) + 1;
 }
 
 } // namespace
@@ -114,8 +113,9 @@ void McuSettingWindow::loadSettings()
 void McuSettingWindow::updateVersionHint()
 {
     QStringList problems;
-    for (const QString &p : {versionProblem(QStringLiteral("软件版本号"), ui->lineEdit_softver->text()),
-                             versionProblem(QStringLiteral("硬件版本号"), ui->lineEdit_hardver->text())})
+    for (const QString &p :
+         {versionProblem(QStringLiteral("软件版本号"), ui->lineEdit_softver->text()),
+          versionProblem(QStringLiteral("硬件版本号"), ui->lineEdit_hardver->text())})
         if (!p.isEmpty())
             problems << p;
     const bool ok = problems.isEmpty();

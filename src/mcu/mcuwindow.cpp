@@ -1,15 +1,15 @@
 #include "mcu/mcuwindow.h"
 #include "ui_mcuwindow.h"
 
-#include "engine/apppaths.h"
+#include "app/portcontrols.h"
 #include "datapoint/datapointtable.h"
 #include "datapoint/zemjson.h"
+#include "engine/apppaths.h"
 #include "engine/settingkeys.h"
-#include "engine/zemdescriber.h"
 #include "engine/zemanalyze.h"
+#include "engine/zemdescriber.h"
 #include "engine/zemfirmware.h"
 #include "engine/zemreply.h"
-#include "app/portcontrols.h"
 #include "mcu/mcusettingwindow.h"
 #include "mcu/trafficlog.h"
 #include "protocol/frameformat.h"
@@ -55,7 +55,8 @@ McuWindow::McuWindow(QWidget *parent)
     , ui(new Ui::McuWindow)
 {
     ui->setupUi(this);
-    ui->label_background2->setStyleSheet(AppPaths::borderImageStyle(QStringLiteral("background.png")));
+    ui->label_background2->setStyleSheet(
+        AppPaths::borderImageStyle(QStringLiteral("background.png")));
     ui->label_background2->lower();
     HexInputHint::attach(ui->textEdit_send3);
 
@@ -187,9 +188,8 @@ void McuWindow::fromRespond(const QByteArray &reply)
 {
     // Only an answer to a status read carries the status, which the table
     // holds: the full report goes out in its place.
-    const QByteArray frame = Frame::isStatusAnswer(reply)
-                                 ? ZemReply::statusAnswer(reply, buildStatusReport())
-                                 : reply;
+    const QByteArray frame
+        = Frame::isStatusAnswer(reply) ? ZemReply::statusAnswer(reply, buildStatusReport()) : reply;
     const QByteArray wire = ZemTool::escape(frame);
     writeToPort(wire);
     log(TagMcu, wire, frame);
@@ -235,8 +235,7 @@ void McuWindow::on_pushButton_autoupload_clicked()
     }
     if (!m_port->isOpen())
         return;
-    const int seconds = qBound(MinUploadSeconds,
-                               m_tool->readSettingNumber(SettingKeys::UploadTime),
+    const int seconds = qBound(MinUploadSeconds, m_tool->readSettingNumber(SettingKeys::UploadTime),
                                MaxUploadSeconds);
     m_uploadTimer->start(seconds * 1000);
     ui->pushButton_autoupload->setText(AutoOffCaption);
@@ -301,7 +300,8 @@ void McuWindow::onFetchFailed(const QString &reason)
     // Nothing was stored: the table and the cache keep the definition they
     // had, and the user is told why.
     const QString kept = QStringLiteral("仍使用原有的数据点定义。");
-    showFetchResult(QStringLiteral("%1 获取数据点列表失败：%2。%3").arg(logTime().left(8), reason, kept));
+    showFetchResult(
+        QStringLiteral("%1 获取数据点列表失败：%2。%3").arg(logTime().left(8), reason, kept));
     showMessage(QStringLiteral("失败"), QStringLiteral("获取数据点列表失败！"),
                 reason + QStringLiteral("。") + kept);
 }
@@ -316,7 +316,8 @@ void McuWindow::showMessage(const QString &title, const QString &text, const QSt
 void McuWindow::showProductKeyHint()
 {
     if (m_tool->readSetting(SettingKeys::ProductKey) == SettingKeys::PlaceholderProductKey)
-        QMessageBox::about(this, QStringLiteral("提示"), QStringLiteral("第一次使用请输入product_key！"));
+        QMessageBox::about(this, QStringLiteral("提示"),
+                           QStringLiteral("第一次使用请输入product_key！"));
 }
 
 void McuWindow::on_listWidget_clicked(const QModelIndex &index)
@@ -327,10 +328,10 @@ void McuWindow::on_listWidget_clicked(const QModelIndex &index)
         return;
     const QByteArray bytes = frame.toByteArray();
     const QStringList fields = m_analyze->describe(bytes);
-    QLabel *const labels[] = {ui->label_analyze,   ui->label_length,     ui->label_cmd,
-                              ui->label_sn,        ui->label_checksum_2, ui->label_setmode,
-                              ui->label_connect,   ui->label_wifistate,  ui->label_productkey,
-                              ui->label_signal,    ui->label_hasconnect, ui->label_time};
+    QLabel *const labels[]
+        = {ui->label_analyze,    ui->label_length,  ui->label_cmd,        ui->label_sn,
+           ui->label_checksum_2, ui->label_setmode, ui->label_connect,    ui->label_wifistate,
+           ui->label_productkey, ui->label_signal,  ui->label_hasconnect, ui->label_time};
     int i = 0;
     for (QLabel *label : labels) {
         label->setText(fields.value(i));

@@ -6,8 +6,8 @@
 #include <QColor>
 #include <QDateTime>
 #include <QEvent>
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QScrollBar>
 #include <QTimer>
 
@@ -115,8 +115,8 @@ QString TrafficLog::timeText()
     const qint64 second = now / 1000;
     if (second != m_cachedSecond) {
         m_cachedSecond = second;
-        m_secondText = QDateTime::fromMSecsSinceEpoch(second * 1000)
-                           .toString(QStringLiteral("hh:mm:ss."));
+        m_secondText
+            = QDateTime::fromMSecsSinceEpoch(second * 1000).toString(QStringLiteral("hh:mm:ss."));
     }
     return m_secondText + QStringLiteral("%1").arg(int(now % 1000), 3, 10, QLatin1Char('0'));
 }
@@ -158,7 +158,8 @@ void TrafficLog::flush()
     for (Pending &p : m_pending) {
         if (p.text.size() > m_measuredChars) {
             m_measuredChars = p.text.size();
-            m_contentWidth = qMax(m_contentWidth, metrics.horizontalAdvance(p.text) + 2 * TextMargin);
+            m_contentWidth
+                = qMax(m_contentWidth, metrics.horizontalAdvance(p.text) + 2 * TextMargin);
         }
         lines.append({std::move(p.text), std::move(p.frame), p.notice});
     }

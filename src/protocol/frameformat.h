@@ -50,35 +50,35 @@ constexpr int ChecksumTail = 1;
 // with the code one higher; the MCU's own requests (05, 09, 0B, 17, 1B) are
 // answered by the module the same way. 13 and 15 may come from either side.
 enum class Command : quint8 {
-    ProductInfo = 0x01,        // module asks for versions, product key, binding time
+    ProductInfo = 0x01, // module asks for versions, product key, binding time
     ProductInfoReply = 0x02,
-    Status = 0x03,             // control (action 01) or status read (action 02)
-    StatusReply = 0x04,        // plain acknowledgement, or the status answer (action 03)
-    StatusReport = 0x05,       // the MCU reports its data points (action 04)
+    Status = 0x03,       // control (action 01) or status read (action 02)
+    StatusReply = 0x04,  // plain acknowledgement, or the status answer (action 03)
+    StatusReport = 0x05, // the MCU reports its data points (action 04)
     StatusReportReply = 0x06,
     Heartbeat = 0x07,
     HeartbeatReply = 0x08,
-    ConfigMode = 0x09,         // MCU asks for a configuration mode: SoftAP 01, AirLink 02
+    ConfigMode = 0x09, // MCU asks for a configuration mode: SoftAP 01, AirLink 02
     ConfigModeReply = 0x0A,
     ModuleReset = 0x0B,
     ModuleResetReply = 0x0C,
-    WifiStatus = 0x0D,         // module pushes its Wi-Fi status word
+    WifiStatus = 0x0D, // module pushes its Wi-Fi status word
     WifiStatusReply = 0x0E,
     McuRestart = 0x0F,
     McuRestartReply = 0x10,
-    IllegalFrame = 0x11,       // module received a frame it could not accept
+    IllegalFrame = 0x11, // module received a frame it could not accept
     IllegalFrameReply = 0x12,
     TestMode = 0x13,
     TestModeReply = 0x14,
     BindingMode = 0x15,
     BindingModeReply = 0x16,
-    NetworkTime = 0x17,        // MCU asks for the time
-    NetworkTimeReply = 0x18,   // year, month, day, hour, minute, second
-    FirmwareStart = 0x19,      // module announces new firmware: count and field
+    NetworkTime = 0x17,      // MCU asks for the time
+    NetworkTimeReply = 0x18, // year, month, day, hour, minute, second
+    FirmwareStart = 0x19,    // module announces new firmware: count and field
     FirmwareStartReply = 0x1A,
-    FirmwareReady = 0x1B,      // MCU is ready: the field returned, the piece size
+    FirmwareReady = 0x1B, // MCU is ready: the field returned, the piece size
     FirmwareReadyReply = 0x1C,
-    FirmwarePiece = 0x1D,      // piece number and data
+    FirmwarePiece = 0x1D, // piece number and data
     FirmwarePieceReply = 0x1E,
     FirmwareEnd = 0x1F,
     FirmwareEndReply = 0x20,
@@ -229,7 +229,7 @@ inline bool isStatusRead(const QByteArray &frame)
 inline bool isStatusAnswer(const QByteArray &frame)
 {
     return isCommand(frame, Command::StatusReply) && lengthField(frame) > MinLength
-           && action(frame) == code(StatusAction::Answer);
+        && action(frame) == code(StatusAction::Answer);
 }
 
 // The frame a receiver reads from these wire bytes: from offset 3 on, each

@@ -25,8 +25,7 @@ void ZemFramer::emitFrame()
 
 ZemFramer::ZemFramer(QObject *parent)
     : QObject(parent)
-{
-}
+{ }
 
 ZemFramer::ZemFramer(ZemTool *tool, ZemSerialPort *port, QObject *parent)
     : QObject(parent)

@@ -24,7 +24,8 @@ QString openErrorText(QSerialPort::SerialPortError error, const QString &systemT
         reason = QStringLiteral("无法打开串口");
         break;
     }
-    return systemText.isEmpty() ? reason : reason + QStringLiteral("（") + systemText + QStringLiteral("）");
+    return systemText.isEmpty() ? reason
+                                : reason + QStringLiteral("（") + systemText + QStringLiteral("）");
 }
 } // namespace
 
@@ -111,23 +112,21 @@ bool ZemSerialPort::Open(const QString &name, const QString &baudText, int dataB
     }
 
     setBaudRate(baudText.toInt(), QSerialPort::AllDirections);
-    static const QSerialPort::DataBits dataBits[] = {QSerialPort::Data5, QSerialPort::Data6,
-                                                     QSerialPort::Data7, QSerialPort::Data8};
+    static const QSerialPort::DataBits dataBits[]
+        = {QSerialPort::Data5, QSerialPort::Data6, QSerialPort::Data7, QSerialPort::Data8};
     if (dataBitsIndex >= 0 && dataBitsIndex < 4)
         setDataBits(dataBits[dataBitsIndex]);
-    static const QSerialPort::StopBits stopBits[] = {QSerialPort::OneStop,
-                                                     QSerialPort::OneAndHalfStop,
-                                                     QSerialPort::TwoStop};
+    static const QSerialPort::StopBits stopBits[]
+        = {QSerialPort::OneStop, QSerialPort::OneAndHalfStop, QSerialPort::TwoStop};
     if (stopBitsIndex >= 0 && stopBitsIndex < 3)
         setStopBits(stopBits[stopBitsIndex]);
-    static const QSerialPort::Parity parities[] = {QSerialPort::NoParity, QSerialPort::OddParity,
-                                                   QSerialPort::EvenParity,
-                                                   QSerialPort::SpaceParity};
+    static const QSerialPort::Parity parities[]
+        = {QSerialPort::NoParity, QSerialPort::OddParity, QSerialPort::EvenParity,
+           QSerialPort::SpaceParity};
     if (parityIndex >= 0 && parityIndex < 4)
         setParity(parities[parityIndex]);
 
-    connect(this, &QSerialPort::readyRead, this, &ZemSerialPort::readComData,
-            Qt::UniqueConnection);
+    connect(this, &QSerialPort::readyRead, this, &ZemSerialPort::readComData, Qt::UniqueConnection);
     return true;
 }
 

@@ -31,8 +31,8 @@ public:
     // stopBitsIndex 0..2 -> one, one and a half, two; parityIndex 0..3 ->
     // none, odd, even, space. Returns false when the name is not listed or
     // the port cannot be opened.
-    bool Open(const QString &name, const QString &baudText, int dataBitsIndex,
-              int stopBitsIndex, int parityIndex);
+    bool Open(const QString &name, const QString &baudText, int dataBitsIndex, int stopBitsIndex,
+              int parityIndex);
     void Close();
     // Why the last Open failed, for the user: the port is not listed, or the
     // system's own reason (busy, permission denied, no such device).

@@ -11,7 +11,8 @@ About::About(QWidget *parent)
     // Both pictures are files beside the program; a missing file leaves its
     // label empty. The background fills the layout cell that also holds the
     // text, and is lowered so that it is drawn behind it.
-    ui->label_background->setStyleSheet(AppPaths::borderImageStyle(QStringLiteral("background.png")));
+    ui->label_background->setStyleSheet(
+        AppPaths::borderImageStyle(QStringLiteral("background.png")));
     ui->label_background->lower();
     ui->label_logo->setStyleSheet(AppPaths::borderImageStyle(QStringLiteral("logo.png")));
 }

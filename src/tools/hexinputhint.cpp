@@ -12,8 +12,7 @@ HexInputHint::HexInputHint(QWidget *box)
     , m_box(box)
     , m_ownBase(box->palette().color(QPalette::Base))
     , m_ownToolTip(box->toolTip())
-{
-}
+{ }
 
 HexInputHint *HexInputHint::attach(QTextEdit *box)
 {

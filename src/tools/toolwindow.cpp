@@ -13,7 +13,8 @@ ToolWindow::ToolWindow(QWidget *parent)
     ui->setupUi(this);
     // The background fills the layout cell that also holds the calculator,
     // and is lowered so that it is drawn behind it.
-    ui->label_background->setStyleSheet(AppPaths::borderImageStyle(QStringLiteral("background.png")));
+    ui->label_background->setStyleSheet(
+        AppPaths::borderImageStyle(QStringLiteral("background.png")));
     ui->label_background->lower();
     HexInputHint::attach(ui->textEdit_checksum);
 }

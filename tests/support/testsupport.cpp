@@ -29,7 +29,7 @@ PtyPair::PtyPair()
     int slave = -1;
     if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
         return;
-    termios tio {};
+    termios tio{};
     tcgetattr(slave, &tio);
     cfmakeraw(&tio);
     tcsetattr(slave, TCSANOW, &tio);
@@ -91,7 +91,7 @@ QByteArray PtyPair::read(int count, int timeoutMs)
         }
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         if (n < 0 && errno == EAGAIN) {
-            pollfd pfd {m_master, POLLIN, 0};
+            pollfd pfd{m_master, POLLIN, 0};
             ::poll(&pfd, 1, 2);
         }
     }
@@ -212,8 +212,8 @@ QByteArray frameStream(int targetBytes, quint32 seed, int maxPayload, int *frame
         QByteArray payload(int(rng.bounded(0, maxPayload + 1)), '\0');
         for (char &c : payload)
             c = char(rng.bounded(256));
-        stream.append(ZemTool::escape(
-            makeFrame(int(rng.bounded(1, 0x21)), int(rng.bounded(256)), payload)));
+        stream.append(
+            ZemTool::escape(makeFrame(int(rng.bounded(1, 0x21)), int(rng.bounded(256)), payload)));
         ++frames;
         if (rng.bounded(10) == 0)
             stream.append("\x12\x34\x56", 3);

@@ -46,7 +46,10 @@ public:
     explicit TestRoot(bool copyRuntime = true);
     ~TestRoot();
     QString path() const { return m_dir.path(); }
-    QString file(const QString &relative) const { return m_dir.path() + QLatin1Char('/') + relative; }
+    QString file(const QString &relative) const
+    {
+        return m_dir.path() + QLatin1Char('/') + relative;
+    }
     // The raw text of the settings file on disk.
     QString settingsText() const;
 
