@@ -11,7 +11,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
   fonts-wqy-microhei qttranslations5-l10n
-  libbenchmark-dev
+  libbenchmark-dev clang-format
 )
 if [ "${1:-}" = "--fuzz" ]; then
   # clang is Debian 12's clang 14; libclang-rt-14-dev holds libFuzzer and the
