@@ -1,19 +1,43 @@
 #!/usr/bin/env bash
 # Installs what building and testing Lumo needs on Debian 12. Quick when
 # everything is already there: apt-get runs only for missing packages.
-# Qt 6 packages are deliberately absent: once installed, CMake may pick Qt 6.
-# Usage: scripts/setup.sh [--fuzz]   (--fuzz: also clang and its libFuzzer
-# runtime, for the fuzz build of scripts/fuzz.sh; plain builds and CI never
-# need them)
+# Usage: scripts/setup.sh [--qt6] [--fuzz]
+#   (default) Qt 5.15, what scripts/build.sh and scripts/test.sh build with
+#   --qt6     Qt 6 instead, for scripts/build.sh --qt6 and scripts/test.sh --qt6
+#   --fuzz    also clang and its libFuzzer runtime, for the fuzz build of
+#             scripts/fuzz.sh; plain builds and CI never need them
+# Both Qt versions may be installed side by side: the build picks one by
+# -DLUMO_QT, never by whichever CMake happens to find first.
 set -euo pipefail
+
+qt=5
+fuzz=0
+for arg in "$@"; do
+  case "$arg" in
+  --qt6) qt=6 ;;
+  --qt5) qt=5 ;;
+  --fuzz) fuzz=1 ;;
+  *)
+    echo "setup.sh: unknown option $arg (use --qt6, --qt5 or --fuzz)" >&2
+    exit 2
+    ;;
+  esac
+done
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev
-  fonts-wqy-microhei qttranslations5-l10n
+  fonts-wqy-microhei
   libbenchmark-dev clang-format
 )
-if [ "${1:-}" = "--fuzz" ]; then
+if [ "$qt" = 6 ]; then
+  # qt6-base-dev's CMake files also ask for OpenGL (libgl-dev) and Vulkan
+  # headers when Gui is found; the translations hold qtbase_zh_CN.
+  packages+=(qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-tools-dev
+    qt6-translations-l10n qt6-l10n-tools libgl-dev libvulkan-dev)
+else
+  packages+=(qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev qttranslations5-l10n)
+fi
+if [ "$fuzz" = 1 ]; then
   # clang is Debian 12's clang 14; libclang-rt-14-dev holds libFuzzer and the
   # sanitizer runtimes it links.
   packages+=(clang libclang-rt-14-dev)

@@ -9,7 +9,10 @@ ZemTool::ZemTool(QObject *parent)
     : QObject(parent)
     , m_settings(new QSettings(AppPaths::settingsFile(), QSettings::IniFormat, this))
 {
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Qt 5 reads INI files as Latin-1 unless told; Qt 6 always reads UTF-8.
     m_settings->setIniCodec("UTF-8");
+#endif
 }
 
 ZemTool::~ZemTool() = default;
@@ -111,7 +114,7 @@ QString ZemTool::readSetting(const QString &key) const
 {
     const QVariant value = m_settings->value(key);
     // An unquoted INI value with commas comes back as a list; a text is meant.
-    if (value.type() == QVariant::StringList)
+    if (value.userType() == QMetaType::QStringList)
         return value.toStringList().join(QStringLiteral(", "));
     return value.toString();
 }
