@@ -2,21 +2,28 @@
 // files on 127.0.0.1, so that Lumo can fetch definitions without a cloud
 // account. Usage: lumo-dpserver [--port N] [--folder DIR] [--max-connections N]
 #include "datapoint/datapointserver.h"
+#include "engine/apppaths.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QTextStream>
 
+#ifndef LUMO_VERSION
+#error "LUMO_VERSION is the project version, defined by cmake/install.cmake"
+#endif
+
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("lumo-dpserver"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(LUMO_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Serves GET /v2/datapoint?product_key=KEY&format=json from KEY.json files."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption portOption(
         {QStringLiteral("p"), QStringLiteral("port")},
         QStringLiteral("TCP port on 127.0.0.1 (default %1; 0 picks a free one).")
@@ -24,9 +31,9 @@ int main(int argc, char *argv[])
         QStringLiteral("port"), QString::number(DataPointServer::DefaultPort));
     const QCommandLineOption folderOption(
         {QStringLiteral("f"), QStringLiteral("folder")},
-        QStringLiteral("Folder of KEY.json files (default: dpserver/ beside the program)."),
-        QStringLiteral("folder"),
-        QCoreApplication::applicationDirPath() + QStringLiteral("/dpserver"));
+        QStringLiteral("Folder of KEY.json files (default: dpserver/ in Lumo's folder, the "
+                       "program's own or ~/.local/share/lumo once installed)."),
+        QStringLiteral("folder"));
     const QCommandLineOption maxOption(
         {QStringLiteral("m"), QStringLiteral("max-connections")},
         QStringLiteral("Connections served at once; more are answered 503 (default %1).")
@@ -51,7 +58,13 @@ int main(int argc, char *argv[])
             << Qt::endl;
         return 2;
     }
-    const QString folder = QDir(parser.value(folderOption)).absolutePath();
+    // Without --folder the service reads the definitions Lumo itself keeps,
+    // the shipped samples included; choosing that folder costs nothing when
+    // a folder is given.
+    const QString folder
+        = QDir(parser.isSet(folderOption) ? parser.value(folderOption)
+                                          : AppPaths::chooseRoot() + QStringLiteral("/dpserver"))
+              .absolutePath();
     if (!QDir(folder).exists())
         err << "lumo-dpserver: warning: folder " << folder << " does not exist" << Qt::endl;
 
