@@ -8,6 +8,7 @@ class QComboBox;
 class QPushButton;
 class QWidget;
 class ZemSerialPort;
+class ZemTool;
 
 // The controls of one serial port on a form: the five combo boxes (port,
 // baud rate, data bits, stop bits, parity) and the open button. The window
@@ -21,6 +22,11 @@ class ZemSerialPort;
 //   notice and sets its own state. The lost port stays the choice: when it
 //   is listed again the combo selects it, so one click reopens the same
 //   device, until the user picks another port or opens one.
+// - with remember(), the choices are kept in the settings file as they are
+//   made and restored at the next start. A remembered port that is not
+//   plugged in is shown as "<name>（未连接）" and selected, and taken as
+//   soon as it is listed, the same way as a lost port (but without the
+//   `returned` notice: nothing was lost in this run).
 class PortControls : public QObject
 {
     Q_OBJECT
@@ -48,6 +54,17 @@ public:
     // The open button's click: closes an open port, opens a closed one.
     void toggle();
 
+    // Restores the choices stored under `group` (see SettingKeys) and stores
+    // each new choice there from now on: the baud rate, data bits, stop bits
+    // and parity when they change, the port when the user picks one or a
+    // port is opened. Odd stored values (an unknown baud rate, an index out
+    // of range) leave the form's own choice. Lists the host's ports at once,
+    // so that the remembered port is shown from the first moment.
+    void remember(ZemTool *settings, const QString &group);
+    // The port that the open button opens: the selected name (for the item
+    // of a remembered port that is not plugged in, the port's bare name).
+    QString chosenName() const;
+
 public slots:
     // Refills the port combo with `ports`, in order. The selected name stays
     // selected while listed, a lost port is selected as soon as it is listed
@@ -64,11 +81,21 @@ signals:
 
 private:
     void onPortLost(const QString &reason);
+    void onPortActivated(int index);
+    void forgetAwaited();
+    void store(const QString &key, const QString &value);
 
     ZemSerialPort *m_port;
     Widgets m_widgets;
     QWidget *m_window;
-    QString m_openedName;      // the port opened last
-    QString m_lostName;        // the port lost while open, until the user picks another
-    bool m_lostListed = false; // whether the port list offers m_lostName
+    ZemTool *m_settings = nullptr; // where the choices are kept, if anywhere
+    QString m_group;
+    QString m_openedName; // the port opened last
+    // The port to select as soon as it is listed, until the user picks
+    // another or opens one: the port lost while open, or the port
+    // remembered from the last run.
+    QString m_awaitedName;
+    bool m_awaitedLost = false;   // lost in this run: say so when it returns
+    bool m_awaitedListed = false; // whether the port list offers m_awaitedName
+    bool m_absentShown = false;   // the last combo item marks m_awaitedName as not plugged in
 };

@@ -88,6 +88,20 @@ void rebuild(QTableWidget *table, const DataPointValues &values, QWidget *editor
     }
 }
 
+void watchEditors(QTableWidget *table, QObject *receiver, const std::function<void()> &changed)
+{
+    for (int row = 0; row < table->rowCount(); ++row) {
+        QWidget *editor = table->cellWidget(row, 1);
+        if (auto *spin = qobject_cast<QSpinBox *>(editor))
+            QObject::connect(spin, QOverload<int>::of(&QSpinBox::valueChanged), receiver, changed);
+        else if (auto *combo = qobject_cast<QComboBox *>(editor))
+            QObject::connect(combo, QOverload<int>::of(&QComboBox::currentIndexChanged), receiver,
+                             changed);
+        else if (auto *edit = qobject_cast<QLineEdit *>(editor))
+            QObject::connect(edit, &QLineEdit::textChanged, receiver, changed);
+    }
+}
+
 void readEditors(const QTableWidget *table, DataPointValues &values)
 {
     const int rows = qMin(table->rowCount(), values.count());

@@ -5,6 +5,9 @@
 #include <QByteArray>
 #include <QColor>
 
+#include <functional>
+
+class QObject;
 class QTableWidget;
 class QWidget;
 
@@ -41,6 +44,11 @@ constexpr int NameColumnWidth = 220;
 // Editors are created with editorParent (the window) as parent and then
 // owned by the table.
 void rebuild(QTableWidget *table, const DataPointValues &values, QWidget *editorParent);
+
+// Calls `changed` (in the context of `receiver`) whenever an editor's value
+// changes, by the user's hand or by a control frame. Call it after rebuild():
+// the values the editors start with are no change.
+void watchEditors(QTableWidget *table, QObject *receiver, const std::function<void()> &changed);
 
 // Puts what the editors hold into the values.
 void readEditors(const QTableWidget *table, DataPointValues &values);

@@ -7,7 +7,11 @@
 
 #include <QDebug>
 #include <QHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -18,8 +22,16 @@ int decimalClamped(const QString &text)
     const qlonglong v = text.toLongLong(&ok, 10);
     if (!ok)
         return 0;
+    // std::clamp, not qBound<qlonglong>: Qt 6 adds mixed-type qBound
+    // overloads that make the explicitly typed call ambiguous.
     return int(
-        qBound<qlonglong>(std::numeric_limits<int>::min(), v, std::numeric_limits<int>::max()));
+        std::clamp<qlonglong>(v, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
+}
+
+bool isHexDigits(const QString &text)
+{
+    static const QRegularExpression hexDigits(QStringLiteral("^[a-fA-F0-9]*$"));
+    return hexDigits.match(text).hasMatch();
 }
 
 } // namespace
@@ -79,7 +91,7 @@ int DataPointValues::maxHexDigits(int row) const
     if (kind(row) != Kind::Bytes)
         return 0;
     // Two hex digits a byte.
-    return int(qBound<qint64>(0, 2 * qint64(m_def.records().at(row).len), MaxHexDigits));
+    return int(std::clamp<qint64>(2 * qint64(m_def.records().at(row).len), 0, MaxHexDigits));
 }
 
 QStringList DataPointValues::labels(int row) const
@@ -198,4 +210,64 @@ QVector<int> DataPointValues::applyControl(const QByteArray &frame)
         }
     }
     return named;
+}
+
+QString DataPointValues::savedText() const
+{
+    QJsonObject object;
+    const QList<json_struct> &records = m_def.records();
+    for (int row = 0; row < m_values.size(); ++row) {
+        const Value &v = m_values.at(row);
+        const QString &name = records.at(row).display_name;
+        switch (v.kind) {
+        case Kind::Number:
+            object.insert(name, v.number);
+            break;
+        case Kind::Choice:
+            if (v.number >= 0)
+                object.insert(name, labels(row).value(v.number));
+            break;
+        case Kind::Bytes:
+            object.insert(name, v.hex);
+            break;
+        case Kind::None:
+            break;
+        }
+    }
+    return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+void DataPointValues::restore(const QString &savedText)
+{
+    const QJsonDocument doc = QJsonDocument::fromJson(savedText.toUtf8());
+    if (!doc.isObject())
+        return;
+    const QJsonObject object = doc.object();
+    const QList<json_struct> &records = m_def.records();
+    for (int row = 0; row < m_values.size(); ++row) {
+        const QJsonValue value = object.value(records.at(row).display_name);
+        switch (kind(row)) {
+        case Kind::Number:
+            if (value.isDouble()) {
+                // toDouble, not toInt: toInt gives 0 for a number beyond int.
+                const double d = value.toDouble();
+                setNumber(row,
+                          int(qBound(double(std::numeric_limits<int>::min()), d,
+                                     double(std::numeric_limits<int>::max()))));
+            }
+            break;
+        case Kind::Choice: {
+            const int index = labels(row).indexOf(value.toString());
+            if (value.isString() && index >= 0)
+                m_values[row].number = index;
+            break;
+        }
+        case Kind::Bytes:
+            if (value.isString() && isHexDigits(value.toString()))
+                setHexText(row, value.toString());
+            break;
+        case Kind::None:
+            break;
+        }
+    }
 }

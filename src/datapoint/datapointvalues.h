@@ -57,6 +57,18 @@ public:
     QString hexText(int row) const;
     void setHexText(int row, const QString &text);
 
+    // The values as kept between runs: a JSON object from display name to
+    // value, a number for a number, the label for a choice, the hex text as
+    // typed for bytes. Labels rather than indexes, so that a definition
+    // fetched again with its labels reordered keeps the user's choice.
+    QString savedText() const;
+    // Takes back what savedText() gave, by name, for the rows this
+    // definition has. Whatever does not fit is left at its current value: a
+    // text that is no JSON object, a name without a row, a value of the
+    // wrong form, a label the row lacks, hex text with other characters. A
+    // number out of range is clamped, bytes too long are cut (as typed).
+    void restore(const QString &savedText);
+
     // The complete, unescaped status report (command 05) with these values
     // and a valid checksum. Also written to the debug log as hex text.
     QByteArray statusReport() const;

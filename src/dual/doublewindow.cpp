@@ -5,7 +5,9 @@
 #include "dual/presetframes.h"
 #include "dual/receivebox.h"
 #include "engine/apppaths.h"
+#include "engine/settingkeys.h"
 #include "protocol/hexinput.h"
+#include "protocol/zemtool.h"
 #include "serial/zemserialport.h"
 #include "tools/hexinputhint.h"
 
@@ -17,6 +19,9 @@ constexpr int FlushIntervalMs = 500;
 
 const QString BridgeOnCaption = QStringLiteral("关闭双串口");
 const QString BridgeOffCaption = QStringLiteral("打开双串口");
+
+const QString TrueText = QStringLiteral("true");
+const QString FalseText = QStringLiteral("false");
 
 QString timeStamp()
 {
@@ -38,13 +43,24 @@ DoubleWindow::DoubleWindow(QWidget *parent)
                             ui->lineEdit_default4})
         HexInputHint::attach(line);
 
+    m_settings = new ZemTool(this);
+    m_settings->setObjectName(QStringLiteral("dualSettings"));
+
     setUpSide(m_side1, 1,
               {ui->com_1, ui->rate_1, ui->data_1, ui->stop_1, ui->check_1, ui->pushButton_open1},
               ui->textEdit_rec1);
     setUpSide(m_side2, 2,
               {ui->com_2, ui->rate_2, ui->data_2, ui->stop_2, ui->check_2, ui->pushButton_open2},
               ui->textEdit_rec2);
-    m_bridge = true;
+    m_side1.controls->remember(m_settings, SettingKeys::DualPort1Group);
+    m_side2.controls->remember(m_settings, SettingKeys::DualPort2Group);
+    // Only a stored "false" turns the bridge off: on is how the tool is
+    // meant to sit in the line.
+    setBridge(m_settings->readSetting(SettingKeys::DualBridge).trimmed() != FalseText);
+    // Its slot, connected by name in setupUi, writes the restored state
+    // back unchanged.
+    ui->checkBox->setChecked(m_settings->readSetting(SettingKeys::DualV3NewLine).trimmed()
+                             == TrueText);
 
     // Only side 1's port list feeds both port combos: both sides see the
     // same host.
@@ -110,6 +126,14 @@ void DoubleWindow::on_pushButton_open2_clicked()
 void DoubleWindow::on_pushButton_double_clicked()
 {
     setBridge(!m_bridge);
+    // Only the user's switch is remembered: a bridge switched off because a
+    // port was lost comes back on at the next start.
+    m_settings->writeSetting(SettingKeys::DualBridge, m_bridge ? TrueText : FalseText);
+}
+
+void DoubleWindow::on_checkBox_toggled(bool checked)
+{
+    m_settings->writeSetting(SettingKeys::DualV3NewLine, checked ? TrueText : FalseText);
 }
 
 void DoubleWindow::setBridge(bool on)

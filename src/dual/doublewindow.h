@@ -13,6 +13,7 @@ class DoubleWindow;
 class QTimer;
 class ReceiveBox;
 class ZemSerialPort;
+class ZemTool;
 
 // The "双串口" tab: two serial ports side by side, typically one wired to the
 // MCU (side 1, "COM1", left) and one to the Wi-Fi module (side 2, "COM2",
@@ -31,6 +32,12 @@ class ZemSerialPort;
 // bridge button must not claim they do. The lost port stays that side's
 // choice: when it is listed again, its combo selects it, so one click on the
 // open button reopens it; bridging is switched back on by the user.
+//
+// Each side's port choices, the bridge switch and "三版换行" are kept in the
+// settings file as the user makes them and restored at the next start. The
+// bridge comes back as the switch the user left, but no port is opened by
+// itself: at start another program may be using the device, and grabbing
+// it unasked would cut that program off. One click per side opens them.
 class DoubleWindow : public QWidget
 {
     Q_OBJECT
@@ -56,6 +63,7 @@ private slots:
     void on_pushButton_open1_clicked();
     void on_pushButton_open2_clicked();
     void on_pushButton_double_clicked();
+    void on_checkBox_toggled(bool checked);
 
     void on_pushButton_left1_clicked();
     void on_pushButton_left2_clicked();
@@ -93,6 +101,7 @@ private:
     QString presetLine(int line) const;
 
     Ui::DoubleWindow *ui;
+    ZemTool *m_settings = nullptr;
     Side m_side1; // "COM1", left
     Side m_side2; // "COM2", right
     bool m_bridge = true;

@@ -25,6 +25,47 @@ inline const QString ModuleTypeCentral = QStringLiteral("central");
 // The stored key that means "no product key entered yet".
 inline const QString PlaceholderProductKey = QStringLiteral("10293847561029384756102938475610");
 
+// The user's last choices, restored at the next start. Each port form keeps
+// its choices in a group of its own: the port's name, the baud rate as the
+// combo shows it, and the indexes of the data-bits, stop-bits and parity
+// combos (the indexes the port is opened with).
+inline const QString McuPortGroup = QStringLiteral("mcu_port");
+inline const QString DualPort1Group = QStringLiteral("dual_port1");
+inline const QString DualPort2Group = QStringLiteral("dual_port2");
+inline QString portNameKey(const QString &group)
+{
+    return group + QStringLiteral("/name");
+}
+inline QString baudRateKey(const QString &group)
+{
+    return group + QStringLiteral("/baud");
+}
+inline QString dataBitsKey(const QString &group)
+{
+    return group + QStringLiteral("/databits");
+}
+inline QString stopBitsKey(const QString &group)
+{
+    return group + QStringLiteral("/stopbits");
+}
+inline QString parityKey(const QString &group)
+{
+    return group + QStringLiteral("/parity");
+}
+
+// The dual tab's bridge switch and "三版换行", "true" or "false".
+inline const QString DualBridge = QStringLiteral("dual/bridge");
+inline const QString DualV3NewLine = QStringLiteral("dual/v3newline");
+// The text of the product-key field as the user left it (which need not be
+// the key stored by "保存").
+inline const QString ProductKeyField = QStringLiteral("mcu/productkey_field");
+// The data-point values the user set, one entry per product key (see
+// DataPointValues::savedText).
+inline QString dataPointValuesKey(const QString &productKey)
+{
+    return QStringLiteral("datapoint_values/") + productKey;
+}
+
 // Two upper-case hex digits, the form every code takes inside a key.
 inline QString hexCode(int value)
 {

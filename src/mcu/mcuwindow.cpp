@@ -73,6 +73,7 @@ McuWindow::McuWindow(QWidget *parent)
     connect(m_port, &ZemSerialPort::ComListChange, this, &McuWindow::UpdateUi);
     connect(m_portControls, &PortControls::lost, this, &McuWindow::onPortLost);
     connect(m_portControls, &PortControls::returned, this, &McuWindow::onPortReturned);
+    m_portControls->remember(m_tool, SettingKeys::McuPortGroup);
 
     m_framer = new ZemFramer(m_tool, m_port, this);
     m_framer->setObjectName(QStringLiteral("mcuFramer"));
@@ -90,6 +91,20 @@ McuWindow::McuWindow(QWidget *parent)
     connect(m_json, &ZemJson::ListOk, this, &McuWindow::updateDataPointWindow);
     connect(m_json, &ZemJson::fetchFailed, this, &McuWindow::onFetchFailed);
     m_json->loadJson(m_tool->readSetting(SettingKeys::ProductKey));
+
+    // The field shows what the user left in it; before anything was typed,
+    // the stored key (the placeholder means none, so nothing is shown).
+    QString fieldText = m_tool->readSetting(SettingKeys::ProductKeyField);
+    if (fieldText.isEmpty()) {
+        fieldText = m_tool->readSetting(SettingKeys::ProductKey);
+        if (fieldText == SettingKeys::PlaceholderProductKey)
+            fieldText.clear();
+    }
+    ui->lineEdit_productkey->setText(fieldText);
+    // textEdited: only what the user types, not the text set above.
+    connect(ui->lineEdit_productkey, &QLineEdit::textEdited, this, [this](const QString &text) {
+        m_tool->writeSetting(SettingKeys::ProductKeyField, text);
+    });
 
     m_uploadTimer = new QTimer(this);
     m_uploadTimer->setObjectName(QStringLiteral("uploadTimer"));
@@ -404,8 +419,26 @@ void McuWindow::SendCMD(CMD cmd)
 
 void McuWindow::updateDataPointWindow(const QList<json_struct> &list)
 {
+    // The list is the definition of the key stored now (it is loaded for
+    // that key), whose values the user set before are taken back.
+    m_valuesKey = m_tool->readSetting(SettingKeys::ProductKey);
     m_values = DataPointValues(DataPointDefinition(list));
+    if (!m_valuesKey.isEmpty())
+        m_values.restore(m_tool->readSetting(SettingKeys::dataPointValuesKey(m_valuesKey)));
     DataPointTable::rebuild(ui->datapoint_table, m_values, this);
+    DataPointTable::watchEditors(ui->datapoint_table, this, [this] { saveDataPointValues(); });
+}
+
+void McuWindow::saveDataPointValues()
+{
+    if (m_valuesKey.isEmpty())
+        return;
+    // A copy: a control frame shows its values one editor at a time, and
+    // the editors not yet shown must not overwrite the values they are
+    // about to show.
+    DataPointValues current = m_values;
+    DataPointTable::readEditors(ui->datapoint_table, current);
+    m_tool->writeSetting(SettingKeys::dataPointValuesKey(m_valuesKey), current.savedText());
 }
 
 QByteArray McuWindow::buildStatusReport()

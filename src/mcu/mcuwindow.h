@@ -28,6 +28,10 @@ class PortControls;
 // the replies are completed, escaped, written and logged ("MCU:"). The user
 // can send raw hex, report the data-point status once or on a timer, send
 // module commands, and click any logged frame to read it decoded.
+//
+// The port choices, the text of the product-key field and the data-point
+// values set for each product are kept in the settings file as they change
+// and restored at the next start; the port is never opened by itself.
 class McuWindow : public QWidget
 {
     Q_OBJECT
@@ -86,6 +90,7 @@ private:
     void stopAutoUpload();
     QByteArray firmwareRequest() const;
     void sendStatusReport();
+    void saveDataPointValues();
 
     Ui::McuWindow *ui;
     ZemTool *m_tool = nullptr;
@@ -99,5 +104,8 @@ private:
     McuSettingWindow *m_settingWindow = nullptr;
     // The data points' values; the table shows them.
     DataPointValues m_values;
+    // The product key whose definition the table shows: its values are kept
+    // under this key even after another key was stored and failed to fetch.
+    QString m_valuesKey;
     PortControls *m_portControls = nullptr;
 };
