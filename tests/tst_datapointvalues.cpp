@@ -56,6 +56,9 @@ private slots:
     void controlSetsNamedValues();
     void padToLength_data();
     void padToLength();
+    void savedValuesComeBack();
+    void restoreTakesWhatFits_data();
+    void restoreTakesWhatFits();
 };
 
 void TestDataPointValues::initTestCase()
@@ -187,6 +190,79 @@ void TestDataPointValues::padToLength()
     QFETCH(QByteArray, expected);
     DataPointValues::padToLength(frame);
     QCOMPARE(frame, expected);
+}
+
+namespace {
+// A switch, a level 10..20, a mode of three labels and two bytes.
+DataPointDefinition keptDefinition()
+{
+    return DataPointDefinition({record("开关", "bool", W, "bit", 1, 0),
+                                record("level", "uint8", W, "byte", 1, 1, 0, 10, 20),
+                                record("mode", "enum", W, "bit", 2, 0, 1, 0, 0, {"低", "中", "高"}),
+                                record("blob", "binary", W, "byte", 2, 2)});
+}
+} // namespace
+
+void TestDataPointValues::savedValuesComeBack()
+{
+    DataPointValues set{keptDefinition()};
+    set.setNumber(0, 1);
+    set.setNumber(1, 17);
+    set.setNumber(2, 2);
+    set.setHexText(3, QStringLiteral("aB1"));
+    DataPointValues next{keptDefinition()};
+    next.restore(set.savedText());
+    QCOMPARE(next.number(0), 1);
+    QCOMPARE(next.number(1), 17);
+    QCOMPARE(next.number(2), 2);
+    QCOMPARE(next.hexText(3), QStringLiteral("aB1"));
+    QCOMPARE(next.statusReport(), set.statusReport());
+
+    // By label: the same label under another index is still the choice.
+    DataPointDefinition reordered(
+        {record("mode", "enum", W, "bit", 2, 0, 1, 0, 0, {"高", "低", "中"})});
+    DataPointValues other{reordered};
+    other.restore(set.savedText());
+    QCOMPARE(other.number(0), 0);
+}
+
+// A hand-edited or outdated stored text: what fits is taken, the rest leaves
+// the starting values (0, 10, "低", "").
+void TestDataPointValues::restoreTakesWhatFits_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<int>("on");
+    QTest::addColumn<int>("level");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("blob");
+    QTest::newRow("empty") << "" << 0 << 10 << 0 << "";
+    QTest::newRow("no JSON") << "level=15" << 0 << 10 << 0 << "";
+    QTest::newRow("an array") << "[1, 15]" << 0 << 10 << 0 << "";
+    QTest::newRow("cut off") << R"({"level": 15, "mode": "高)" << 0 << 10 << 0 << "";
+    QTest::newRow("unknown names") << R"({"Level": 15, "other": 1})" << 0 << 10 << 0 << "";
+    QTest::newRow("above the range") << R"({"level": 99, "开关": 7})" << 1 << 20 << 0 << "";
+    QTest::newRow("below the range") << R"({"level": -5})" << 0 << 10 << 0 << "";
+    QTest::newRow("beyond int") << R"({"level": 1e300})" << 0 << 20 << 0 << "";
+    QTest::newRow("number as text") << R"({"level": "15"})" << 0 << 10 << 0 << "";
+    QTest::newRow("label it lacks") << R"({"mode": "最高"})" << 0 << 10 << 0 << "";
+    QTest::newRow("index for a label") << R"({"mode": 2})" << 0 << 10 << 0 << "";
+    QTest::newRow("not hex") << R"({"blob": "12G4"})" << 0 << 10 << 0 << "";
+    QTest::newRow("hex too long is cut") << R"({"blob": "0123456789"})" << 0 << 10 << 0 << "0123";
+    QTest::newRow("odd digit count as typed") << R"({"blob": "abc"})" << 0 << 10 << 0 << "abc";
+    QTest::newRow("bytes as a number") << R"({"blob": 12})" << 0 << 10 << 0 << "";
+    QTest::newRow("good beside bad")
+        << R"({"level": "x", "mode": "中", "blob": "FF"})" << 0 << 10 << 1 << "FF";
+}
+
+void TestDataPointValues::restoreTakesWhatFits()
+{
+    QFETCH(QString, stored);
+    DataPointValues values{keptDefinition()};
+    values.restore(stored);
+    QTEST(values.number(0), "on");
+    QTEST(values.number(1), "level");
+    QTEST(values.number(2), "mode");
+    QTEST(values.hexText(3), "blob");
 }
 
 QTEST_GUILESS_MAIN(TestDataPointValues)

@@ -3,6 +3,8 @@
 #include "testsupport.h"
 
 #include "app/portcontrols.h"
+#include "engine/settingkeys.h"
+#include "protocol/zemtool.h"
 #include "serial/zemserialport.h"
 
 #include <QComboBox>
@@ -20,14 +22,23 @@ private slots:
     void opensWithTheChosenSettings_data();
     void opensWithTheChosenSettings();
     void lostPortIsSelectedAgainUntilAnotherIsPicked();
+    void choicesComeBackAfterARestart();
+    void absentRememberedPortIsMarkedAndTakenWhenItAppears();
+    void oddStoredChoicesKeepTheFormsOwn_data();
+    void oddStoredChoicesKeepTheFormsOwn();
 
 private:
     QComboBox *combo(const QStringList &items, int current);
+    // A new form on the same program folder, its choices kept in the
+    // settings file (as a window does).
+    void buildForm(bool remember);
 
+    std::unique_ptr<TestRoot> m_root;
     std::unique_ptr<PtyPair> m_pty;
     std::unique_ptr<QTemporaryDir> m_links;
     QString m_device;
     std::unique_ptr<QWidget> m_form;
+    ZemTool *m_settings = nullptr;
     ZemSerialPort *m_port = nullptr;
     PortControls::Widgets m_widgets;
     PortControls *m_controls = nullptr;
@@ -43,6 +54,7 @@ QComboBox *TestPortControls::combo(const QStringList &items, int current)
 
 void TestPortControls::init()
 {
+    m_root = std::make_unique<TestRoot>();
     m_pty = std::make_unique<PtyPair>();
     QVERIFY(m_pty->isValid());
     // Offered under a link of the test's own, as a udev name is: unplugging
@@ -51,8 +63,14 @@ void TestPortControls::init()
     m_device = m_links->filePath(QStringLiteral("ttyDEVICE"));
     QVERIFY(QFile::link(m_pty->slavePath(), m_device));
     setExtraPorts({m_device});
+    buildForm(false);
+}
 
+void TestPortControls::buildForm(bool remember)
+{
+    m_form.reset();
     m_form = std::make_unique<QWidget>();
+    m_settings = new ZemTool(m_form.get());
     m_port = new ZemSerialPort(m_form.get());
     m_widgets.port = combo({}, -1);
     m_widgets.baudRate = combo(
@@ -63,6 +81,8 @@ void TestPortControls::init()
     m_widgets.parity = combo({"None", "Odd", "Even", "Space"}, 0);
     m_widgets.open = new QPushButton(QStringLiteral("打开串口"), m_form.get());
     m_controls = new PortControls(m_port, m_widgets, m_form.get());
+    if (remember)
+        m_controls->remember(m_settings, SettingKeys::McuPortGroup);
 }
 
 void TestPortControls::cleanup()
@@ -70,6 +90,7 @@ void TestPortControls::cleanup()
     m_form.reset();
     m_pty.reset();
     m_links.reset();
+    m_root.reset();
     qunsetenv("LUMO_EXTRA_PORTS");
 }
 
@@ -149,6 +170,122 @@ void TestPortControls::lostPortIsSelectedAgainUntilAnotherIsPicked()
     QCOMPARE(m_widgets.port->currentText(), other);
     QCOMPARE(returned.count(), 1);
     QCOMPARE(lost.count(), 1);
+}
+
+void TestPortControls::choicesComeBackAfterARestart()
+{
+    buildForm(true);
+    // The device is listed at once, without waiting for the first poll.
+    QCOMPARE(m_widgets.port->findText(m_device), m_widgets.port->count() - 1);
+    // The choices as the user makes them: arrow keys on the combos.
+    m_widgets.port->setFocus();
+    QTest::keyClick(m_widgets.port, Qt::Key_End);
+    QCOMPARE(m_widgets.port->currentText(), m_device);
+    QTest::keyClick(m_widgets.baudRate, Qt::Key_Down); // 19200
+    QTest::keyClick(m_widgets.dataBits, Qt::Key_Up);   // 7
+    QTest::keyClick(m_widgets.stopBits, Qt::Key_End);  // 2
+    QTest::keyClick(m_widgets.parity, Qt::Key_Down);   // Odd
+    // A refill that falls back to another port is no choice of the user's.
+    m_controls->setPortList({QStringLiteral("ttyOTHER")});
+
+    buildForm(true);
+    QCOMPARE(m_widgets.port->currentText(), m_device);
+    QCOMPARE(m_controls->chosenName(), m_device);
+    QCOMPARE(m_widgets.baudRate->currentText(), QStringLiteral("19200"));
+    QCOMPARE(m_widgets.dataBits->currentIndex(), 2);
+    QCOMPARE(m_widgets.stopBits->currentIndex(), 2);
+    QCOMPARE(m_widgets.parity->currentIndex(), 1);
+    QVERIFY(!m_port->isOpen()); // remembered, not opened
+
+    // The port opened is remembered even when it was merely listed first.
+    m_controls->setPortList({m_device, QStringLiteral("ttyOTHER")});
+    m_widgets.port->setCurrentIndex(0);
+    QVERIFY(m_controls->open());
+    m_controls->close();
+    m_settings->writeSetting(SettingKeys::portNameKey(SettingKeys::McuPortGroup),
+                             QStringLiteral("ttyOTHER"));
+    m_controls->toggle();
+    QVERIFY(m_port->isOpen());
+    buildForm(true);
+    QCOMPARE(m_widgets.port->currentText(), m_device);
+}
+
+void TestPortControls::absentRememberedPortIsMarkedAndTakenWhenItAppears()
+{
+    const QString later = m_links->filePath(QStringLiteral("ttyLATER"));
+    setExtraPorts({m_device, later});
+    m_settings->writeSetting(SettingKeys::portNameKey(SettingKeys::McuPortGroup), later);
+    buildForm(true);
+    QSignalSpy returned(m_controls, &PortControls::returned);
+
+    // Shown and selected, marked; the real names stay clean.
+    QCOMPARE(m_widgets.port->currentText(), later + QStringLiteral("（未连接）"));
+    QCOMPARE(m_controls->chosenName(), later);
+    QCOMPARE(m_widgets.port->currentIndex(), m_widgets.port->count() - 1);
+    QCOMPARE(m_widgets.port->itemText(m_widgets.port->count() - 2), m_device);
+    MessageBoxCatcher box;
+    QVERIFY(!m_controls->open());
+    QVERIFY(box.wait());
+    QCOMPARE(box.informativeText(), QStringLiteral("串口 %1 不存在").arg(later));
+
+    // Still the choice while the list changes without it.
+    m_controls->setPortList({m_device, QStringLiteral("ttyOTHER")});
+    QCOMPARE(m_controls->chosenName(), later);
+    QCOMPARE(m_widgets.port->count(), 3);
+
+    // Plugged in: the port's own poll lists it, and it is selected.
+    QVERIFY(QFile::link(m_pty->slavePath(), later));
+    connect(m_port, &ZemSerialPort::ComListChange, m_controls, &PortControls::setPortList);
+    QVERIFY(waitUntil([&] { return m_widgets.port->currentText() == later; }, 3000));
+    QCOMPARE(m_widgets.port->findText(later + QStringLiteral("（未连接）")), -1);
+    QCOMPARE(returned.count(), 0); // nothing was lost in this run
+    QVERIFY(m_controls->open());
+    QVERIFY(m_port->write(hex("5A")) == 1);
+    QCOMPARE(m_pty->read(1), hex("5A"));
+}
+
+void TestPortControls::oddStoredChoicesKeepTheFormsOwn_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("baud");
+    QTest::addColumn<int>("dataBits");
+    QTest::addColumn<int>("stopBits");
+    QTest::addColumn<int>("parity");
+    const QString g = SettingKeys::McuPortGroup;
+    QTest::newRow("unknown baud") << SettingKeys::baudRateKey(g) << "12345"
+                                  << "9600" << 3 << 0 << 0;
+    QTest::newRow("baud as index") << SettingKeys::baudRateKey(g) << "3"
+                                   << "9600" << 3 << 0 << 0;
+    QTest::newRow("baud with blanks") << SettingKeys::baudRateKey(g) << " 115200 "
+                                      << "115200" << 3 << 0 << 0;
+    QTest::newRow("data bits past the end") << SettingKeys::dataBitsKey(g) << "4"
+                                            << "9600" << 3 << 0 << 0;
+    QTest::newRow("data bits negative") << SettingKeys::dataBitsKey(g) << "-1"
+                                        << "9600" << 3 << 0 << 0;
+    QTest::newRow("data bits good") << SettingKeys::dataBitsKey(g) << "0"
+                                    << "9600" << 0 << 0 << 0;
+    QTest::newRow("stop bits as text") << SettingKeys::stopBitsKey(g) << "1.5"
+                                       << "9600" << 3 << 0 << 0;
+    QTest::newRow("parity huge") << SettingKeys::parityKey(g) << "99999999999"
+                                 << "9600" << 3 << 0 << 0;
+    QTest::newRow("parity last") << SettingKeys::parityKey(g) << "3"
+                                 << "9600" << 3 << 0 << 3;
+}
+
+void TestPortControls::oddStoredChoicesKeepTheFormsOwn()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, stored);
+    m_settings->writeSetting(key, stored);
+    buildForm(true);
+    QTEST(m_widgets.baudRate->currentText(), "baud");
+    QTEST(m_widgets.dataBits->currentIndex(), "dataBits");
+    QTEST(m_widgets.stopBits->currentIndex(), "stopBits");
+    QTEST(m_widgets.parity->currentIndex(), "parity");
+    // Nothing remembered: the device listed first, no marked entry.
+    QCOMPARE(m_widgets.port->currentText(), m_widgets.port->itemText(0));
+    QVERIFY(!m_widgets.port->currentText().contains(QStringLiteral("未连接")));
 }
 
 QTEST_MAIN(TestPortControls)
