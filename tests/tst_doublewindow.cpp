@@ -6,6 +6,8 @@
 #include "dual/doublewindow.h"
 #include "dual/presetframes.h"
 #include "engine/apppaths.h"
+#include "engine/settingkeys.h"
+#include "protocol/zemtool.h"
 #include "serial/zemserialport.h"
 
 #include <QCheckBox>
@@ -91,6 +93,10 @@ private slots:
     void typedHexIsSentAsTyped();
 
     void switchingMainWindowToMcuTabClosesBothSides();
+
+    void choicesComeBackAfterARestart();
+    void storedSwitches_data();
+    void storedSwitches();
 
 private:
     template <typename T> T *find(const char *name) const
@@ -727,6 +733,88 @@ void TestDoubleWindow::switchingMainWindowToMcuTabClosesBothSides()
     // The far ends see nothing more from a closed bridge.
     QVERIFY(m_mcu->write(hex("0102")));
     QVERIFY(m_module->readFor(200).isEmpty());
+}
+
+void TestDoubleWindow::choicesComeBackAfterARestart()
+{
+    openSide(1);
+    openSide(2);
+    find<QComboBox>("rate_1")->setCurrentIndex(10);
+    find<QComboBox>("stop_2")->setCurrentIndex(1);
+    find<QComboBox>("check_2")->setCurrentIndex(2);
+    QTest::mouseClick(button("pushButton_double"), Qt::LeftButton);
+    QTest::mouseClick(find<QCheckBox>("checkBox"), Qt::LeftButton);
+
+    m_window.reset();
+    m_window = std::make_unique<DoubleWindow>();
+    QCOMPARE(find<QComboBox>("com_1")->currentText(), m_mcuPath);
+    QCOMPARE(find<QComboBox>("com_2")->currentText(), m_modulePath);
+    QCOMPARE(find<QComboBox>("rate_1")->currentText(), QStringLiteral("115200"));
+    QCOMPARE(find<QComboBox>("rate_2")->currentText(), QStringLiteral("9600"));
+    QCOMPARE(find<QComboBox>("stop_1")->currentIndex(), 0);
+    QCOMPARE(find<QComboBox>("stop_2")->currentIndex(), 1);
+    QCOMPARE(find<QComboBox>("check_2")->currentIndex(), 2);
+    QCOMPARE(button("pushButton_double")->text(), QStringLiteral("打开双串口"));
+    QVERIFY(find<QCheckBox>("checkBox")->isChecked());
+    // Remembered, not opened: the user opens each side.
+    QVERIFY(!port(1)->isOpen() && !port(2)->isOpen());
+    QCOMPARE(button("pushButton_open1")->text(), OpenCaption);
+
+    // The bridge is really off, not only its caption.
+    QTest::mouseClick(button("pushButton_open1"), Qt::LeftButton);
+    QTest::mouseClick(button("pushButton_open2"), Qt::LeftButton);
+    QVERIFY(port(1)->isOpen() && port(2)->isOpen());
+    QVERIFY(m_mcu->write(hex("FF FF 00 03 04 01 02")));
+    QVERIFY(m_module->readFor(300).isEmpty());
+
+    // Switched on by the user: remembered. Switched off by a lost port: not
+    // a choice, so it comes back on.
+    QTest::mouseClick(button("pushButton_double"), Qt::LeftButton);
+    m_mcu->closeMaster();
+    QVERIFY(waitUntil([&] { return button("pushButton_double")->text() == "打开双串口"; }));
+    m_window.reset();
+    m_window = std::make_unique<DoubleWindow>();
+    QCOMPARE(button("pushButton_double")->text(), QStringLiteral("关闭双串口"));
+    QVERIFY(find<QCheckBox>("checkBox")->isChecked());
+}
+
+// Hand-edited switches: only the program's own "false" and "true" count.
+void TestDoubleWindow::storedSwitches_data()
+{
+    QTest::addColumn<QString>("bridge");
+    QTest::addColumn<QString>("v3");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<bool>("checked");
+    QTest::newRow("as written") << "false"
+                                << "true"
+                                << "打开双串口" << true;
+    QTest::newRow("blanks around") << " false "
+                                   << " true"
+                                   << "打开双串口" << true;
+    QTest::newRow("numbers") << "0"
+                             << "1"
+                             << "关闭双串口" << false;
+    QTest::newRow("other words") << "off"
+                                 << "yes"
+                                 << "关闭双串口" << false;
+    QTest::newRow("empty") << ""
+                           << ""
+                           << "关闭双串口" << false;
+}
+
+void TestDoubleWindow::storedSwitches()
+{
+    QFETCH(QString, bridge);
+    QFETCH(QString, v3);
+    m_window.reset();
+    {
+        ZemTool settings;
+        settings.writeSetting(SettingKeys::DualBridge, bridge);
+        settings.writeSetting(SettingKeys::DualV3NewLine, v3);
+    }
+    m_window = std::make_unique<DoubleWindow>();
+    QTEST(button("pushButton_double")->text(), "caption");
+    QTEST(find<QCheckBox>("checkBox")->isChecked(), "checked");
 }
 
 QTEST_MAIN(TestDoubleWindow)
