@@ -3,6 +3,7 @@
 #include "testsupport.h"
 
 #include "datapoint/zemjson.h"
+#include "engine/settingkeys.h"
 #include "engine/zemanalyze.h"
 #include "mcu/mcucmdwindow.h"
 #include "mcu/mcusettingwindow.h"
@@ -97,6 +98,8 @@ private slots:
     void commandDialogButtons();
     void firmwareRequestFrame();
     void settingsDialogLoadAndSave();
+    void choicesComeBackAfterARestart();
+    void rememberedPortIsTakenWhenItAppears();
 
 private:
     template <typename T> T *find(const char *name)
@@ -810,6 +813,91 @@ void TestMcuWindow::settingsDialogLoadAndSave()
     QVERIFY(topLevel("McuCmdWindow")->isVisible());
     QTest::mouseClick(find<QPushButton>("pushButton_showcmd"), Qt::LeftButton);
     QVERIFY(topLevel("McuCmdWindow")->isHidden());
+}
+
+void TestMcuWindow::choicesComeBackAfterARestart()
+{
+    openPort();
+    QTest::mouseClick(find<QPushButton>("pushButton_open3"), Qt::LeftButton);
+    find<QComboBox>("rate_3")->setCurrentIndex(10);
+    find<QComboBox>("check_3")->setCurrentIndex(1);
+    auto *key = find<QLineEdit>("lineEdit_productkey");
+    QCOMPARE(key->text(), SampleKey); // before anything was typed: the stored key
+    QTest::keyClick(key, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(key, QStringLiteral("typed, not saved"));
+
+    // 亮度 (row 3), 模式 (row 1) and 场景数据 (row 6) by the user, 开关 (row
+    // 0) by the module's control frame.
+    auto *table = find<QTableWidget>("datapoint_table");
+    const int brightnessAtStart = qobject_cast<QSpinBox *>(table->cellWidget(3, 1))->value();
+    QVERIFY(brightnessAtStart != 80);
+    qobject_cast<QSpinBox *>(table->cellWidget(3, 1))->setValue(80);
+    qobject_cast<QComboBox *>(table->cellWidget(1, 1))->setCurrentIndex(2);
+    QTest::keyClicks(qobject_cast<QLineEdit *>(table->cellWidget(6, 1)), QStringLiteral("A1b"));
+    m_window->applyControlFrame(makeFrame(0x03, 0x05, hex("01 01 01 00") + QByteArray(10, '\0')));
+    QCOMPARE(qobject_cast<QSpinBox *>(table->cellWidget(0, 1))->value(), 1);
+    const QByteArray report = m_window->buildStatusReport();
+
+    m_window.reset();
+    makeWindow();
+    table = find<QTableWidget>("datapoint_table");
+    QCOMPARE(find<QComboBox>("com_3")->currentText(), m_pty->slavePath());
+    QCOMPARE(find<QComboBox>("rate_3")->currentText(), QStringLiteral("115200"));
+    QCOMPARE(find<QComboBox>("check_3")->currentIndex(), 1);
+    QCOMPARE(find<QComboBox>("data_3")->currentIndex(), 3);
+    QVERIFY(!port()->isOpen());
+    QCOMPARE(find<QLineEdit>("lineEdit_productkey")->text(), QStringLiteral("typed, not saved"));
+    QCOMPARE(tool()->readSetting(QStringLiteral("product_key/key")), SampleKey);
+    QCOMPARE(qobject_cast<QSpinBox *>(table->cellWidget(0, 1))->value(), 1);
+    QCOMPARE(qobject_cast<QSpinBox *>(table->cellWidget(3, 1))->value(), 80);
+    QCOMPARE(qobject_cast<QComboBox *>(table->cellWidget(1, 1))->currentIndex(), 2);
+    QCOMPARE(qobject_cast<QLineEdit *>(table->cellWidget(6, 1))->text(), QStringLiteral("A1b"));
+    QCOMPARE(m_window->buildStatusReport(), report);
+
+    // The values belong to their product: another key with the same
+    // definition starts from the defaults.
+    m_window.reset();
+    const QString otherKey = QStringLiteral("0f1e2d3c4b5a69788796a5b4c3d2e1f0");
+    QVERIFY(
+        QFile::copy(QFINDTESTDATA("data/smart-lamp.json"),
+                    m_root->file(QStringLiteral("json/") + otherKey + QStringLiteral(".json"))));
+    {
+        ZemTool settings;
+        settings.writeSetting(QStringLiteral("product_key/key"), otherKey);
+    }
+    makeWindow();
+    table = find<QTableWidget>("datapoint_table");
+    QCOMPARE(table->rowCount(), 14);
+    QCOMPARE(qobject_cast<QSpinBox *>(table->cellWidget(3, 1))->value(), brightnessAtStart);
+    QCOMPARE(qobject_cast<QSpinBox *>(table->cellWidget(0, 1))->value(), 0);
+}
+
+void TestMcuWindow::rememberedPortIsTakenWhenItAppears()
+{
+    QTemporaryDir links;
+    const QString later = links.filePath(QStringLiteral("ttyLATER"));
+    setExtraPorts({m_pty->slavePath(), later});
+    {
+        ZemTool settings;
+        settings.writeSetting(SettingKeys::portNameKey(SettingKeys::McuPortGroup), later);
+    }
+    makeWindow();
+    auto *com = find<QComboBox>("com_3");
+    QCOMPARE(com->currentText(), later + QStringLiteral("（未连接）"));
+    QVERIFY(com->findText(m_pty->slavePath()) >= 0);
+
+    // Plugged in after the start: the window's own port poll finds it.
+    QVERIFY(QFile::link(m_pty->slavePath(), later));
+    QVERIFY(waitUntil([&] { return com->currentText() == later; }, 3000));
+    QCOMPARE(com->findText(later + QStringLiteral("（未连接）")), -1);
+    QTest::mouseClick(find<QPushButton>("pushButton_open3"), Qt::LeftButton);
+    QVERIFY(port()->isOpen());
+    QTest::mouseClick(find<QPushButton>("pushButton_upload"), Qt::LeftButton);
+    const QList<QByteArray> frames = readFrames(1);
+    QCOMPARE(frames.size(), 1);
+    QCOMPARE(frames.at(0).at(4), char(0x05));
+    // Nothing was lost in this run: no "重新接入" notice.
+    QVERIFY(!logTexts().join(QLatin1Char('\n')).contains(QStringLiteral("重新接入")));
 }
 
 QTEST_MAIN(TestMcuWindow)
