@@ -342,7 +342,14 @@ void TrafficLog::paintEvent(QPaintEvent *event)
     const QRect area = event->rect();
     const int first = qBound(0, (area.top() + verticalOffset()) / h, rows - 1);
     const int last = qBound(0, (area.bottom() + verticalOffset()) / h, rows - 1);
+    // The view's default item options; Qt 6 fills them in place instead of
+    // returning them.
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
     QStyleOptionViewItem option = viewOptions();
+#else
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+#endif
     const QModelIndex current = currentIndex();
     const bool focus = hasFocus();
     for (int row = first; row <= last; ++row) {
