@@ -1,9 +1,9 @@
 #include "app/mainwindow.h"
 #include "engine/apppaths.h"
+#include "engine/qtcompat.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QLibraryInfo>
 #include <QTextStream>
 #include <QTranslator>
 
@@ -90,12 +90,7 @@ int main(int argc, char *argv[])
 
     // Standard buttons and dialogs in Chinese (确定 rather than OK).
     QTranslator qtTranslator;
-#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
-    const QString translations = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
-#else
-    const QString translations = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
-#endif
-    if (qtTranslator.load(QStringLiteral("qtbase_zh_CN"), translations))
+    if (qtTranslator.load(QStringLiteral("qtbase_zh_CN"), QtCompat::translationsPath()))
         app.installTranslator(&qtTranslator);
 
     MainWindow window;
