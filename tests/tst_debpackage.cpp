@@ -1,0 +1,157 @@
+// The Debian package as a user installs it: made by cpack from this build,
+// unpacked into a temporary root, and the programs inside started from there.
+#include "testsupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+struct Result
+{
+    bool ok = false;
+    QByteArray out;
+};
+
+Result run(const QString &program, const QStringList &args,
+           const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
+           int timeoutMs = 180000)
+{
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    Result r;
+    r.ok = p.waitForFinished(timeoutMs) && p.exitStatus() == QProcess::NormalExit
+        && p.exitCode() == 0;
+    if (p.state() != QProcess::NotRunning)
+        p.kill(), p.waitForFinished();
+    r.out = p.readAll();
+    return r;
+}
+
+QString projectVersion()
+{
+    QFile f(QStringLiteral(LUMO_RUNTIME_SOURCE "/../CMakeLists.txt"));
+    if (!f.open(QIODevice::ReadOnly))
+        return QString();
+    return QRegularExpression(QStringLiteral("project\\(Lumo VERSION ([0-9.]+)"))
+        .match(QString::fromUtf8(f.readAll()))
+        .captured(1);
+}
+
+} // namespace
+
+class TestDebPackage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void controlFields();
+    void unpackedProgramsRun();
+
+private:
+    QTemporaryDir m_tmp;
+    QString m_deb;
+    QString m_dpkgDeb;
+    QString m_root;
+};
+
+void TestDebPackage::initTestCase()
+{
+    QVERIFY(m_tmp.isValid());
+    m_dpkgDeb = QStandardPaths::findExecutable(QStringLiteral("dpkg-deb"));
+    const QString cpack = QStandardPaths::findExecutable(QStringLiteral("cpack"));
+    if (m_dpkgDeb.isEmpty() || cpack.isEmpty())
+        QSKIP("dpkg-deb or cpack is missing: no Debian package can be made here");
+    if (QStandardPaths::findExecutable(QStringLiteral("dpkg-shlibdeps")).isEmpty())
+        QSKIP("dpkg-shlibdeps (package dpkg-dev) is missing: the package's dependencies "
+              "cannot be worked out here");
+
+    const Result made
+        = run(cpack,
+              {QStringLiteral("--config"), QStringLiteral(LUMO_BINARY_DIR "/CPackConfig.cmake"),
+               QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("-B"),
+               m_tmp.path() + QStringLiteral("/out")});
+    QVERIFY2(made.ok, made.out.constData());
+    const QStringList debs
+        = QDir(m_tmp.path() + QStringLiteral("/out")).entryList({QStringLiteral("*.deb")});
+    QCOMPARE(debs.size(), 1);
+    m_deb = m_tmp.path() + QStringLiteral("/out/") + debs.first();
+
+    m_root = m_tmp.path() + QStringLiteral("/root");
+    const Result unpacked = run(m_dpkgDeb, {QStringLiteral("-x"), m_deb, m_root});
+    QVERIFY2(unpacked.ok, unpacked.out.constData());
+}
+
+void TestDebPackage::controlFields()
+{
+    const auto field = [this](const char *name) {
+        const Result r = run(m_dpkgDeb, {QStringLiteral("-f"), m_deb, QString::fromLatin1(name)});
+        return r.ok ? QString::fromUtf8(r.out).trimmed() : QStringLiteral("<failed>");
+    };
+    QCOMPARE(field("Package"), QStringLiteral("lumo"));
+    QCOMPARE(field("Version"), projectVersion());
+    QVERIFY(!field("Maintainer").isEmpty());
+    QVERIFY(!field("Section").isEmpty());
+    QVERIFY(field("Description").contains(QLatin1String("serial")));
+    // The Qt libraries the programs link against, whichever major version.
+    const QString depends = field("Depends");
+    QVERIFY2(depends.contains(QRegularExpression(QStringLiteral("libqt[56]widgets[56]"))),
+             qPrintable(depends));
+    QVERIFY2(depends.contains(QRegularExpression(QStringLiteral("libqt[56]serialport[56]"))),
+             qPrintable(depends));
+
+    const Result list = run(m_dpkgDeb, {QStringLiteral("-c"), m_deb});
+    QVERIFY(list.ok);
+    for (const char *path :
+         {"./usr/bin/lumo", "./usr/bin/lumo-dpserver", "./usr/share/lumo/auto_analyze.ini",
+          "./usr/share/applications/lumo.desktop",
+          "./usr/share/icons/hicolor/scalable/apps/lumo.svg"})
+        QVERIFY2(list.out.contains(QByteArray(path) + '\n'), path);
+}
+
+void TestDebPackage::unpackedProgramsRun()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    const QString home = m_tmp.path() + QStringLiteral("/home");
+    env.insert(QStringLiteral("HOME"), home);
+    env.remove(QStringLiteral("XDG_DATA_HOME"));
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+
+    const Result version
+        = run(m_root + QStringLiteral("/usr/bin/lumo"), {QStringLiteral("--version")}, env, 30000);
+    QVERIFY2(version.ok, version.out.constData());
+    QCOMPARE(QString::fromUtf8(version.out), QStringLiteral("lumo %1\n").arg(projectVersion()));
+
+    // The window, briefly: it finds the package's settings and copies them
+    // into the user's folder before it opens.
+    QProcess lumo;
+    lumo.setProcessEnvironment(env);
+    lumo.setProcessChannelMode(QProcess::MergedChannels);
+    lumo.start(m_root + QStringLiteral("/usr/bin/lumo"), QStringList());
+    QVERIFY(lumo.waitForStarted());
+    const QString settings = home + QStringLiteral("/.local/share/lumo/auto_analyze.ini");
+    QVERIFY(waitUntil([&] { return QFileInfo::exists(settings); }, 15000));
+    lumo.waitForFinished(700);
+    const bool running = lumo.state() == QProcess::Running;
+    lumo.terminate();
+    if (!lumo.waitForFinished(5000))
+        lumo.kill(), lumo.waitForFinished();
+    QVERIFY2(running, lumo.readAll().constData());
+    QFile shipped(m_root + QStringLiteral("/usr/share/lumo/auto_analyze.ini"));
+    QFile copied(settings);
+    QVERIFY(shipped.open(QIODevice::ReadOnly) && copied.open(QIODevice::ReadOnly));
+    QCOMPARE(copied.readAll(), shipped.readAll());
+}
+
+QTEST_GUILESS_MAIN(TestDebPackage)
+#include "tst_debpackage.moc"
