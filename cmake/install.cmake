@@ -58,7 +58,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The Qt libraries (and their versions) come from what the programs are
 # actually linked against, whichever Qt major version built them; this needs
-# dpkg-shlibdeps from dpkg-dev on the building machine.
+# dpkg-shlibdeps (dpkg-dev) and file(1) (file) on the building machine.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The standard dialogs' Chinese buttons come from Qt's translations.
 if(DEFINED LUMO_QT AND LUMO_QT EQUAL 6)

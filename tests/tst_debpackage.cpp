@@ -70,9 +70,12 @@ void TestDebPackage::initTestCase()
     const QString cpack = QStandardPaths::findExecutable(QStringLiteral("cpack"));
     if (m_dpkgDeb.isEmpty() || cpack.isEmpty())
         QSKIP("dpkg-deb or cpack is missing: no Debian package can be made here");
-    if (QStandardPaths::findExecutable(QStringLiteral("dpkg-shlibdeps")).isEmpty())
-        QSKIP("dpkg-shlibdeps (package dpkg-dev) is missing: the package's dependencies "
-              "cannot be worked out here");
+    // cpack works out the dependencies with dpkg-shlibdeps and finds the
+    // programs among the packaged files with file(1).
+    if (QStandardPaths::findExecutable(QStringLiteral("dpkg-shlibdeps")).isEmpty()
+        || QStandardPaths::findExecutable(QStringLiteral("file")).isEmpty())
+        QSKIP("dpkg-shlibdeps (package dpkg-dev) or file (package file) is missing: the "
+              "package's dependencies cannot be worked out here");
 
     const Result made
         = run(cpack,
