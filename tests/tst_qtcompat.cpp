@@ -20,6 +20,7 @@ private slots:
     void qtTranslationsAreFound();
     void settingTextIsStoredAsUtf8_data();
     void settingTextIsStoredAsUtf8();
+    void handEditedTextBeyondTheBasicPlaneIsRead();
     void unquotedCommasReadAsOneText();
 };
 
@@ -61,6 +62,13 @@ void TestQtCompat::settingTextIsStoredAsUtf8()
     QFile file(AppPaths::settingsFile());
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray bytes = file.readAll();
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Qt 5's INI writer encodes one UTF-16 unit at a time and so drops both
+    // halves of a surrogate pair; reading such text from a hand-edited file
+    // works in both. The program itself only writes ASCII (versions, keys,
+    // port names), so the loss cannot happen to what it stores.
+    QEXPECT_FAIL("beyond the basic plane", "Qt 5 drops surrogate pairs when writing INI", Abort);
+#endif
     QVERIFY2(bytes.contains("7F=" + onDisk), bytes.right(200).constData());
     // Nothing escaped: the file stays readable and editable by hand.
     QVERIFY(!bytes.contains("\\x"));
@@ -68,6 +76,18 @@ void TestQtCompat::settingTextIsStoredAsUtf8()
 
     ZemTool again;
     QCOMPARE(again.readSetting(key), text);
+}
+
+void TestQtCompat::handEditedTextBeyondTheBasicPlaneIsRead()
+{
+    TestRoot root;
+    QFile file(AppPaths::settingsFile());
+    QVERIFY(file.open(QIODevice::Append));
+    file.write("\n[Extra]\nsignal=\xF0\x9F\x93\xB6 信号\n");
+    file.close();
+    ZemTool tool;
+    QCOMPARE(tool.readSetting(QStringLiteral("Extra/signal")),
+             QString::fromUtf8("\xF0\x9F\x93\xB6 信号"));
 }
 
 void TestQtCompat::unquotedCommasReadAsOneText()
