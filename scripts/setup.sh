@@ -28,6 +28,9 @@ packages=(
   build-essential cmake ninja-build pkg-config
   fonts-wqy-microhei
   libbenchmark-dev clang-format
+  # cpack's .deb reads the programs' library dependencies with dpkg-shlibdeps
+  # (dpkg-dev, through build-essential), which needs file(1).
+  file
 )
 if [ "$qt" = 6 ]; then
   # qt6-base-dev's CMake files also ask for OpenGL (libgl-dev) and Vulkan
