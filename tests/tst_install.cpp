@@ -86,7 +86,8 @@ Result runToEnd(const QString &program, const QStringList &args, const QProcessE
 // ends it. Returns false with a reason in *why when it was not up.
 bool runWindowFor(const QString &program, const QProcessEnvironment &env,
                   const std::function<bool()> &ready, QString *why,
-                  const QStringList &prefix = QStringList(), int waitMs = 15000)
+                  const QStringList &prefix = QStringList(), int waitMs = 15000,
+                  QByteArray *output = nullptr)
 {
     QProcess p;
     p.setProcessEnvironment(env);
@@ -109,9 +110,12 @@ bool runWindowFor(const QString &program, const QProcessEnvironment &env,
     p.terminate();
     if (!p.waitForFinished(5000))
         p.kill(), p.waitForFinished();
+    const QByteArray said = p.readAll();
+    if (output)
+        *output = said;
     if (!running)
         *why = QStringLiteral("the window ended early (exit code %1): ").arg(p.exitCode())
-            + QString::fromLocal8Bit(p.readAll());
+            + QString::fromLocal8Bit(said);
     return running;
 }
 
@@ -134,6 +138,7 @@ private slots:
     void unknownOptionIsRefused();
     void installedWindowSeedsTheUsersFolder();
     void userChangesSurviveTheNextStart();
+    void homeThatCannotHoldFilesFallsBackToTheShippedOnes();
     void portableCopyWritesBesideItselfOnlyWhenItCan();
 
     void canCreateFiles();
@@ -313,6 +318,24 @@ void TestInstall::userChangesSurviveTheNextStart()
     // A shipped file the user no longer has comes back.
     QCOMPARE(readAll(data + QStringLiteral("/image/background.png")),
              readAll(m_prefix + QStringLiteral("/share/lumo/image/background.png")));
+}
+
+void TestInstall::homeThatCannotHoldFilesFallsBackToTheShippedOnes()
+{
+    // A file where the home folder should be: no data folder can be made
+    // there, whoever runs the program.
+    const QString home = m_tmp.path() + QStringLiteral("/home-is-a-file");
+    QVERIFY(writeFile(home, "not a folder"));
+    QString why;
+    QByteArray said;
+    QVERIFY2(runWindowFor(
+                 m_prefix + QStringLiteral("/bin/lumo"), cleanEnvironment(home),
+                 [] { return false; }, &why, QStringList(), 1500, &said),
+             qPrintable(why));
+    QVERIFY2(said.contains("cannot create the data folder"), said.constData());
+    QVERIFY2(said.contains(QFile::encodeName(m_prefix + QStringLiteral("/share/lumo"))),
+             said.constData());
+    QCOMPARE(readAll(home), QByteArray("not a folder"));
 }
 
 void TestInstall::portableCopyWritesBesideItselfOnlyWhenItCan()

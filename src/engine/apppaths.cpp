@@ -150,9 +150,16 @@ QString chooseRoot()
 
     const QString shipped = holdsSettings(programDir) ? programDir : installed;
     const QString data = userDataDir();
-    if (!QDir().mkpath(data))
-        qWarning("lumo: cannot create the data folder %s", qPrintable(data));
-    else if (QFileInfo(shipped).isDir())
+    if (!QDir().mkpath(data) && QFileInfo(shipped).isDir()) {
+        // No home to write to (a locked-down account): the shipped files can
+        // still be read, so the windows start with their settings and
+        // pictures; only saving fails.
+        qWarning("lumo: cannot create the data folder %s; using %s read-only", qPrintable(data),
+                 qPrintable(shipped));
+        setRoot(shipped);
+        return shipped;
+    }
+    if (QFileInfo(shipped).isDir())
         seedMissing(shipped, data);
     setRoot(data);
     return data;
