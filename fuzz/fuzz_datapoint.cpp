@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     control[Frame::CommandOffset] = char(Frame::code(Frame::Command::Status));
     control[Frame::ActionOffset] = char(Frame::code(Frame::StatusAction::Control));
     ZemTool::setFrameChecksum(control);
-    const int cuts[] = {control.size(), int(random.next() % quint32(control.size() + 1)),
+    const int cuts[] = {int(control.size()), int(random.next() % quint32(control.size() + 1)),
                         Frame::MinFrameSize, 0};
     for (const int cut : cuts) {
         const QMap<QString, QString> decoded
