@@ -113,13 +113,10 @@ bool hasNoBackground(QTableWidget *table, int row)
     return table->item(row, 0)->background().style() == Qt::NoBrush;
 }
 
+// A control command (03, action 01) carrying the given flags and values.
 QByteArray control(const QByteArray &flagsAndValues)
 {
-    QByteArray f = hex("FF FF 00 00 03 05 00 00 01") + flagsAndValues + QByteArray(1, '\0');
-    f[2] = char((f.size() - 4) >> 8);
-    f[3] = char((f.size() - 4) & 0xFF);
-    ZemTool::setFrameChecksum(f);
-    return f;
+    return makeFrame(0x03, 0x05, hex("01") + flagsAndValues);
 }
 
 } // namespace

@@ -32,13 +32,10 @@ json_struct record(const QString &name, const QString &dataType, const QString &
 
 const QString W = QStringLiteral("status_writable");
 
+// A control command (03, action 01) carrying the given flags and values.
 QByteArray control(const QByteArray &flagsAndValues)
 {
-    QByteArray f = hex("FF FF 00 00 03 05 00 00 01") + flagsAndValues + QByteArray(1, '\0');
-    f[2] = char((f.size() - 4) >> 8);
-    f[3] = char((f.size() - 4) & 0xFF);
-    ZemTool::setFrameChecksum(f);
-    return f;
+    return makeFrame(0x03, 0x05, hex("01") + flagsAndValues);
 }
 
 } // namespace
