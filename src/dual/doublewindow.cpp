@@ -199,8 +199,10 @@ void DoubleWindow::sendToSide(Side &side, const QString &hexText)
     if (!side.port->isOpen())
         return;
     const QByteArray bytes = HexInput::toBytes(hexText);
-    if (!bytes.isEmpty())
-        side.port->write(bytes);
+    if (bytes.isEmpty())
+        return;
+    side.port->write(bytes);
+    emit ManualDataSent(&side == &m_side1 ? 1 : 2, bytes);
 }
 
 QString DoubleWindow::presetLine(int line) const

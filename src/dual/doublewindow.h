@@ -50,6 +50,17 @@ public:
     // Empties both receive boxes (F5).
     void clearReceiveBoxes();
 
+    // The ports of side 1 ("COM1") and side 2 ("COM2"), for whoever watches
+    // the line (the protocol analyzer's taps).
+    ZemSerialPort *port1() const { return m_side1.port; }
+    ZemSerialPort *port2() const { return m_side2.port; }
+
+signals:
+    // Bytes the user sent by hand (a preset line or a send box) to side 1
+    // or 2, as they were written. The bridge's forwarding is not reported:
+    // those bytes are the ones the other side already received.
+    void ManualDataSent(int side, const QByteArray &bytes);
+
 public slots:
     // The host's port list, offered on both sides.
     void UpdateUi(const QStringList &ports);

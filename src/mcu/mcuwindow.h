@@ -54,6 +54,10 @@ public:
     // Shows the values a control frame (03 with action 01) sets.
     void applyControlFrame(const QByteArray &frame);
 
+    // The simulated MCU's port, for whoever watches the line (the protocol
+    // analyzer's taps).
+    ZemSerialPort *port() const { return m_port; }
+
 public slots:
     void SendCMD(CMD cmd);
     void UpdateUi(const QStringList &ports);
