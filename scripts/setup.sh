@@ -31,6 +31,10 @@ packages=(
   # cpack's .deb reads the programs' library dependencies with dpkg-shlibdeps
   # (dpkg-dev, through build-essential), which needs file(1).
   file
+  # Session captures are pcap files written and read with libpcap; the
+  # dissector test decodes one with the real tshark (its debconf question
+  # about capture rights is answered by the noninteractive front end).
+  libpcap-dev tshark
 )
 if [ "$qt" = 6 ]; then
   # qt6-base-dev's CMake files also ask for OpenGL (libgl-dev) and Vulkan

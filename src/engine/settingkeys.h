@@ -56,6 +56,9 @@ inline QString parityKey(const QString &group)
 // The dual tab's bridge switch and "三版换行", "true" or "false".
 inline const QString DualBridge = QStringLiteral("dual/bridge");
 inline const QString DualV3NewLine = QStringLiteral("dual/v3newline");
+// Whether a session capture starts by itself when a port opens, "true" or
+// "false" (missing: off).
+inline const QString AnalyzerAutoRecord = QStringLiteral("analyzer/autorecord");
 // The text of the product-key field as the user left it (which need not be
 // the key stored by "保存").
 inline const QString ProductKeyField = QStringLiteral("mcu/productkey_field");

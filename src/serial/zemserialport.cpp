@@ -127,6 +127,7 @@ bool ZemSerialPort::Open(const QString &name, const QString &baudText, int dataB
         setParity(parities[parityIndex]);
 
     connect(this, &QSerialPort::readyRead, this, &ZemSerialPort::readComData, Qt::UniqueConnection);
+    emit Opened(name);
     return true;
 }
 
@@ -135,6 +136,16 @@ void ZemSerialPort::Close()
     disconnect(this, &QSerialPort::readyRead, this, &ZemSerialPort::readComData);
     if (isOpen())
         close();
+}
+
+qint64 ZemSerialPort::writeData(const char *data, qint64 maxSize)
+{
+    // Every write of the port (write(), putChar(), a stream) ends here; what
+    // the port took is reported once, in the order it will go on the line.
+    const qint64 taken = QSerialPort::writeData(data, maxSize);
+    if (taken > 0)
+        emit DataSent(QByteArray(data, int(taken)));
+    return taken;
 }
 
 void ZemSerialPort::readComData()

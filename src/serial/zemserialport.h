@@ -45,6 +45,11 @@ public:
 signals:
     void ComListChange(const QStringList &ports);
     void DataReady(const QByteArray &data);
+    // The bytes each write hands to the port, as the port accepted them (the
+    // write direction of the line, for taps that record what the program sends).
+    void DataSent(const QByteArray &data);
+    // A successful Open of `name`; the port is ready to read and write.
+    void Opened(const QString &name);
     // The open port failed and has been closed; `reason` is Qt's error text.
     void PortLost(const QString &reason);
 
@@ -55,6 +60,9 @@ public slots:
 private slots:
     void onErrorOccurred(QSerialPort::SerialPortError error);
     void closeAfterFailure();
+
+protected:
+    qint64 writeData(const char *data, qint64 maxSize) override;
 
 private:
     static QStringList extraPortPaths();
