@@ -1,0 +1,130 @@
+#include "capture/capturereader.h"
+
+#include "capture/capturepacket.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <pcap/pcap.h>
+
+namespace {
+
+// The first bytes of a classic pcap file, in either byte order, with
+// microsecond or nanosecond time stamps.
+bool isPcapMagicPrefix(const QByteArray &start)
+{
+    static const char magics[4][4] = {{'\xD4', '\xC3', '\xB2', '\xA1'},
+                                      {'\xA1', '\xB2', '\xC3', '\xD4'},
+                                      {'\x4D', '\x3C', '\xB2', '\xA1'},
+                                      {'\xA1', '\xB2', '\x3C', '\x4D'}};
+    const int n = int(qMin<qsizetype>(start.size(), 4));
+    for (const auto &magic : magics)
+        if (QByteArray::fromRawData(magic, n) == start.left(n))
+            return true;
+    return false;
+}
+
+// The size of a classic pcap file header.
+constexpr qint64 PcapFileHeaderBytes = 24;
+
+} // namespace
+
+bool CaptureReader::read(
+    const QString &path,
+    const std::function<bool(const LineSegment &, const QString &portName)> &sink, QString *error,
+    bool *cutShort)
+{
+    const QString shownPath = QDir::toNativeSeparators(path);
+    auto fail = [error](const QString &why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    if (cutShort)
+        *cutShort = false;
+
+    QFile probe(path);
+    if (!probe.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("无法打开 %1：%2").arg(shownPath, probe.errorString()));
+    // A recorder that died before its file header reached the disk leaves a
+    // file shorter than the header: a capture without packets, cut short.
+    if (probe.size() < PcapFileHeaderBytes) {
+        const QByteArray start = probe.readAll();
+        if (!isPcapMagicPrefix(start))
+            return fail(QStringLiteral("%1 不是抓包文件（pcap 或 pcapng）").arg(shownPath));
+        if (cutShort)
+            *cutShort = true;
+        return true;
+    }
+    probe.close();
+
+    char errbuf[PCAP_ERRBUF_SIZE] = {};
+    const QByteArray nativePath = QFile::encodeName(path);
+    pcap_t *pcap = pcap_open_offline_with_tstamp_precision(nativePath.constData(),
+                                                           PCAP_TSTAMP_PRECISION_MICRO, errbuf);
+    if (!pcap)
+        return fail(QStringLiteral("%1 不是可读的抓包文件：%2")
+                        .arg(shownPath, QString::fromLocal8Bit(errbuf)));
+
+    bool ok = true;
+    const int linkType = pcap_datalink(pcap);
+    if (linkType != CapturePacket::LinkType) {
+        ok = fail(QStringLiteral("%1 的链路类型是 %2，不是本程序的 USER0（%3）")
+                      .arg(shownPath)
+                      .arg(linkType)
+                      .arg(CapturePacket::LinkType));
+    }
+
+    LineSegment segment;
+    QByteArray nameBytes;
+    QByteArray lastNameBytes;
+    QString portName;
+    qint64 packetNumber = 0;
+    while (ok) {
+        pcap_pkthdr *header = nullptr;
+        const u_char *data = nullptr;
+        const int status = pcap_next_ex(pcap, &header, &data);
+        if (status == PCAP_ERROR_BREAK) // -2: the end of the file
+            break;
+        if (status != 1) {
+            const QString why = QString::fromLocal8Bit(pcap_geterr(pcap));
+            // libpcap says "truncated ... dump file" for a file that ends
+            // inside a record: everything before it has been delivered.
+            if (why.contains(QLatin1String("truncated"), Qt::CaseInsensitive)) {
+                if (cutShort)
+                    *cutShort = true;
+                break;
+            }
+            ok = fail(QStringLiteral("读取 %1 出错：%2").arg(shownPath, why));
+            break;
+        }
+        ++packetNumber;
+        if (header->caplen < header->len) {
+            ok = fail(QStringLiteral("%1 的第 %2 个数据包抓取时被截短（%3 / %4 字节）")
+                          .arg(shownPath)
+                          .arg(packetNumber)
+                          .arg(header->caplen)
+                          .arg(header->len));
+            break;
+        }
+        QString why;
+        if (!CapturePacket::decode(reinterpret_cast<const char *>(data), header->caplen, segment,
+                                   nameBytes, &why)) {
+            ok = fail(QStringLiteral("%1 的第 %2 个数据包不是本程序的格式：%3")
+                          .arg(shownPath)
+                          .arg(packetNumber)
+                          .arg(why));
+            break;
+        }
+        // Captures come from one or two ports: decode each name once.
+        if (nameBytes != lastNameBytes || packetNumber == 1) {
+            lastNameBytes = nameBytes;
+            portName = QString::fromUtf8(nameBytes);
+        }
+        segment.timeUs = qint64(header->ts.tv_sec) * 1000000 + qint64(header->ts.tv_usec);
+        if (!sink(segment, portName))
+            break;
+    }
+    pcap_close(pcap);
+    return ok;
+}

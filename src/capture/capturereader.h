@@ -1,0 +1,24 @@
+#pragma once
+
+#include "analyzer/linesegment.h"
+
+#include <QString>
+
+#include <functional>
+
+// Reads a session capture (see capturepacket.h) with libpcap: Lumo's own
+// files and any pcap or pcapng file with link type USER0 whose packets carry
+// the same pseudo-header.
+class CaptureReader
+{
+public:
+    // Hands every packet, in file order, to `sink` (which returns false to
+    // stop early). Returns false, with the reason in `error`, when the file
+    // cannot be opened, is no capture, has another link type, or holds a
+    // packet that is not of this format (the packets before it have been
+    // delivered). A file that ends inside a packet, as one does after a
+    // crash or a power cut, gives every whole packet and sets `cutShort`.
+    static bool read(const QString &path,
+                     const std::function<bool(const LineSegment &, const QString &portName)> &sink,
+                     QString *error, bool *cutShort);
+};

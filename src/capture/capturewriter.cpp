@@ -1,0 +1,152 @@
+#include "capture/capturewriter.h"
+
+#include "capture/capturepacket.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <pcap/pcap.h>
+
+namespace {
+// Floor division, so times before 1970 still give 0..999999 microseconds.
+void splitTime(qint64 timeUs, qint64 &seconds, qint64 &micros)
+{
+    seconds = timeUs / 1000000;
+    micros = timeUs % 1000000;
+    if (micros < 0) {
+        micros += 1000000;
+        --seconds;
+    }
+}
+} // namespace
+
+CaptureWriter::CaptureWriter() = default;
+
+CaptureWriter::~CaptureWriter()
+{
+    close();
+}
+
+bool CaptureWriter::open(const QString &path, QString *error)
+{
+    close();
+    m_error.clear();
+    m_packets = 0;
+    m_path = path;
+    m_lastPortName.clear();
+    m_lastPortNameUtf8.clear();
+
+    m_pcap = pcap_open_dead_with_tstamp_precision(
+        CapturePacket::LinkType, CapturePacket::MaxPacketBytes, PCAP_TSTAMP_PRECISION_MICRO);
+    if (!m_pcap) {
+        m_error = QStringLiteral("无法创建抓包（内存不足）");
+    } else {
+        const QByteArray nativePath = QFile::encodeName(path);
+        m_dumper = pcap_dump_open(m_pcap, nativePath.constData());
+        if (!m_dumper)
+            m_error = QStringLiteral("无法创建 %1：%2")
+                          .arg(QDir::toNativeSeparators(path),
+                               QString::fromLocal8Bit(pcap_geterr(m_pcap)));
+        else if (pcap_dump_flush(m_dumper) != 0)
+            m_error = QStringLiteral("无法写入 %1：%2")
+                          .arg(QDir::toNativeSeparators(path),
+                               QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    if (!m_error.isEmpty()) {
+        const QString why = m_error;
+        close();
+        m_error = why;
+        if (error)
+            *error = why;
+        return false;
+    }
+    return true;
+}
+
+void CaptureWriter::write(const LineSegment &segment, const QString &portName)
+{
+    if (!m_dumper)
+        return;
+    if (portName != m_lastPortName) {
+        m_lastPortName = portName;
+        m_lastPortNameUtf8 = CapturePacket::portNameBytes(portName);
+    }
+    const qsizetype room
+        = CapturePacket::MaxPacketBytes - CapturePacket::HeaderSize - m_lastPortNameUtf8.size();
+    if (segment.wire.size() <= room) {
+        CapturePacket::encode(segment, m_lastPortNameUtf8, m_buffer);
+        writePacket(segment.timeUs, m_buffer.constData(), m_buffer.size());
+        return;
+    }
+    LineSegment piece = segment;
+    for (qsizetype at = 0; at < segment.wire.size(); at += room) {
+        piece.wire = segment.wire.mid(int(at), int(room));
+        CapturePacket::encode(piece, m_lastPortNameUtf8, m_buffer);
+        writePacket(segment.timeUs, m_buffer.constData(), m_buffer.size());
+    }
+}
+
+void CaptureWriter::writePacket(qint64 timeUs, const char *data, qsizetype size)
+{
+    pcap_pkthdr header{};
+    qint64 seconds = 0;
+    qint64 micros = 0;
+    splitTime(timeUs, seconds, micros);
+    header.ts.tv_sec = time_t(seconds);
+    header.ts.tv_usec = suseconds_t(micros);
+    header.caplen = bpf_u_int32(size);
+    header.len = bpf_u_int32(size);
+    pcap_dump(reinterpret_cast<u_char *>(m_dumper), &header,
+              reinterpret_cast<const u_char *>(data));
+    ++m_packets;
+}
+
+bool CaptureWriter::flush()
+{
+    if (!m_dumper)
+        return m_error.isEmpty();
+    // pcap_dump() cannot report a failed write; the stream's error flag and
+    // the flush can.
+    FILE *file = pcap_dump_file(m_dumper);
+    errno = 0;
+    if (pcap_dump_flush(m_dumper) != 0 || std::ferror(file)) {
+        const int code = errno;
+        fail(code ? QString::fromLocal8Bit(std::strerror(code)) : QStringLiteral("写入出错"));
+        return false;
+    }
+    return true;
+}
+
+void CaptureWriter::fail(const QString &what)
+{
+    const QString why
+        = QStringLiteral("无法写入 %1：%2").arg(QDir::toNativeSeparators(m_path), what);
+    close();
+    m_error = why;
+}
+
+void CaptureWriter::close()
+{
+    if (m_dumper) {
+        // pcap_dump_close() flushes; a failure there is the last chance to
+        // see the disk refuse the tail.
+        FILE *file = pcap_dump_file(m_dumper);
+        errno = 0;
+        const bool failed = pcap_dump_flush(m_dumper) != 0 || std::ferror(file);
+        const int code = errno;
+        pcap_dump_close(m_dumper);
+        m_dumper = nullptr;
+        if (failed && m_error.isEmpty())
+            m_error = QStringLiteral("无法写入 %1：%2")
+                          .arg(QDir::toNativeSeparators(m_path),
+                               code ? QString::fromLocal8Bit(std::strerror(code))
+                                    : QStringLiteral("写入出错"));
+    }
+    if (m_pcap) {
+        pcap_close(m_pcap);
+        m_pcap = nullptr;
+    }
+}

@@ -1,0 +1,130 @@
+#include "capture/linemonitor.h"
+
+#include "serial/zemserialport.h"
+
+#include <QTimer>
+
+#include <chrono>
+
+LineMonitor::LineMonitor(QObject *parent)
+    : QObject(parent)
+    , m_taps{Tap(LineDirection::McuToModule), Tap(LineDirection::ModuleToMcu)}
+    , m_timer(new QTimer(this))
+{
+    qRegisterMetaType<LineSegment>();
+    qRegisterMetaType<QVector<LineSegment>>();
+    m_timer->setInterval(BatchIntervalMs);
+    connect(m_timer, &QTimer::timeout, this, &LineMonitor::onTick);
+}
+
+LineMonitor::~LineMonitor() = default;
+
+qint64 LineMonitor::nowUs()
+{
+    using namespace std::chrono;
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+LineMonitor::Tap &LineMonitor::tap(LineDirection direction)
+{
+    return m_taps[direction == LineDirection::McuToModule ? 0 : 1];
+}
+
+void LineMonitor::addBytes(LineDirection direction, const QString &portName,
+                           const QByteArray &bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    Tap &t = tap(direction);
+    // A segment carries one port's bytes: when another port starts talking
+    // in this direction, what the previous one left is handed on first.
+    if (portName != t.portName) {
+        if (t.segmenter.holding()) {
+            const qsizetype first = m_pending.size();
+            t.segmenter.flush(m_pending);
+            collect(t, first);
+        }
+        t.portName = portName;
+    }
+    const qsizetype first = m_pending.size();
+    t.segmenter.feed(bytes, nowUs(), m_pending);
+    collect(t, first);
+    if (!m_timer->isActive())
+        m_timer->start();
+}
+
+void LineMonitor::collect(Tap &tap, qsizetype firstNew)
+{
+    for (qsizetype i = firstNew; i < m_pending.size(); ++i)
+        m_pendingPorts.append(tap.portName);
+}
+
+void LineMonitor::onTick()
+{
+    const qint64 now = nowUs();
+    for (Tap &t : m_taps) {
+        if (t.segmenter.holding() && now - t.segmenter.heldSinceUs() >= HoldLimitUs) {
+            const qsizetype first = m_pending.size();
+            t.segmenter.flush(m_pending);
+            collect(t, first);
+        }
+    }
+    emitPending();
+    if (!m_taps[0].segmenter.holding() && !m_taps[1].segmenter.holding())
+        m_timer->stop();
+}
+
+void LineMonitor::flush()
+{
+    for (Tap &t : m_taps) {
+        const qsizetype first = m_pending.size();
+        t.segmenter.flush(m_pending);
+        collect(t, first);
+    }
+    emitPending();
+    m_timer->stop();
+}
+
+void LineMonitor::emitPending()
+{
+    if (m_pending.isEmpty())
+        return;
+    // Swapped out first: a receiver may feed more bytes while it handles
+    // this batch.
+    QVector<LineSegment> batch;
+    QStringList ports;
+    batch.swap(m_pending);
+    ports.swap(m_pendingPorts);
+    emit segments(batch, ports);
+}
+
+void LineMonitor::attach(ZemSerialPort *port, LineDirection readDirection, bool tapWrites)
+{
+    if (!port)
+        return;
+    detach(port);
+    m_portNames.insert(port, port->QSerialPort::portName());
+    connect(port, &ZemSerialPort::Opened, this, [this, port](const QString &name) {
+        m_portNames.insert(port, name);
+        emit portOpened(name);
+    });
+    connect(port, &ZemSerialPort::DataReady, this,
+            [this, port, readDirection](const QByteArray &d) {
+                addBytes(readDirection, m_portNames.value(port), d);
+            });
+    if (tapWrites) {
+        const LineDirection written = oppositeDirection(readDirection);
+        connect(port, &ZemSerialPort::DataSent, this, [this, port, written](const QByteArray &d) {
+            addBytes(written, m_portNames.value(port), d);
+        });
+    }
+    connect(port, &QObject::destroyed, this, [this, port] { m_portNames.remove(port); });
+}
+
+void LineMonitor::detach(ZemSerialPort *port)
+{
+    if (!port)
+        return;
+    disconnect(port, nullptr, this, nullptr);
+    m_portNames.remove(port);
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "analyzer/linesegment.h"
+#include "analyzer/streamsegmenter.h"
+
+#include <QHash>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+class QTimer;
+class ZemSerialPort;
+
+// The taps of one tab's line: raw bytes of either direction go in, segments
+// (v4 frames, v3 frames, runs of other bytes) come out, time-stamped to the
+// microsecond when their first byte arrived. One segmenter per direction, so
+// the two directions never mix.
+//
+// Segments are handed on in batches, about every 50 ms, never one signal per
+// frame. A partial frame or a run of text that sees no new byte for about
+// 300 ms is handed on as it stands: the line is quiet, and the view should
+// not keep it back. Nothing is ever dropped.
+class LineMonitor : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int BatchIntervalMs = 50;
+    static constexpr qint64 HoldLimitUs = 300000;
+
+    explicit LineMonitor(QObject *parent = nullptr);
+    ~LineMonitor() override;
+
+    // Bytes of one direction, from the named port, arriving now.
+    void addBytes(LineDirection direction, const QString &portName, const QByteArray &bytes);
+    // Taps a port: what it reads goes as `readDirection`; with `tapWrites`,
+    // what is written to it as the opposite direction. Opening the port is
+    // reported through portOpened().
+    void attach(ZemSerialPort *port, LineDirection readDirection, bool tapWrites);
+    void detach(ZemSerialPort *port);
+    // Emits everything held now, complete or not.
+    void flush();
+
+    // The clock the taps stamp bytes with: microseconds since the Unix epoch.
+    static qint64 nowUs();
+
+signals:
+    // portNames[i] is the port batch[i] came from.
+    void segments(const QVector<LineSegment> &batch, const QStringList &portNames);
+    // An attached port was opened (a recorder may start by itself).
+    void portOpened(const QString &portName);
+
+private slots:
+    void onTick();
+
+private:
+    struct Tap
+    {
+        LineDirection direction;
+        StreamSegmenter segmenter;
+        QString portName; // the port the held bytes came from
+        explicit Tap(LineDirection d)
+            : direction(d)
+            , segmenter(d)
+        { }
+    };
+
+    Tap &tap(LineDirection direction);
+    void collect(Tap &tap, qsizetype firstNew);
+    void emitPending();
+
+    Tap m_taps[2];
+    QVector<LineSegment> m_pending;
+    QStringList m_pendingPorts;
+    QTimer *m_timer;
+    QHash<const ZemSerialPort *, QString> m_portNames; // as each attached port was opened
+};

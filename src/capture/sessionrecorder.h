@@ -1,0 +1,78 @@
+#pragma once
+
+#include "analyzer/linesegment.h"
+#include "capture/capturewriter.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+class LineMonitor;
+class QTimer;
+
+// Records a tab's line to a capture file as the bytes arrive: every segment
+// the line monitor hands on becomes one packet. The file is flushed at least
+// once a second, so a crash or a power cut loses at most the last second;
+// nothing is kept in memory, so a recording of hours costs no more than one
+// of minutes.
+//
+// Files go to the data folder's "captures" subfolder, named after the local
+// time the recording started: "lumo-yyyyMMdd-HHmmss.pcap".
+//
+// Recording starts and stops at the user's word; with the setting
+// "analyzer/autorecord" on it also starts by itself whenever a port the
+// watched monitor taps is opened.
+class SessionRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int FlushIntervalMs = 500;
+
+    explicit SessionRecorder(QObject *parent = nullptr);
+    ~SessionRecorder() override;
+
+    // Starts a new file for what `monitor` hands on from now. False, with
+    // the reason, when the folder or the file cannot be created (the
+    // reason also goes out through failed()). Already recording: true.
+    bool start(LineMonitor *monitor, QString *error = nullptr);
+    // Hands on what the monitor holds, writes it and closes the file.
+    void stop();
+    bool isRecording() const { return m_writer.isOpen(); }
+    // The file being written, or the last one written after stop().
+    QString filePath() const { return m_path; }
+    qint64 packetCount() const { return m_writer.packetCount(); }
+
+    // Starts recording by itself when a port tapped by `monitor` opens and
+    // the auto-start setting is on (the setting is read at that moment).
+    void watch(LineMonitor *monitor);
+
+    // The setting "analyzer/autorecord" in the settings file.
+    static bool autoStartEnabled();
+    static void setAutoStartEnabled(bool on);
+
+    // The folder captures go to, and the name of one started at `localTime`.
+    static QString captureDir();
+    static QString fileNameFor(const QDateTime &localTime);
+
+signals:
+    void recordingChanged(bool recording, const QString &path);
+    // Writing failed (folder not writable, disk full); recording has stopped.
+    void failed(const QString &message);
+
+private slots:
+    void onSegments(const QVector<LineSegment> &batch, const QStringList &portNames);
+    void onFlushTick();
+    void onPortOpened();
+
+private:
+    void stopAfterError();
+
+    CaptureWriter m_writer;
+    QPointer<LineMonitor> m_monitor;
+    QPointer<LineMonitor> m_watched;
+    QTimer *m_flushTimer;
+    QString m_path;
+};
