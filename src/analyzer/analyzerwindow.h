@@ -73,6 +73,7 @@ signals:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private slots:
     void onSegments(const QVector<LineSegment> &batch, const QStringList &portNames);
@@ -105,7 +106,7 @@ private:
     void updateSourceLabel();
     void showFields(qint64 id);
     void clearDetail();
-    QVector<qint64> selectedIds() const;
+    QVector<int> selectedRows() const;
     bool atBottom() const;
 
     Ui::AnalyzerWindow *ui;
@@ -119,6 +120,7 @@ private:
     std::unique_ptr<FrameAnalyzer> m_file;
     FrameListModel *m_fileModel = nullptr;
     QString m_filePath;
+    QString m_fileNote; // why the file's analysis may be incomplete
 
     std::unique_ptr<DataPointDefinition> m_definition;
     QByteArray m_shownFrame; // unescaped frame of the selected row

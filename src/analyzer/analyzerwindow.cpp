@@ -1,0 +1,752 @@
+#include "analyzer/analyzerwindow.h"
+#include "ui_analyzerwindow.h"
+
+#include "analyzer/frameanalyzer.h"
+#include "analyzer/framefields.h"
+#include "analyzer/framelistmodel.h"
+#include "capture/capturereader.h"
+#include "capture/linemonitor.h"
+#include "capture/sessionrecorder.h"
+#include "datapoint/datapointdefinition.h"
+#include "datapoint/zemjson.h"
+#include "engine/apppaths.h"
+#include "engine/settingkeys.h"
+#include "protocol/zemtool.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTimer>
+
+namespace {
+
+// Requests still waiting are checked this often for their reply limit.
+constexpr int ExpireIntervalMs = 100;
+constexpr int RateIntervalMs = 1000;
+// Typing in the search box re-filters once the typing pauses.
+constexpr int SearchDelayMs = 250;
+// The live list keeps this many rows; older ones are dropped a block at a
+// time (the capture file, when recording, keeps everything).
+constexpr qint64 LiveMaxRows = 500000;
+// Rows an answered request may lie back and still be redrawn at once; an
+// older one is redrawn when it is next painted.
+constexpr qint64 MaxRefreshBack = 8192;
+
+// The bytes pane: 16 bytes a line, "0000  FF FF … FF  ................".
+constexpr int BytesPerLine = 16;
+constexpr int HexColumn = 6;
+constexpr int AsciiColumn = HexColumn + 3 * BytesPerLine + 1;
+
+const QString NoDefinition = QStringLiteral("不解析数据点");
+
+QString bytesDump(const QByteArray &bytes)
+{
+    QString text;
+    const int lines = (bytes.size() + BytesPerLine - 1) / BytesPerLine;
+    text.reserve(lines * (AsciiColumn + BytesPerLine + 1));
+    for (int line = 0; line < lines; ++line) {
+        const int first = line * BytesPerLine;
+        const int count = qMin(BytesPerLine, bytes.size() - first);
+        QString row = QString::number(first, 16).toUpper().rightJustified(4, QLatin1Char('0'));
+        row += QLatin1String("  ");
+        QString ascii;
+        for (int k = 0; k < BytesPerLine; ++k) {
+            if (k < count) {
+                const int c = ZemTool::byteValue(bytes, first + k);
+                row += SettingKeys::hexCode(c) + QLatin1Char(' ');
+                ascii += c >= 0x20 && c < 0x7F ? QChar(c) : QChar(QLatin1Char('.'));
+            } else {
+                row += QLatin1String("   ");
+            }
+        }
+        row += QLatin1Char(' ') + ascii;
+        if (line > 0)
+            text += QLatin1Char('\n');
+        text += row;
+    }
+    return text;
+}
+
+QString problemName(int kind)
+{
+    switch (FrameProblem::bit(kind)) {
+    case FrameProblem::BadChecksum:
+        return QStringLiteral("校验和错误");
+    case FrameProblem::Truncated:
+        return QStringLiteral("长度不符");
+    case FrameProblem::UnescapedFf:
+        return QStringLiteral("FF未转义");
+    case FrameProblem::NoReply:
+        return QStringLiteral("无应答");
+    case FrameProblem::UnexpectedReply:
+        return QStringLiteral("无请求的应答");
+    case FrameProblem::Retransmission:
+        return QStringLiteral("重发");
+    case FrameProblem::Noise:
+        return QStringLiteral("帧外字节");
+    default:
+        return QString();
+    }
+}
+
+} // namespace
+
+AnalyzerWindow::AnalyzerWindow(Source source, LineMonitor *monitor, SessionRecorder *recorder,
+                               QWidget *parent)
+    : QWidget(parent)
+    , ui(new Ui::AnalyzerWindow)
+    , m_source(source)
+    , m_monitor(monitor)
+    , m_recorder(recorder)
+{
+    ui->setupUi(this);
+    // A window of its own even with a parent, which only owns it.
+    setWindowFlag(Qt::Window);
+    setWindowTitle(QStringLiteral("协议分析"));
+    setObjectName(source == Source::Dual ? QStringLiteral("analyzerWindow_dual")
+                                         : QStringLiteral("analyzerWindow_mcu"));
+
+    m_settings = new ZemTool(this);
+    m_live = std::make_unique<FrameAnalyzer>();
+    m_live->setMaxRows(LiveMaxRows);
+    m_live->setReplyLimitUs(qint64(ui->spinBox_replyLimit->value()) * 1000);
+    m_liveModel = new FrameListModel(this);
+    m_liveModel->setObjectName(QStringLiteral("liveModel"));
+    m_liveModel->setDescriptionLookup(
+        [tool = m_settings](const QString &key) { return tool->readSetting(key); });
+    m_liveModel->reset(m_live.get());
+
+    setUpTable();
+    setUpFilters();
+    fillDefinitions();
+    useModel(m_liveModel, m_live.get());
+
+    ui->comboBox_mcuSide->setVisible(source == Source::Dual);
+    connect(ui->comboBox_mcuSide, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            [this](int index) { setMcuSide(index + 1); });
+    connect(ui->spinBox_replyLimit, QOverload<int>::of(&QSpinBox::valueChanged), this,
+            &AnalyzerWindow::onReplyLimitChanged);
+    connect(ui->comboBox_definition, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &AnalyzerWindow::onDefinitionChosen);
+    connect(ui->tableWidget_fields, &QTableWidget::itemSelectionChanged, this,
+            &AnalyzerWindow::onFieldSelected);
+
+    if (m_monitor)
+        connect(m_monitor, &LineMonitor::segments, this, &AnalyzerWindow::onSegments);
+    if (m_recorder) {
+        connect(m_recorder, &SessionRecorder::recordingChanged, this,
+                &AnalyzerWindow::onRecordingChanged);
+        connect(m_recorder, &SessionRecorder::failed, this, [this](const QString &message) {
+            QMessageBox::about(this, QStringLiteral("错误"),
+                               QStringLiteral("录制已停止：") + message);
+        });
+        onRecordingChanged(m_recorder->isRecording(), m_recorder->filePath());
+    } else {
+        ui->pushButton_record->setEnabled(false);
+        ui->checkBox_autoRecord->setEnabled(false);
+    }
+    {
+        const QSignalBlocker blocker(ui->checkBox_autoRecord);
+        ui->checkBox_autoRecord->setChecked(SessionRecorder::autoStartEnabled());
+    }
+
+    m_expireTimer = new QTimer(this);
+    m_expireTimer->setObjectName(QStringLiteral("expireTimer"));
+    connect(m_expireTimer, &QTimer::timeout, this, &AnalyzerWindow::onExpireTick);
+    m_expireTimer->start(ExpireIntervalMs);
+    m_rateTimer = new QTimer(this);
+    connect(m_rateTimer, &QTimer::timeout, this, &AnalyzerWindow::onRateTick);
+    m_rateTimer->start(RateIntervalMs);
+
+    updateSourceLabel();
+    updateCounters();
+}
+
+AnalyzerWindow::~AnalyzerWindow()
+{
+    // The views let go of the models before the analyzers they read go.
+    ui->tableView_frames->setModel(nullptr);
+    delete ui;
+}
+
+FrameAnalyzer *AnalyzerWindow::analyzer() const
+{
+    return m_file ? m_file.get() : m_live.get();
+}
+
+FrameListModel *AnalyzerWindow::model() const
+{
+    return m_fileModel ? m_fileModel : m_liveModel;
+}
+
+// --- set-up ------------------------------------------------------------------
+
+void AnalyzerWindow::setUpTable()
+{
+    QTableView *view = ui->tableView_frames;
+    // Every row one line high, measured once: a million rows scroll without
+    // the view asking each one for its size.
+    QHeaderView *rows = view->verticalHeader();
+    rows->setVisible(false);
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setDefaultSectionSize(view->fontMetrics().height() + 6);
+    QHeaderView *columns = view->horizontalHeader();
+    columns->setSectionResizeMode(QHeaderView::Interactive);
+    columns->setStretchLastSection(true);
+    columns->setHighlightSections(false);
+    view->installEventFilter(this);
+
+    QHeaderView *fieldColumns = ui->tableWidget_fields->horizontalHeader();
+    fieldColumns->setStretchLastSection(true);
+    ui->tableWidget_fields->verticalHeader()->setVisible(false);
+    ui->tableWidget_fields->setColumnWidth(0, 130);
+    ui->splitter_main->setStretchFactor(0, 3);
+    ui->splitter_main->setStretchFactor(1, 2);
+    ui->splitter_detail->setStretchFactor(0, 1);
+    ui->splitter_detail->setStretchFactor(1, 1);
+
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    ui->plainTextEdit_bytes->setFont(mono);
+}
+
+void AnalyzerWindow::setUpFilters()
+{
+    QComboBox *direction = ui->comboBox_direction;
+    direction->addItem(QStringLiteral("全部"), -1);
+    for (LineDirection d : {LineDirection::McuToModule, LineDirection::ModuleToMcu})
+        direction->addItem(FrameListModel::directionText(d), int(d));
+
+    QComboBox *command = ui->comboBox_command;
+    command->addItem(QStringLiteral("全部"), -1);
+    for (int code = 0x01; code <= 0x20; ++code) {
+        const QString key = SettingKeys::commandDescriptionKey(SettingKeys::hexCode(code));
+        QString name = m_settings->readSetting(key);
+        // "模组→MCU：请求设备信息（…）": the short name before the details.
+        const int colon = name.indexOf(QStringLiteral("："));
+        if (colon >= 0)
+            name = name.mid(colon + 1);
+        const int paren = name.indexOf(QStringLiteral("（"));
+        if (paren > 0)
+            name = name.left(paren);
+        command->addItem(QStringLiteral("0x%1 %2").arg(SettingKeys::hexCode(code), name), code);
+    }
+
+    auto *searchDelay = new QTimer(this);
+    searchDelay->setSingleShot(true);
+    searchDelay->setInterval(SearchDelayMs);
+    connect(searchDelay, &QTimer::timeout, this, &AnalyzerWindow::applyFilter);
+    connect(ui->lineEdit_search, &QLineEdit::textChanged, searchDelay,
+            QOverload<>::of(&QTimer::start));
+    connect(ui->lineEdit_search, &QLineEdit::returnPressed, this, &AnalyzerWindow::applyFilter);
+    connect(direction, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &AnalyzerWindow::applyFilter);
+    connect(command, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &AnalyzerWindow::applyFilter);
+    connect(ui->checkBox_problems, &QCheckBox::toggled, this, &AnalyzerWindow::applyFilter);
+}
+
+// The definitions cached in json/ (one file per product key); the key of
+// the simulated-MCU tab is chosen when its definition is there.
+void AnalyzerWindow::fillDefinitions()
+{
+    QComboBox *combo = ui->comboBox_definition;
+    const QString current = combo->currentData().toString();
+    const QString tabKey = m_settings->readSetting(SettingKeys::ProductKey).trimmed();
+    const QSignalBlocker blocker(combo);
+    combo->clear();
+    combo->addItem(NoDefinition, QString());
+    const QStringList files
+        = QDir(AppPaths::jsonDir()).entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name);
+    for (const QString &file : files) {
+        const QString key = file.left(file.size() - 5);
+        combo->addItem(key == tabKey ? key + QStringLiteral("（模拟V4MCU）") : key, key);
+    }
+    int index = combo->findData(current.isEmpty() ? tabKey : current);
+    if (index < 0)
+        index = combo->findData(tabKey);
+    combo->setCurrentIndex(qMax(0, index));
+    loadDefinition(combo->currentData().toString());
+}
+
+void AnalyzerWindow::loadDefinition(const QString &productKey)
+{
+    m_definition.reset();
+    if (productKey.isEmpty())
+        return;
+    QFile file(ZemJson::cachePath(productKey));
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
+    if (!doc.isObject())
+        return;
+    m_definition
+        = std::make_unique<DataPointDefinition>(DataPointDefinition::fromJson(doc.object()));
+}
+
+void AnalyzerWindow::onDefinitionChosen(int index)
+{
+    loadDefinition(ui->comboBox_definition->itemData(index).toString());
+    showFields(m_shownId);
+}
+
+// --- models ------------------------------------------------------------------
+
+void AnalyzerWindow::useModel(FrameListModel *model, FrameAnalyzer *analyzer)
+{
+    Q_UNUSED(analyzer)
+    QTableView *view = ui->tableView_frames;
+    QItemSelectionModel *old = view->selectionModel();
+    view->setModel(model);
+    delete old;
+    connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            &AnalyzerWindow::onRowSelected);
+    QHeaderView *columns = view->horizontalHeader();
+    const QFontMetrics fm = view->fontMetrics();
+    const auto width = [&fm](const char *sample) {
+        return fm.horizontalAdvance(QString::fromUtf8(sample)) + 16;
+    };
+    columns->resizeSection(FrameListModel::TimeColumn, width("00:00:00.000000"));
+    columns->resizeSection(FrameListModel::RelativeColumn, width("+000.000000"));
+    columns->resizeSection(FrameListModel::DirectionColumn, width("模组→MCU"));
+    columns->resizeSection(FrameListModel::CommandColumn, width("0x00 模组→MCU：请求设备信息"));
+    columns->resizeSection(FrameListModel::SequenceColumn, width("序号"));
+    columns->resizeSection(FrameListModel::LengthColumn, width("长度 00"));
+    columns->resizeSection(FrameListModel::ChecksumColumn, width("校验和错误"));
+    columns->resizeSection(FrameListModel::PairColumn, width("应答 #000000 000.0 ms"));
+    clearDetail();
+    applyFilter();
+    view->scrollToBottom();
+}
+
+void AnalyzerWindow::applyFilter()
+{
+    FrameListModel::Filter filter;
+    filter.direction = ui->comboBox_direction->currentData().toInt();
+    filter.command = ui->comboBox_command->currentData().toInt();
+    filter.problemsOnly = ui->checkBox_problems->isChecked();
+    filter.text = ui->lineEdit_search->text().trimmed();
+    FrameListModel *shown = model();
+    const qint64 keep = m_shownId;
+    shown->setFilter(filter);
+    // The frame looked at stays selected when the filter still shows it.
+    const int row = keep >= 0 ? shown->rowOfId(keep) : -1;
+    if (row >= 0) {
+        ui->tableView_frames->selectRow(row);
+        ui->tableView_frames->scrollTo(shown->index(row, 0));
+    } else {
+        clearDetail();
+    }
+    // The live model keeps the same filter for when the file is closed.
+    if (shown != m_liveModel)
+        m_liveModel->setFilter(filter);
+}
+
+// --- live --------------------------------------------------------------------
+
+void AnalyzerWindow::onSegments(const QVector<LineSegment> &batch, const QStringList &portNames)
+{
+    Q_UNUSED(portNames)
+    if (batch.isEmpty())
+        return;
+    const qint64 oldEnd = m_live->endId();
+    for (const LineSegment &segment : batch)
+        m_live->add(segment);
+    const bool shown = !m_file;
+    const bool follow = shown && atBottom();
+    m_liveModel->appendFrom(*m_live);
+    // Earlier rows that this batch answered (a reply pairs with its
+    // request) are redrawn.
+    const qint64 changedFrom = qMax(m_live->takeChangedFrom(), oldEnd - MaxRefreshBack);
+    QVector<qint64> changed;
+    for (qint64 id = qMax(changedFrom, m_live->firstId()); id < oldEnd; ++id)
+        changed.append(id);
+    if (!changed.isEmpty())
+        m_liveModel->refreshIds(changed);
+    if (follow)
+        ui->tableView_frames->scrollToBottom();
+}
+
+bool AnalyzerWindow::atBottom() const
+{
+    const QScrollBar *bar = ui->tableView_frames->verticalScrollBar();
+    return bar->value() >= bar->maximum();
+}
+
+void AnalyzerWindow::onExpireTick()
+{
+    QVector<qint64> changed;
+    m_live->expire(LineMonitor::nowUs(), &changed);
+    if (!changed.isEmpty())
+        m_liveModel->refreshIds(changed);
+    updateCounters();
+}
+
+void AnalyzerWindow::onRateTick()
+{
+    const qint64 frames = m_live->counters().framesTotal();
+    m_framesPerSecond
+        = double(qMax<qint64>(0, frames - m_framesAtLastTick)) * 1000.0 / RateIntervalMs;
+    m_framesAtLastTick = frames;
+}
+
+void AnalyzerWindow::onReplyLimitChanged(int ms)
+{
+    m_live->setReplyLimitUs(qint64(ms) * 1000);
+    // A file is analyzed again with the new limit.
+    if (m_file)
+        openCapture(m_filePath);
+}
+
+void AnalyzerWindow::on_pushButton_clear_clicked()
+{
+    m_live->clear();
+    m_liveModel->reset(m_live.get());
+    m_framesAtLastTick = 0;
+    m_framesPerSecond = 0;
+    if (!m_file)
+        clearDetail();
+    updateCounters();
+}
+
+void AnalyzerWindow::setMcuSide(int side)
+{
+    side = side == 2 ? 2 : 1;
+    if (ui->comboBox_mcuSide->currentIndex() != side - 1)
+        ui->comboBox_mcuSide->setCurrentIndex(side - 1); // comes back here
+    if (side == m_mcuSide)
+        return;
+    m_mcuSide = side;
+    emit mcuSideChanged(side);
+}
+
+// --- files -------------------------------------------------------------------
+
+bool AnalyzerWindow::openCapture(const QString &path)
+{
+    auto analyzer = std::make_unique<FrameAnalyzer>();
+    analyzer->setReplyLimitUs(m_live->replyLimitUs());
+    QString error;
+    bool cutShort = false;
+    FrameAnalyzer *target = analyzer.get();
+    const bool ok = CaptureReader::read(
+        path,
+        [target](const LineSegment &segment, const QString &) {
+            target->add(segment);
+            return true;
+        },
+        &error, &cutShort);
+    if (!ok && analyzer->endId() == analyzer->firstId()) {
+        QMessageBox::about(
+            this, QStringLiteral("错误"),
+            QStringLiteral("打开失败！\n%1\n%2").arg(QDir::toNativeSeparators(path), error));
+        return false;
+    }
+    // Requests the file's end leaves waiting count as unanswered only when
+    // the file goes on beyond their limit.
+    analyzer->expire(analyzer->counters().lastTimeUs, nullptr);
+
+    auto *fileModel = new FrameListModel(this);
+    fileModel->setObjectName(QStringLiteral("fileModel"));
+    fileModel->setDescriptionLookup(
+        [tool = m_settings](const QString &key) { return tool->readSetting(key); });
+    fileModel->reset(analyzer.get());
+
+    FrameListModel *oldModel = m_fileModel;
+    std::unique_ptr<FrameAnalyzer> oldAnalyzer = std::move(m_file);
+    m_file = std::move(analyzer);
+    m_fileModel = fileModel;
+    m_filePath = path;
+    m_fileNote.clear();
+    if (cutShort)
+        m_fileNote = QStringLiteral("文件在一个包的中间结束，已读到最后一个完整的包");
+    else if (!ok)
+        m_fileNote = QStringLiteral("文件后面的内容无法读取：") + error;
+    useModel(m_fileModel, m_file.get());
+    delete oldModel;
+    oldAnalyzer.reset();
+
+    ui->pushButton_live->setEnabled(true);
+    ui->pushButton_clear->setEnabled(false);
+    updateSourceLabel();
+    updateCounters();
+    return true;
+}
+
+void AnalyzerWindow::showLive()
+{
+    if (!m_file)
+        return;
+    useModel(m_liveModel, m_live.get());
+    delete m_fileModel;
+    m_fileModel = nullptr;
+    m_file.reset();
+    m_filePath.clear();
+    m_fileNote.clear();
+    ui->pushButton_live->setEnabled(false);
+    ui->pushButton_clear->setEnabled(true);
+    updateSourceLabel();
+    updateCounters();
+}
+
+void AnalyzerWindow::on_pushButton_live_clicked()
+{
+    showLive();
+}
+
+void AnalyzerWindow::on_pushButton_openCapture_clicked()
+{
+    const QString dir
+        = m_file ? QFileInfo(m_filePath).absolutePath() : SessionRecorder::captureDir();
+    const QString path = QFileDialog::getOpenFileName(
+        this, QStringLiteral("打开抓包文件"), dir,
+        QStringLiteral("抓包文件 (*.pcap *.pcapng *.cap);;所有文件 (*)"));
+    if (!path.isEmpty())
+        openCapture(path);
+}
+
+bool AnalyzerWindow::exportCsv(const QString &path, QString *error)
+{
+    return model()->writeCsv(path, error);
+}
+
+void AnalyzerWindow::on_pushButton_exportCsv_clicked()
+{
+    const QString name
+        = QStringLiteral("lumo-frames-%1.csv")
+              .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("导出CSV"), QDir(SessionRecorder::captureDir()).filePath(name),
+        QStringLiteral("CSV文件 (*.csv)"));
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!exportCsv(path, &error))
+        QMessageBox::about(this, QStringLiteral("错误"), QStringLiteral("导出失败：") + error);
+}
+
+// --- recording ---------------------------------------------------------------
+
+void AnalyzerWindow::on_pushButton_record_clicked()
+{
+    if (!m_recorder)
+        return;
+    if (m_recorder->isRecording()) {
+        m_recorder->stop();
+        return;
+    }
+    QString error;
+    if (!m_recorder->start(m_monitor, &error))
+        QMessageBox::about(this, QStringLiteral("错误"), QStringLiteral("无法开始录制：") + error);
+}
+
+void AnalyzerWindow::on_checkBox_autoRecord_toggled(bool checked)
+{
+    SessionRecorder::setAutoStartEnabled(checked);
+}
+
+void AnalyzerWindow::onRecordingChanged(bool recording, const QString &path)
+{
+    ui->pushButton_record->setText(recording ? QStringLiteral("停止录制")
+                                             : QStringLiteral("开始录制"));
+    const QString name = QFileInfo(path).fileName();
+    if (recording)
+        ui->label_recording->setText(QStringLiteral("录制中：") + name);
+    else if (!path.isEmpty())
+        ui->label_recording->setText(QStringLiteral("已保存：") + name);
+    else
+        ui->label_recording->setText(QStringLiteral("未录制"));
+    ui->label_recording->setToolTip(QDir::toNativeSeparators(path));
+}
+
+// --- views -------------------------------------------------------------------
+
+void AnalyzerWindow::updateSourceLabel()
+{
+    QString text;
+    if (m_file) {
+        text = QStringLiteral("文件：") + QDir::toNativeSeparators(m_filePath);
+        if (!m_fileNote.isEmpty())
+            text += QStringLiteral("（") + m_fileNote + QStringLiteral("）");
+    } else if (m_source == Source::Dual) {
+        text = QStringLiteral("实时：双串口");
+    } else {
+        text = QStringLiteral("实时：模拟V4MCU（模组发来的为模组→MCU，Lumo发出的为MCU→模组）");
+    }
+    ui->label_source->setText(text);
+    ui->comboBox_mcuSide->setEnabled(!m_file);
+}
+
+void AnalyzerWindow::updateCounters()
+{
+    const AnalyzerCounters &c = analyzer()->counters();
+    double fps = m_framesPerSecond;
+    if (m_file) {
+        const qint64 span = c.lastTimeUs - c.firstTimeUs;
+        fps = span > 0 ? double(c.framesTotal()) * 1e6 / double(span) : 0.0;
+    }
+    const auto direction = [&c](LineDirection d) {
+        const int i = int(d);
+        return QStringLiteral("%1：%2帧 %3字节")
+            .arg(FrameListModel::directionText(d))
+            .arg(c.frames[i])
+            .arg(c.bytes[i]);
+    };
+    QString text = direction(LineDirection::McuToModule) + QStringLiteral("　")
+        + direction(LineDirection::ModuleToMcu)
+        + QStringLiteral("　每秒%1帧").arg(fps, 0, 'f', fps < 10 ? 1 : 0);
+    QStringList problems;
+    for (int kind = 0; kind < FrameProblem::KindCount; ++kind)
+        if (c.problems[kind] > 0)
+            problems.append(QStringLiteral("%1 %2").arg(problemName(kind)).arg(c.problems[kind]));
+    text += QStringLiteral("　问题：")
+        + (problems.isEmpty() ? QStringLiteral("无") : problems.join(QStringLiteral("，")));
+    if (ui->label_counters->text() != text)
+        ui->label_counters->setText(text);
+}
+
+void AnalyzerWindow::onRowSelected()
+{
+    const QModelIndex current = ui->tableView_frames->selectionModel()->currentIndex();
+    if (!current.isValid()) {
+        clearDetail();
+        return;
+    }
+    showFields(model()->rowId(current.row()));
+}
+
+void AnalyzerWindow::clearDetail()
+{
+    m_shownId = -1;
+    m_shownFrame.clear();
+    ui->tableWidget_fields->setRowCount(0);
+    ui->plainTextEdit_bytes->clear();
+}
+
+void AnalyzerWindow::showFields(qint64 id)
+{
+    const FrameAnalyzer *a = analyzer();
+    if (id < 0 || !a->contains(id)) {
+        clearDetail();
+        return;
+    }
+    m_shownId = id;
+    m_shownFrame = a->frame(id);
+    const FrameRecord &record = a->record(id);
+    const QVector<FrameField> fields = frameFields(
+        m_shownFrame, record.kind,
+        [this](const QString &key) { return m_settings->readSetting(key); }, m_definition.get());
+
+    QTableWidget *table = ui->tableWidget_fields;
+    const QSignalBlocker blocker(table);
+    table->clearSelection();
+    table->setRowCount(fields.size());
+    for (int i = 0; i < fields.size(); ++i) {
+        const FrameField &f = fields.at(i);
+        auto *name = new QTableWidgetItem(f.name);
+        name->setData(Qt::UserRole, f.offset);
+        name->setData(Qt::UserRole + 1, f.size);
+        table->setItem(i, 0, name);
+        auto *value = new QTableWidgetItem(f.value);
+        value->setToolTip(f.value);
+        table->setItem(i, 1, value);
+    }
+
+    QString dump = bytesDump(m_shownFrame);
+    const QByteArray wire = a->wire(id);
+    if (wire != m_shownFrame)
+        dump += QStringLiteral("\n\n线上字节（FF后插入的55已在上面去掉）：\n") + bytesDump(wire);
+    ui->plainTextEdit_bytes->setPlainText(dump);
+    ui->plainTextEdit_bytes->setExtraSelections({});
+}
+
+void AnalyzerWindow::onFieldSelected()
+{
+    QList<QTextEdit::ExtraSelection> marks;
+    const QList<QTableWidgetItem *> items = ui->tableWidget_fields->selectedItems();
+    QPlainTextEdit *pane = ui->plainTextEdit_bytes;
+    for (const QTableWidgetItem *item : items) {
+        if (item->column() != 0)
+            continue;
+        const int offset = item->data(Qt::UserRole).toInt();
+        const int size = item->data(Qt::UserRole + 1).toInt();
+        if (offset < 0 || size <= 0 || offset + size > m_shownFrame.size())
+            continue;
+        QTextCharFormat format;
+        format.setBackground(QColor(252, 222, 156));
+        for (int i = offset; i < offset + size; ++i) {
+            const QTextBlock block = pane->document()->findBlockByNumber(i / BytesPerLine);
+            if (!block.isValid())
+                break;
+            const int column = i % BytesPerLine;
+            for (const auto &[start, length] :
+                 {std::pair<int, int>{HexColumn + 3 * column, 2}, {AsciiColumn + column, 1}}) {
+                QTextEdit::ExtraSelection mark;
+                mark.format = format;
+                mark.cursor = QTextCursor(block);
+                mark.cursor.setPosition(block.position() + start);
+                mark.cursor.setPosition(block.position() + start + length, QTextCursor::KeepAnchor);
+                marks.append(mark);
+            }
+        }
+        if (!marks.isEmpty()) {
+            QTextCursor first = marks.first().cursor;
+            first.clearSelection();
+            pane->setTextCursor(first);
+            pane->ensureCursorVisible();
+        }
+    }
+    pane->setExtraSelections(marks);
+}
+
+// --- copying -----------------------------------------------------------------
+
+QVector<int> AnalyzerWindow::selectedRows() const
+{
+    QVector<int> rows;
+    const QModelIndexList selected = ui->tableView_frames->selectionModel()->selectedRows();
+    rows.reserve(selected.size());
+    for (const QModelIndex &index : selected)
+        rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void AnalyzerWindow::on_pushButton_copyHex_clicked()
+{
+    const QVector<int> rows = selectedRows();
+    if (!rows.isEmpty())
+        QGuiApplication::clipboard()->setText(model()->rowsHex(rows));
+}
+
+void AnalyzerWindow::on_pushButton_copyText_clicked()
+{
+    const QVector<int> rows = selectedRows();
+    if (!rows.isEmpty())
+        QGuiApplication::clipboard()->setText(model()->rowsText(rows));
+}
+
+bool AnalyzerWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ui->tableView_frames && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent *>(event)->matches(QKeySequence::Copy)) {
+        on_pushButton_copyText_clicked();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void AnalyzerWindow::showEvent(QShowEvent *event)
+{
+    // A definition fetched in the simulated-MCU tab since the last look.
+    fillDefinitions();
+    QWidget::showEvent(event);
+}
