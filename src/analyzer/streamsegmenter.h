@@ -13,12 +13,12 @@
 // bytes as the length asks for, counted after unescaping (an FF 55 pair is one
 // byte; a final FF waits for its 55). An FF followed by FF instead of 55 inside
 // a frame is the header of the next frame: the frame ends there, short of its
-// length. A length below 5 is no frame, nor is FF FF FF: the first FF is taken
-// for noise before a header (a length whose high byte is FF would mean a frame
-// of more than 65,000 bytes).
-// Version 3: 00 00 00 03, a 2-byte big-endian length, that many bytes.
-// Other bytes: a run ends where a frame begins, after a newline (a module's
-// boot text comes one line per segment), at 4096 bytes, or at flush().
+// length. After a final FF, FF FF FF means the final FF lacked its 55 and the
+// next two open a header; FF FF and anything else, that the frame was cut. A length below 5 is no
+// frame, nor is FF FF FF: the first FF is taken for noise before a header (a length whose high byte
+// is FF would mean a frame of more than 65,000 bytes). Version 3: 00 00 00 03, a 2-byte big-endian
+// length, that many bytes. Other bytes: a run ends where a frame begins, after a newline (a
+// module's boot text comes one line per segment), at 4096 bytes, or at flush().
 //
 // Each byte is looked at once; a header that turns out to be none is looked at
 // again, but it is never longer than six bytes, so the work stays linear.
@@ -47,6 +47,7 @@ private:
         V4LengthHi, // FF FF hh
         V4LengthFf, // FF FF hh FF: waits to see whether 55 follows
         V4Body,     // counting the length
+        V4EndFfFf,  // all counted, the last an FF; then an FF instead of 55
         V3Header,   // 00, 00 00, 00 00 00 (m_v3Matched bytes)
         V3Length,   // 00 00 00 03 and 0 or 1 length bytes
         V3Body,
@@ -54,6 +55,7 @@ private:
 
     void step(char c, qint64 timeUs, QVector<LineSegment> &out);
     void toOther(char c, qint64 timeUs, QVector<LineSegment> &out);
+    void appendHeld(char c, qint64 timeUs);
     void startCandidate(char c, qint64 timeUs, QVector<LineSegment> &out);
     void rejectCandidate(qint64 timeUs, QVector<LineSegment> &out);
     void emitOther(QVector<LineSegment> &out);
@@ -66,8 +68,13 @@ private:
     QByteArray m_frame; // the frame (or header candidate) being assembled, wire form
     qint64 m_frameTimeUs = 0;
     qint64 m_lastFfTimeUs = 0; // arrival of the frame's latest FF (may open the next header)
+    qint64 m_nextFfTimeUs = 0; // in V4EndFfFf: arrival of the FF after the frame
     int m_length = 0;          // v4: unescaped bytes after the length field; v3: after it
     int m_counted = 0;         // of those, how many arrived
     int m_v3Matched = 0;
     bool m_pendingFf = false; // the frame's last byte is an FF whose 55 may still come
+    // Arrival of each byte of a header not yet confirmed (never more than
+    // six), so bytes looked at again keep their own time.
+    static constexpr int MaxHeld = 8;
+    qint64 m_heldTimesUs[MaxHeld] = {};
 };
