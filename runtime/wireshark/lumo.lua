@@ -301,7 +301,7 @@ function lumo.dissector(tvb, pinfo, tree)
     local n = tvb(3, 1):uint()
     local port = ""
     if n > 0 then
-        root:add(f.port, tvb(4, n))
+        root:add_packet_field(f.port, tvb(4, n), ENC_UTF_8)
         port = tvb(4, n):string(ENC_UTF_8)
     end
     local direction = tvb(1, 1):uint()
