@@ -284,14 +284,19 @@ const FrameRecord &FrameAnalyzer::record(qint64 id) const
     return m_blocks[size_t(id / BlockRows - first)]->records[size_t(id % BlockRows)];
 }
 
+const char *FrameAnalyzer::wireData(qint64 id) const
+{
+    Q_ASSERT(contains(id));
+    const qint64 first = m_firstId / BlockRows;
+    const Block &block = *m_blocks[size_t(id / BlockRows - first)];
+    return block.arena.data() + block.records[size_t(id % BlockRows)].arenaOffset;
+}
+
 QByteArray FrameAnalyzer::wire(qint64 id) const
 {
     if (!contains(id))
         return QByteArray();
-    const qint64 first = m_firstId / BlockRows;
-    const Block &block = *m_blocks[size_t(id / BlockRows - first)];
-    const FrameRecord &r = block.records[size_t(id % BlockRows)];
-    return QByteArray(block.arena.data() + r.arenaOffset, int(r.wireSize));
+    return QByteArray(wireData(id), int(record(id).wireSize));
 }
 
 QByteArray FrameAnalyzer::frame(qint64 id) const

@@ -99,6 +99,10 @@ public:
     const FrameRecord &record(qint64 id) const;
     QByteArray wire(qint64 id) const;  // the bytes as on the line
     QByteArray frame(qint64 id) const; // v4: unescaped; otherwise the wire bytes
+    // The row's wire bytes where they are stored (record(id).wireSize of them):
+    // valid until the row is dropped or the analyzer cleared. For scans that
+    // must not copy.
+    const char *wireData(qint64 id) const;
     const AnalyzerCounters &counters() const { return m_counters; }
     void clear();
 
@@ -113,7 +117,6 @@ private:
     };
 
     FrameRecord &recordRef(qint64 id);
-    const char *wireData(qint64 id) const;
     void decode(const QByteArray &wire, FrameRecord &r) const;
     void pair(qint64 id, FrameRecord &r);
     void expireBefore(qint64 nowUs, QVector<qint64> *changed);

@@ -95,15 +95,29 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
 
+    // The name of one problem kind (0 .. FrameProblem::KindCount - 1).
+    static QString problemName(int kind);
+
 private:
+    bool filtered() const { return !m_filter.isEmpty(); }
+    int shownCount() const;
     bool matches(qint64 id) const;
+    bool textMatches(qint64 id, const FrameRecord &r) const;
     void rebuild();
+    void dropBefore(qint64 firstId);
     QString description(const QByteArray &frame) const;
     QString timeText(qint64 timeUs) const;
+    QString otherText(qint64 id) const;
+    QString lengthText(qint64 id, const FrameRecord &r) const;
+    QString checksumText(const FrameRecord &r) const;
+    QString pairText(const FrameRecord &r) const;
 
     const FrameAnalyzer *m_analyzer = nullptr;
     ZemDescriber::Lookup m_lookup;
     mutable QHash<QString, QString> m_descriptions; // settings key -> text
+    // Whether the search text is in a description, by command and the byte
+    // that picks its variant (see descriptionSlot in the .cpp).
+    mutable QHash<int, bool> m_descriptionMatches;
     Filter m_filter;
     QByteArray m_searchBytes; // the search text read as hex, when it is hex
     QString m_searchLower;
