@@ -18,6 +18,8 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <algorithm>
+
 namespace {
 
 struct Packet
