@@ -108,7 +108,9 @@ void LineMonitor::attach(ZemSerialPort *port, LineDirection readDirection, bool 
         m_portNames.insert(port, name);
         emit portOpened(name);
     });
-    connect(port, &ZemSerialPort::DataReady, this,
+    // DataReceived comes before DataReady: what was read is taken before an
+    // owner that answers at once (the simulated MCU) writes its reply.
+    connect(port, &ZemSerialPort::DataReceived, this,
             [this, port, readDirection](const QByteArray &d) {
                 addBytes(readDirection, m_portNames.value(port), d);
             });

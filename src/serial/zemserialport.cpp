@@ -151,8 +151,10 @@ qint64 ZemSerialPort::writeData(const char *data, qint64 maxSize)
 void ZemSerialPort::readComData()
 {
     const QByteArray data = readAll();
-    if (!data.isEmpty())
-        emit DataReady(data);
+    if (data.isEmpty())
+        return;
+    emit DataReceived(data);
+    emit DataReady(data);
 }
 
 void ZemSerialPort::onErrorOccurred(QSerialPort::SerialPortError error)

@@ -45,6 +45,10 @@ public:
 signals:
     void ComListChange(const QStringList &ports);
     void DataReady(const QByteArray &data);
+    // The same bytes, emitted just before DataReady: a tap that watches the
+    // line hears what was read before any owner's answer to it is written
+    // (the simulated MCU replies from within its DataReady handler).
+    void DataReceived(const QByteArray &data);
     // The bytes each write hands to the port, as the port accepted them (the
     // write direction of the line, for taps that record what the program sends).
     void DataSent(const QByteArray &data);
