@@ -21,13 +21,28 @@ QByteArray unescapedHead(const char *wire, quint32 size)
         .left(int(headBytes));
 }
 
+// The byte at `offset` of the unescaped frame, read from its wire form
+// without a copy; -1 past the end.
+int unescapedByteAt(const char *wire, quint32 size, int offset)
+{
+    int at = 0;
+    for (quint32 i = 0; i < size; ++i, ++at) {
+        if (at == offset)
+            return quint8(wire[i]);
+        if (i >= quint32(Frame::FirstEscapedOffset) && quint8(wire[i]) == Frame::HeaderByte
+            && i + 1 < size && quint8(wire[i + 1]) == Frame::EscapeByte)
+            ++i;
+    }
+    return -1;
+}
+
 // Descriptions differ by command, and for 03 by its action byte and for 04 by
 // whether it is a plain acknowledgement: one slot per such variant.
-int descriptionSlot(const FrameRecord &r, const QByteArray &head)
+int descriptionSlot(const FrameRecord &r, const char *wire)
 {
     int variant = 0;
     if (r.command == Frame::code(Frame::Command::Status))
-        variant = 1 + Frame::byteAt(head, Frame::ActionOffset);
+        variant = 1 + unescapedByteAt(wire, r.wireSize, Frame::ActionOffset);
     else if (r.command == Frame::code(Frame::Command::StatusReply))
         variant = r.lengthField == Frame::MinLength ? 1 : 2;
     return r.command * 512 + variant;
@@ -240,7 +255,9 @@ bool FrameListModel::textMatches(qint64 id, const FrameRecord &r) const
     if (!m_searchBytes.isEmpty()) {
         if (bytes.contains(m_searchBytes))
             return true;
-        if (r.kind == SegmentKind::Frame4 && Frame::unescape(bytes).contains(m_searchBytes))
+        // The unescaped frame differs from the wire only where FF 55 stands.
+        if (r.kind == SegmentKind::Frame4 && bytes.contains("\xFF\x55")
+            && Frame::unescape(bytes).contains(m_searchBytes))
             return true;
     }
     if (r.kind == SegmentKind::Other)
@@ -248,8 +265,7 @@ bool FrameListModel::textMatches(qint64 id, const FrameRecord &r) const
     if (r.kind != SegmentKind::Frame4 || r.command < 0)
         return false;
 
-    const QByteArray head = unescapedHead(wire, r.wireSize);
-    const int slot = descriptionSlot(r, head);
+    const int slot = descriptionSlot(r, wire);
     auto known = m_descriptionMatches.constFind(slot);
     if (known == m_descriptionMatches.constEnd()) {
         const bool found = commandText(id).toLower().contains(m_searchLower);

@@ -63,9 +63,7 @@ void StreamSegmenter::step(char c, qint64 timeUs, QVector<LineSegment> &out)
             return;
         }
         emitOther(out); // a frame begins: the run before it is complete
-        m_counted = 0;
-        m_pendingFf = false;
-        m_state = State::V4Body;
+        startBody();
         return;
 
     case State::V4LengthFf:
@@ -77,9 +75,7 @@ void StreamSegmenter::step(char c, qint64 timeUs, QVector<LineSegment> &out)
         }
         m_length |= 0xFF;
         emitOther(out);
-        m_counted = 0;
-        m_pendingFf = false;
-        m_state = State::V4Body;
+        startBody();
         if (c == Escape)
             m_frame.append(c);
         else
@@ -185,6 +181,16 @@ void StreamSegmenter::step(char c, qint64 timeUs, QVector<LineSegment> &out)
             emitFrame(SegmentKind::Frame3, out);
         return;
     }
+}
+
+// The length is known: room for the whole frame at once (a few escapes
+// more), instead of growing byte by byte.
+void StreamSegmenter::startBody()
+{
+    m_frame.reserve(Frame::LengthFieldOverhead + m_length + 8);
+    m_counted = 0;
+    m_pendingFf = false;
+    m_state = State::V4Body;
 }
 
 void StreamSegmenter::startCandidate(char c, qint64 timeUs, QVector<LineSegment> &out)

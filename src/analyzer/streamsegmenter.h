@@ -56,6 +56,7 @@ private:
     void step(char c, qint64 timeUs, QVector<LineSegment> &out);
     void toOther(char c, qint64 timeUs, QVector<LineSegment> &out);
     void appendHeld(char c, qint64 timeUs);
+    void startBody();
     void startCandidate(char c, qint64 timeUs, QVector<LineSegment> &out);
     void rejectCandidate(qint64 timeUs, QVector<LineSegment> &out);
     void emitOther(QVector<LineSegment> &out);
