@@ -20,6 +20,9 @@
 
 #include <algorithm>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace {
 
 struct Packet
@@ -194,6 +197,8 @@ private slots:
 
     void ptyLineRecordedLosslessly();
     void recordingReachesDiskWhileRunning();
+    void stopKeepsWhatTheMonitorHeld();
+    void fullDiskStopsRecordingWithMessage();
     void recorderStartsWhenPortOpens_data();
     void recorderStartsWhenPortOpens();
     void recorderReportsUnwritableFolder();
@@ -588,6 +593,67 @@ void TestCapture::recordingReachesDiskWhileRunning()
         2500));
     QVERIFY(recorder.isRecording());
     QCOMPARE(recorder.packetCount(), qint64(20));
+}
+
+void TestCapture::stopKeepsWhatTheMonitorHeld()
+{
+    TestRoot root(false);
+    LineMonitor monitor;
+    SessionRecorder recorder;
+    QVERIFY(recorder.start(&monitor));
+    // Half a frame and a line without its end: the user stops at once.
+    const QByteArray half = makeFrame(0x1D, 3, QByteArray(40, 'x')).left(20);
+    monitor.addBytes(LineDirection::ModuleToMcu, QStringLiteral("COM2"), half);
+    monitor.addBytes(LineDirection::McuToModule, QStringLiteral("COM1"), QByteArray("log: st"));
+    recorder.stop();
+
+    bool ok = false;
+    bool cut = true;
+    QString error;
+    const QVector<Packet> read = readAll(recorder.filePath(), &ok, &error, &cut);
+    QVERIFY2(ok, qPrintable(error));
+    QCOMPARE(concatDirection(read, LineDirection::ModuleToMcu), half);
+    QCOMPARE(concatDirection(read, LineDirection::McuToModule), QByteArray("log: st"));
+}
+
+void TestCapture::fullDiskStopsRecordingWithMessage()
+{
+    TestRoot root(false);
+    LineMonitor monitor;
+    SessionRecorder recorder;
+    QSignalSpy failed(&recorder, &SessionRecorder::failed);
+    QSignalSpy changed(&recorder, &SessionRecorder::recordingChanged);
+    QVERIFY(recorder.start(&monitor));
+
+    // The file may grow to 64 KiB and no further, as on a disk that fills
+    // up while recording; the write that crosses the limit fails (EFBIG)
+    // instead of killing the process.
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 64 * 1024;
+    QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const QByteArray frame = makeFrame(0x05, 1, QByteArray(200, '\x11'));
+    for (int i = 0; i < 600; ++i)
+        monitor.addBytes(LineDirection::McuToModule, QStringLiteral("COM1"), frame);
+    const bool reported = waitUntil([&] { return failed.count() > 0; }, 4000);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    QVERIFY2(reported, "a write error must be reported");
+    QVERIFY(!recorder.isRecording());
+    QVERIFY2(failed.at(0).at(0).toString().contains(QStringLiteral("无法写入")),
+             qPrintable(failed.at(0).at(0).toString()));
+    QCOMPARE(changed.count(), 2);
+    QCOMPARE(changed.last().at(0).toBool(), false);
+    // What reached the file before the limit is still a readable capture.
+    bool ok = false;
+    bool cut = false;
+    QString error;
+    const QVector<Packet> read = readAll(recorder.filePath(), &ok, &error, &cut);
+    QVERIFY2(ok, qPrintable(error));
+    QVERIFY(read.size() > 100);
 }
 
 void TestCapture::recorderStartsWhenPortOpens_data()
