@@ -194,6 +194,7 @@ private slots:
     void portReportsOpenAndWrites();
     void monitorBatchesAndHandsOnHeldBytes();
     void monitorKeepsPortsApart();
+    void monitorWaitsForSlowFrames();
 
     void ptyLineRecordedLosslessly();
     void recordingReachesDiskWhileRunning();
@@ -503,6 +504,25 @@ void TestCapture::monitorKeepsPortsApart()
         (ports.at(i) == QLatin1String("A") ? fromA : fromB) += got.at(i).wire;
     QCOMPARE(fromA, frame.left(5));
     QCOMPARE(fromB, frame.mid(5));
+}
+
+void TestCapture::monitorWaitsForSlowFrames()
+{
+    LineMonitor monitor;
+    QVector<LineSegment> got;
+    connect(&monitor, &LineMonitor::segments,
+            [&](const QVector<LineSegment> &batch, const QStringList &) { got += batch; });
+    // A frame trickling in over well more than the hold time, as on a slow
+    // line: it stays one frame, because the line never went quiet.
+    const QByteArray frame = makeFrame(0x1D, 5, hex("00 01 00 00 41 42 43"));
+    for (const char c : frame) {
+        monitor.addBytes(LineDirection::ModuleToMcu, QStringLiteral("COM2"), QByteArray(1, c));
+        QTest::qWait(LineMonitor::HoldLimitUs / 1000 / 8);
+    }
+    QVERIFY(waitUntil([&] { return !got.isEmpty(); }, 3000));
+    QCOMPARE(got.size(), 1);
+    QCOMPARE(got.at(0).kind, SegmentKind::Frame4);
+    QCOMPARE(got.at(0).wire, frame);
 }
 
 void TestCapture::ptyLineRecordedLosslessly()

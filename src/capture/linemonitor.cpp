@@ -47,7 +47,8 @@ void LineMonitor::addBytes(LineDirection direction, const QString &portName,
         t.portName = portName;
     }
     const qsizetype first = m_pending.size();
-    t.segmenter.feed(bytes, nowUs(), m_pending);
+    t.lastByteUs = nowUs();
+    t.segmenter.feed(bytes, t.lastByteUs, m_pending);
     collect(t, first);
     if (!m_timer->isActive())
         m_timer->start();
@@ -63,7 +64,7 @@ void LineMonitor::onTick()
 {
     const qint64 now = nowUs();
     for (Tap &t : m_taps) {
-        if (t.segmenter.holding() && now - t.segmenter.heldSinceUs() >= HoldLimitUs) {
+        if (t.segmenter.holding() && now - t.lastByteUs >= HoldLimitUs) {
             const qsizetype first = m_pending.size();
             t.segmenter.flush(m_pending);
             collect(t, first);

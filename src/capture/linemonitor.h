@@ -20,7 +20,9 @@ class ZemSerialPort;
 // Segments are handed on in batches, about every 50 ms, never one signal per
 // frame. A partial frame or a run of text that sees no new byte for about
 // 300 ms is handed on as it stands: the line is quiet, and the view should
-// not keep it back. Nothing is ever dropped.
+// not keep it back. The wait counts from the last byte, not the first, so a
+// long frame on a slow line (a firmware piece takes a second at 9600 baud)
+// still arrives whole. Nothing is ever dropped.
 class LineMonitor : public QObject
 {
     Q_OBJECT
@@ -58,7 +60,8 @@ private:
     {
         LineDirection direction;
         StreamSegmenter segmenter;
-        QString portName; // the port the held bytes came from
+        QString portName;      // the port the held bytes came from
+        qint64 lastByteUs = 0; // when this direction last saw a byte
         explicit Tap(LineDirection d)
             : direction(d)
             , segmenter(d)
