@@ -547,6 +547,10 @@ void TestCapture::ptyLineRecordedLosslessly()
     QVERIFY2(recorder.start(&monitor, &error), qPrintable(error));
     QVERIFY(recorder.isRecording());
     QVERIFY(port.Open(pty.slavePath(), QStringLiteral("921600"), 3, 0, 0));
+    // Tapped again while open, as a tap does when it is re-wired: the port
+    // keeps the name it was opened with.
+    monitor.attach(&port, LineDirection::ModuleToMcu, true);
+    QCOMPARE(monitor.portNameOf(&port), pty.slavePath());
 
     // Frames with escaped FFs, noise between them, split anywhere by the
     // pty; the module's stream ends inside a frame.

@@ -103,8 +103,11 @@ void LineMonitor::attach(ZemSerialPort *port, LineDirection readDirection, bool 
 {
     if (!port)
         return;
-    detach(port);
-    m_portNames.insert(port, port->QSerialPort::portName());
+    // Attaching again (a tap re-wired) keeps the name the port was opened
+    // with; a port never seen open goes by Qt's name for it until it opens.
+    const QString name = m_portNames.value(port, port->QSerialPort::portName());
+    disconnect(port, nullptr, this, nullptr);
+    m_portNames.insert(port, name);
     connect(port, &ZemSerialPort::Opened, this, [this, port](const QString &name) {
         m_portNames.insert(port, name);
         emit portOpened(name);
@@ -122,6 +125,11 @@ void LineMonitor::attach(ZemSerialPort *port, LineDirection readDirection, bool 
         });
     }
     connect(port, &QObject::destroyed, this, [this, port] { m_portNames.remove(port); });
+}
+
+QString LineMonitor::portNameOf(const ZemSerialPort *port) const
+{
+    return m_portNames.value(port);
 }
 
 void LineMonitor::detach(ZemSerialPort *port)

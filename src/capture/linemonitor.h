@@ -40,6 +40,10 @@ public:
     // reported through portOpened().
     void attach(ZemSerialPort *port, LineDirection readDirection, bool tapWrites);
     void detach(ZemSerialPort *port);
+    // The name an attached port's bytes are recorded under: the name it was
+    // opened with (empty for a port never attached). Bytes fed by hand for
+    // that port should carry the same name.
+    QString portNameOf(const ZemSerialPort *port) const;
     // Emits everything held now, complete or not.
     void flush();
 
