@@ -159,6 +159,7 @@ void TestFrameListModel::filters_data()
         << -1 << -1 << false << "00 FF 55" << QVector<qint64>{4};
     QTest::newRow("hex bytes, unescaped") << -1 << -1 << false << "04 00 ff" << QVector<qint64>{4};
     QTest::newRow("hex of a v3 frame") << -1 << -1 << false << "030b" << QVector<qint64>{5};
+    QTest::newRow("v3 by its name") << -1 << -1 << false << "v3" << QVector<qint64>{5};
     QTest::newRow("description") << -1 << -1 << false << "说明0302" << QVector<qint64>{0};
     QTest::newRow("description, any case") << -1 << -1 << false << "0X07" << QVector<qint64>{3};
     QTest::newRow("boot text") << -1 << -1 << false << "BOOT" << QVector<qint64>{1};

@@ -260,9 +260,9 @@ bool FrameListModel::textMatches(qint64 id, const FrameRecord &r) const
             && Frame::unescape(bytes).contains(m_searchBytes))
             return true;
     }
-    if (r.kind == SegmentKind::Other)
-        return QString::fromLatin1(bytes).contains(m_filter.text, Qt::CaseInsensitive);
-    if (r.kind != SegmentKind::Frame4 || r.command < 0)
+    if (r.kind != SegmentKind::Frame4)
+        return commandText(id).contains(m_filter.text, Qt::CaseInsensitive);
+    if (r.command < 0)
         return false;
 
     const int slot = descriptionSlot(r, wire);
