@@ -42,6 +42,8 @@ private slots:
     void decodes_data();
     void decodes();
     void pairsRequestWithReply();
+    void pairsEveryRequestOfTheTable_data();
+    void pairsEveryRequestOfTheTable();
     void replyLatencyAtTheLimit_data();
     void replyLatencyAtTheLimit();
     void expiresUnansweredRequests();
@@ -145,6 +147,38 @@ void TestFrameAnalyzer::pairsRequestWithReply()
     QVector<qint64> changed;
     analyzer.expire(T0 + 10'000 * Ms, &changed);
     QVERIFY(changed.isEmpty());
+}
+
+void TestFrameAnalyzer::pairsEveryRequestOfTheTable_data()
+{
+    QTest::addColumn<int>("request");
+    QTest::addColumn<int>("direction");
+    // The module's requests, answered by the MCU, and the MCU's own.
+    for (int code : {0x01, 0x03, 0x07, 0x0D, 0x0F, 0x11, 0x13, 0x15, 0x19, 0x1D, 0x1F})
+        QTest::addRow("module %02X", code) << code << int(Module);
+    for (int code : {0x05, 0x09, 0x0B, 0x13, 0x15, 0x17, 0x1B})
+        QTest::addRow("MCU %02X", code) << code << int(Mcu);
+}
+
+void TestFrameAnalyzer::pairsEveryRequestOfTheTable()
+{
+    QFETCH(int, request);
+    QFETCH(int, direction);
+    const LineDirection from = LineDirection(direction);
+
+    FrameAnalyzer analyzer;
+    const qint64 asked = analyzer.add(segment(from, T0, wireFrame(request, 0x42)));
+    // An answer from the asking side answers nothing.
+    const qint64 sameSide = analyzer.add(segment(from, T0 + 1, wireFrame(request + 1, 0x42)));
+    const qint64 answer
+        = analyzer.add(segment(oppositeDirection(from), T0 + 3 * Ms, wireFrame(request + 1, 0x42)));
+
+    QCOMPARE(analyzer.record(asked).pairId, answer);
+    QCOMPARE(analyzer.record(answer).pairId, asked);
+    QCOMPARE(analyzer.record(asked).latencyUs, 3 * Ms);
+    QCOMPARE(int(analyzer.record(asked).problems), 0);
+    QCOMPARE(int(analyzer.record(answer).problems), 0);
+    QCOMPARE(int(analyzer.record(sameSide).problems), int(FrameProblem::UnexpectedReply));
 }
 
 void TestFrameAnalyzer::replyLatencyAtTheLimit_data()
