@@ -47,6 +47,7 @@ private slots:
     void replyLatencyAtTheLimit_data();
     void replyLatencyAtTheLimit();
     void expiresUnansweredRequests();
+    void replyBegunInTimeButAddedLate();
     void unexpectedReplies_data();
     void unexpectedReplies();
     void retransmissions_data();
@@ -237,6 +238,25 @@ void TestFrameAnalyzer::expiresUnansweredRequests()
     analyzer.expire(T0 + 10'000 * Ms, &changed);
     QVERIFY(changed.isEmpty());
     QCOMPARE(analyzer.counters().problemCount(FrameProblem::NoReply), 2);
+}
+
+// The answer's first byte came 150 ms after the request, but a long answer
+// completes after a segment of 210 ms (and a timer) already ran out the limit.
+void TestFrameAnalyzer::replyBegunInTimeButAddedLate()
+{
+    FrameAnalyzer analyzer;
+    const qint64 request = analyzer.add(segment(Module, T0, wireFrame(0x03, 7, hex("02"))));
+    analyzer.add(segment(Module, T0 + 210 * Ms, "log\n", SegmentKind::Other));
+    analyzer.expire(T0 + 260 * Ms, nullptr);
+    QVERIFY(analyzer.record(request).problems & FrameProblem::NoReply);
+    QCOMPARE(analyzer.counters().problemCount(FrameProblem::NoReply), 1);
+
+    const qint64 reply
+        = analyzer.add(segment(Mcu, T0 + 150 * Ms, wireFrame(0x04, 7, QByteArray(200, '\x01'))));
+    QCOMPARE(analyzer.record(request).pairId, reply);
+    QCOMPARE(analyzer.record(request).latencyUs, 150 * Ms);
+    QCOMPARE(int(analyzer.record(request).problems), 0);
+    QCOMPARE(analyzer.counters().problemCount(FrameProblem::NoReply), 0);
 }
 
 void TestFrameAnalyzer::unexpectedReplies_data()

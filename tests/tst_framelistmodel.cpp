@@ -305,6 +305,13 @@ void TestFrameListModel::expiredRequestJoinsProblemsOnly()
     QCOMPARE(model.data(model.index(0, FrameListModel::ProblemColumn)).toString(),
              QStringLiteral("无应答"));
 
+    // The answer to the first began in time after all: it leaves the list.
+    const qint64 late = analyzer.add(segment(Mcu, T0 + 100 * Ms, wireFrame(0x08, 1)));
+    model.appendFrom(analyzer);
+    model.refreshIds({0});
+    QCOMPARE(shownIds(model), (QVector<qint64>{1, 2}));
+    QVERIFY(model.rowOfId(late) < 0);
+
     // Unfiltered, the rows are redrawn as one range.
     model.setFilter(FrameListModel::Filter());
     changed.clear();

@@ -222,6 +222,8 @@ void FrameAnalyzer::pair(qint64 id, FrameRecord &r)
     r.latencyUs = latency;
     if (latency > m_replyLimitUs)
         markProblem(request, FrameProblem::NoReply);
+    else
+        unmarkProblem(request, FrameProblem::NoReply);
     m_changedFrom = std::min(m_changedFrom, requestId);
 }
 
@@ -233,6 +235,20 @@ void FrameAnalyzer::markProblem(FrameRecord &r, quint16 problem)
     for (int i = 0; i < FrameProblem::KindCount; ++i) {
         if (problem == FrameProblem::bit(i))
             ++m_counters.problems[i];
+    }
+}
+
+// A segment's time is that of its first byte, and segments come out when
+// their last byte arrived: a reply that began in time may be added after a
+// later segment (or a timer) already marked its request as unanswered.
+void FrameAnalyzer::unmarkProblem(FrameRecord &r, quint16 problem)
+{
+    if (!(r.problems & problem))
+        return;
+    r.problems &= quint16(~problem);
+    for (int i = 0; i < FrameProblem::KindCount; ++i) {
+        if (problem == FrameProblem::bit(i))
+            --m_counters.problems[i];
     }
 }
 

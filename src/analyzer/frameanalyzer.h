@@ -121,6 +121,7 @@ private:
     void pair(qint64 id, FrameRecord &r);
     void expireBefore(qint64 nowUs, QVector<qint64> *changed);
     void markProblem(FrameRecord &r, quint16 problem);
+    void unmarkProblem(FrameRecord &r, quint16 problem);
     void dropOldBlocks();
 
     qint64 m_replyLimitUs = 200000;

@@ -172,6 +172,7 @@ void FrameListModel::refreshIds(const QVector<qint64> &ids)
         low = high = -1;
     };
     std::vector<qint64> newlyShown;
+    std::vector<qint64> newlyHidden;
     for (const qint64 id : ids) {
         if (id < m_first || id >= m_end || !m_analyzer->contains(id))
             continue;
@@ -183,6 +184,11 @@ void FrameListModel::refreshIds(const QVector<qint64> &ids)
                 newlyShown.push_back(id);
             continue;
         }
+        if (filtered() && !matches(id)) {
+            // Its late answer came after all: no problem left to show.
+            newlyHidden.push_back(id);
+            continue;
+        }
         if (row == high + 1 && low >= 0) {
             high = row;
         } else {
@@ -192,6 +198,12 @@ void FrameListModel::refreshIds(const QVector<qint64> &ids)
     }
     flush();
 
+    for (const qint64 id : newlyHidden) {
+        const int row = rowOfId(id);
+        beginRemoveRows(QModelIndex(), row, row);
+        m_ids.erase(m_ids.begin() + qsizetype(m_head) + row);
+        endRemoveRows();
+    }
     std::sort(newlyShown.begin(), newlyShown.end());
     for (const qint64 id : newlyShown) {
         const auto from = m_ids.begin() + qsizetype(m_head);
