@@ -1,6 +1,10 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "analyzer/analyzerwindow.h"
+#include "analyzer/duallinetap.h"
+#include "capture/linemonitor.h"
+#include "capture/sessionrecorder.h"
 #include "dual/doublewindow.h"
 #include "mcu/mcuwindow.h"
 #include "tools/about.h"
@@ -9,11 +13,14 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QPushButton>
+#include <QShortcut>
 
 namespace {
 constexpr int NarrowWidth = 600;
 constexpr int WideWidth = 950;
 constexpr int WindowHeight = 600;
+constexpr int DualTabIndex = 0;
 constexpr int McuTabIndex = 1;
 } // namespace
 
@@ -36,6 +43,7 @@ MainWindow::MainWindow(QWidget *parent)
     ui->mcuLayout->addWidget(m_mcuWindow);
     ui->toolLayout->addWidget(m_toolWindow);
     ui->aboutLayout->addWidget(m_about);
+    setUpAnalyzers();
 }
 
 MainWindow::~MainWindow()
@@ -47,6 +55,73 @@ void MainWindow::fixSize(int width, int height)
 {
     setFixedSize(width, height);
     ui->tabWidget->resize(width, height);
+}
+
+void MainWindow::setUpAnalyzers()
+{
+    for (int tab : {DualTabIndex, McuTabIndex}) {
+        Analyzer &a = m_analyzers[tab];
+        a.monitor = new LineMonitor(this);
+        a.recorder = new SessionRecorder(this);
+        a.recorder->watch(a.monitor);
+    }
+    // Dual tab: each side's reads, in the direction the user's choice of MCU
+    // side gives them, and what the user sends by hand.
+    m_dualTap = new DualLineTap(m_analyzers[DualTabIndex].monitor, m_doubleWindow->port1(),
+                                m_doubleWindow->port2(), this);
+    connect(m_doubleWindow, &DoubleWindow::ManualDataSent, m_dualTap, &DualLineTap::addSentByHand);
+    // Simulated-MCU tab: the module's bytes come in, Lumo's own go out.
+    m_analyzers[McuTabIndex].monitor->attach(m_mcuWindow->port(), LineDirection::ModuleToMcu, true);
+
+    // Beside the tabs, not on them: the four tabs keep their widgets and
+    // sizes. Only as tall as the tab bar, so the pages keep their height.
+    m_analyzerButton = new QPushButton(QStringLiteral("协议分析"), ui->tabWidget);
+    m_analyzerButton->setObjectName(QStringLiteral("pushButton_analyzer"));
+    m_analyzerButton->setToolTip(QStringLiteral("打开本页串口的协议分析窗口（Ctrl+Shift+A）"));
+    m_analyzerButton->setFocusPolicy(Qt::NoFocus);
+    m_analyzerButton->setFlat(true);
+    ui->tabWidget->setCornerWidget(m_analyzerButton, Qt::TopRightCorner);
+    connect(m_analyzerButton, &QPushButton::clicked, this, &MainWindow::openAnalyzer);
+    auto *shortcut = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+A")), this);
+    shortcut->setObjectName(QStringLiteral("shortcut_analyzer"));
+    connect(shortcut, &QShortcut::activated, this, &MainWindow::openAnalyzer);
+    m_analyzerButton->setEnabled(ui->tabWidget->currentIndex() <= McuTabIndex);
+}
+
+LineMonitor *MainWindow::lineMonitor(int tab) const
+{
+    return tab == DualTabIndex || tab == McuTabIndex ? m_analyzers[tab].monitor : nullptr;
+}
+
+SessionRecorder *MainWindow::sessionRecorder(int tab) const
+{
+    return tab == DualTabIndex || tab == McuTabIndex ? m_analyzers[tab].recorder : nullptr;
+}
+
+AnalyzerWindow *MainWindow::analyzerWindow(int tab) const
+{
+    return tab == DualTabIndex || tab == McuTabIndex ? m_analyzers[tab].window : nullptr;
+}
+
+void MainWindow::openAnalyzer()
+{
+    const int tab = ui->tabWidget->currentIndex();
+    if (tab != DualTabIndex && tab != McuTabIndex)
+        return;
+    Analyzer &a = m_analyzers[tab];
+    if (!a.window) {
+        const auto source
+            = tab == DualTabIndex ? AnalyzerWindow::Source::Dual : AnalyzerWindow::Source::Mcu;
+        // Owned by this window, shown as a window of its own.
+        a.window = new AnalyzerWindow(source, a.monitor, a.recorder, this);
+        if (tab == DualTabIndex) {
+            a.window->setMcuSide(m_dualTap->mcuSide());
+            connect(a.window, &AnalyzerWindow::mcuSideChanged, m_dualTap, &DualLineTap::setMcuSide);
+        }
+    }
+    a.window->show();
+    a.window->raise();
+    a.window->activateWindow();
 }
 
 void MainWindow::keyPressEvent(QKeyEvent *event)
@@ -71,6 +146,8 @@ void MainWindow::on_tabWidget_currentChanged(int index)
     // be safe against a signal during construction.
     if (!m_doubleWindow || !m_mcuWindow)
         return;
+    if (m_analyzerButton)
+        m_analyzerButton->setEnabled(index == DualTabIndex || index == McuTabIndex);
     if (index == McuTabIndex) {
         fixSize(WideWidth, WindowHeight);
         m_doubleWindow->closeBothPorts();

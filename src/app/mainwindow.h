@@ -10,6 +10,11 @@ class DoubleWindow;
 class McuWindow;
 class ToolWindow;
 class About;
+class AnalyzerWindow;
+class DualLineTap;
+class LineMonitor;
+class QPushButton;
+class SessionRecorder;
 
 // The one top-level window: four tabs (dual port, simulated MCU, checksum
 // tool, about), the window-wide keys Esc and F5, and the rule that the dual
@@ -34,6 +39,17 @@ public:
     ToolWindow *toolWindow() const { return m_toolWindow; }
     About *about() const { return m_about; }
 
+    // The protocol analyzer of the dual tab (index 0) and of the simulated-MCU
+    // tab (index 1). Each tab's line monitor and session recorder exist from
+    // the start, so recording runs with the window closed; the window is
+    // made the first time it is opened, and null until then.
+    LineMonitor *lineMonitor(int tab) const;
+    SessionRecorder *sessionRecorder(int tab) const;
+    AnalyzerWindow *analyzerWindow(int tab) const;
+    // Opens (or raises) the analyzer of the current tab, when it has one: the
+    // "协议分析" button beside the tabs and Ctrl+Shift+A.
+    void openAnalyzer();
+
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     // Closing the main window (Esc included) ends the program: every port is
@@ -45,6 +61,18 @@ private slots:
 
 private:
     void fixSize(int width, int height);
+    void setUpAnalyzers();
+
+    // One analyzer per line-watching tab: its taps, recording and window.
+    struct Analyzer
+    {
+        LineMonitor *monitor = nullptr;
+        SessionRecorder *recorder = nullptr;
+        AnalyzerWindow *window = nullptr;
+    };
+    Analyzer m_analyzers[2];
+    DualLineTap *m_dualTap = nullptr;
+    QPushButton *m_analyzerButton = nullptr;
 
     Ui::MainWindow *ui;
     DoubleWindow *m_doubleWindow = nullptr;
