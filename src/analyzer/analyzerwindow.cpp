@@ -459,6 +459,7 @@ bool AnalyzerWindow::openCapture(const QString &path)
     fileModel->setDescriptionLookup(
         [tool = m_settings](const QString &key) { return tool->readSetting(key); });
     fileModel->reset(analyzer.get());
+    fileModel->appendFrom(*analyzer);
 
     FrameListModel *oldModel = m_fileModel;
     std::unique_ptr<FrameAnalyzer> oldAnalyzer = std::move(m_file);
@@ -582,6 +583,7 @@ void AnalyzerWindow::updateSourceLabel()
         text = QStringLiteral("实时：模拟V4MCU（模组发来的为模组→MCU，Lumo发出的为MCU→模组）");
     }
     ui->label_source->setText(text);
+    ui->label_source->setToolTip(text);
     ui->comboBox_mcuSide->setEnabled(!m_file);
 }
 
