@@ -65,9 +65,14 @@ struct AnalyzerCounters
 // the oldest can be dropped a block at a time and a long session stays
 // within setMaxRows().
 //
-// Requests are the odd command codes 01..1F, whichever side sends them; a
-// reply carries the request's code + 1 and its sequence number and comes the
-// other way.
+// Requests are the odd command codes 01..1F, whichever side sends them (so a
+// line whose two sides were swapped at the taps still pairs); a reply carries
+// the request's code + 1 and its sequence number and comes the other way. It
+// pairs with the latest such request that has no reply yet, up to ten reply
+// limits later (beyond the limit the request keeps its NoReply mark; beyond
+// ten limits the reply answers nothing, since sequence numbers come round
+// again). A request repeating the direction, code and sequence number of one
+// still unanswered, or sent within the limit, is a retransmission.
 class FrameAnalyzer
 {
 public:
@@ -88,8 +93,9 @@ public:
     // implicitly as later segments arrive); ids whose record changed are
     // appended to `changed` (may be null).
     void expire(qint64 nowUs, QVector<qint64> *changed);
-    // The smallest id whose record add() changed since the last call (an
-    // earlier request answered or out of time), or endId() when none did.
+    // The smallest id whose record add() or expire() changed since the last
+    // call (an earlier request answered or out of time), or endId() when none
+    // did; never below firstId().
     qint64 takeChangedFrom();
 
     // Ids are never reused; rows are firstId()..endId()-1.
