@@ -7,6 +7,7 @@
 #include "protocol/frameformat.h"
 #include "protocol/zemtool.h"
 
+#include <QRandomGenerator>
 #include <QtTest>
 
 namespace {
@@ -56,6 +57,7 @@ private slots:
     void dropsOldBlocksAndStaysConsistent();
     void clearStartsOverWithNewIds();
     void segmentedConversationRoundTrip();
+    void randomConversationKeepsItsInvariants();
 };
 
 void TestFrameAnalyzer::decodes_data()
@@ -459,6 +461,57 @@ void TestFrameAnalyzer::segmentedConversationRoundTrip()
     QCOMPARE(int(analyzer.record(first + 2).problems), 0);
     QCOMPARE(analyzer.frame(first + 2), Frame::unescape(status));
     QCOMPARE(analyzer.wire(first + 2), status);
+}
+
+// Random requests and answers from both sides, some lost, some late, some
+// resent, some in the wrong order: pairs always point at each other with the
+// same latency, a reply pairs with a request of code - 1 from the other side,
+// and the problem counters equal what the rows carry.
+void TestFrameAnalyzer::randomConversationKeepsItsInvariants()
+{
+    QRandomGenerator rng(2024);
+    FrameAnalyzer analyzer;
+    qint64 time = T0;
+    for (int i = 0; i < 20000; ++i) {
+        time += rng.bounded(0, 120) * Ms;
+        const LineDirection side = rng.bounded(2) ? Mcu : Module;
+        const int code = int(rng.bounded(1, 0x21));
+        const int sequence = int(rng.bounded(4)); // few numbers: many resends and clashes
+        // Now and then a segment that began a little earlier than the last one.
+        const qint64 at = time - (rng.bounded(10) == 0 ? rng.bounded(0, 100) * Ms : 0);
+        if (rng.bounded(50) == 0)
+            analyzer.add(segment(side, at, "noise", SegmentKind::Other));
+        else
+            analyzer.add(segment(side, at, wireFrame(code, sequence)));
+        if (rng.bounded(100) == 0)
+            analyzer.expire(time, nullptr);
+    }
+    analyzer.expire(time + 10'000 * Ms, nullptr);
+
+    qint64 problems[FrameProblem::KindCount] = {};
+    qint64 pairs = 0;
+    for (qint64 id = analyzer.firstId(); id < analyzer.endId(); ++id) {
+        const FrameRecord &r = analyzer.record(id);
+        for (int kind = 0; kind < FrameProblem::KindCount; ++kind)
+            problems[kind] += (r.problems & FrameProblem::bit(kind)) ? 1 : 0;
+        if (r.pairId < 0)
+            continue;
+        ++pairs;
+        const FrameRecord &other = analyzer.record(r.pairId);
+        QCOMPARE(other.pairId, id);
+        QCOMPARE(other.latencyUs, r.latencyUs);
+        QVERIFY(other.direction != r.direction);
+        const FrameRecord &request = (r.command & 1) ? r : other;
+        const FrameRecord &reply = (r.command & 1) ? other : r;
+        QCOMPARE(reply.command, qint16(request.command + 1));
+        QCOMPARE(reply.sequence, request.sequence);
+        QCOMPARE(bool(request.problems & FrameProblem::NoReply),
+                 r.latencyUs > analyzer.replyLimitUs());
+        QVERIFY(!(reply.problems & FrameProblem::UnexpectedReply));
+    }
+    QVERIFY(pairs > 1000);
+    for (int kind = 0; kind < FrameProblem::KindCount; ++kind)
+        QCOMPARE(analyzer.counters().problems[kind], problems[kind]);
 }
 
 QTEST_GUILESS_MAIN(TestFrameAnalyzer)
