@@ -113,6 +113,8 @@ private slots:
     void copyRowsAsHexAndText();
     void csvOfTheFilteredList();
     void recordedSessionOpensWithTheSameRows();
+    void autoRecordStartsWhenAPortOpens_data();
+    void autoRecordStartsWhenAPortOpens();
     void captureFileFromTheWriter();
     void cutAndForeignCaptureFiles();
     void detailPaneWithDefinition();
@@ -600,6 +602,55 @@ void TestAnalyzerWindow::recordedSessionOpensWithTheSameRows()
     QVERIFY(!m_analyzer->showsFile());
     QCOMPARE(m_analyzer->model(), live);
     QVERIFY(find<QLabel>(m_analyzer, "label_source")->text().startsWith(QStringLiteral("实时")));
+}
+
+void TestAnalyzerWindow::autoRecordStartsWhenAPortOpens_data()
+{
+    QTest::addColumn<int>("tab");
+    QTest::newRow("dual tab") << DualTab;
+    QTest::newRow("simulated-MCU tab") << McuTab;
+}
+
+void TestAnalyzerWindow::autoRecordStartsWhenAPortOpens()
+{
+    QFETCH(int, tab);
+    makeWindow(tab);
+    QVERIFY(openAnalyzer());
+    auto *autoRecord = find<QCheckBox>(m_analyzer, "checkBox_autoRecord");
+    QVERIFY(!autoRecord->isChecked());
+    QTest::mouseClick(autoRecord, Qt::LeftButton);
+    QVERIFY(SessionRecorder::autoStartEnabled());
+    // With the window closed: the tab's recorder still hears its ports.
+    m_analyzer->close();
+    SessionRecorder *recorder = m_main->sessionRecorder(tab);
+    QVERIFY(!recorder->isRecording());
+    QComboBox *com = nullptr;
+    QPushButton *open = nullptr;
+    if (tab == DualTab) {
+        m_main->doubleWindow()->port1()->getComList();
+        com = find<QComboBox>(m_main->doubleWindow(), "com_2");
+        open = find<QPushButton>(m_main->doubleWindow(), "pushButton_open2");
+    } else {
+        m_main->mcuWindow()->port()->getComList();
+        com = find<QComboBox>(m_main->mcuWindow(), "com_3");
+        open = find<QPushButton>(m_main->mcuWindow(), "pushButton_open3");
+    }
+    QVERIFY(waitUntil([&] { return com->findText(m_module->slavePath()) >= 0; }));
+    com->setCurrentIndex(com->findText(m_module->slavePath()));
+    QTest::mouseClick(open, Qt::LeftButton);
+    QVERIFY(waitUntil([&] { return recorder->isRecording(); }));
+    // The other tab's recorder is its own.
+    QVERIFY(!m_main->sessionRecorder(tab == DualTab ? McuTab : DualTab)->isRecording());
+    // Opened again, the window shows the recording and can stop it.
+    QCOMPARE(openAnalyzer(), m_analyzer);
+    auto *record = find<QPushButton>(m_analyzer, "pushButton_record");
+    QCOMPARE(record->text(), QStringLiteral("停止录制"));
+    QTest::mouseClick(record, Qt::LeftButton);
+    QVERIFY(!recorder->isRecording());
+    QVERIFY(
+        find<QLabel>(m_analyzer, "label_recording")->text().startsWith(QStringLiteral("已保存")));
+    QTest::mouseClick(autoRecord, Qt::LeftButton);
+    QVERIFY(!SessionRecorder::autoStartEnabled());
 }
 
 void TestAnalyzerWindow::captureFileFromTheWriter()
