@@ -74,22 +74,31 @@ QString packedHex(QString text)
     return text.remove(QLatin1Char(' ')).toUpper();
 }
 
-// Accepts the next file dialog that opens with `path`.
+// Accepts the next file dialog that opens with `path`, typed whole into
+// its file name box. The dialog reads its folder on a thread of its own, so
+// the first accept may come too early; it is repeated until the dialog is
+// gone.
 void acceptNextFileDialog(const QString &path)
 {
     auto *timer = new QTimer;
-    timer->setInterval(20);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, path] {
+    timer->setInterval(50);
+    auto seen = std::make_shared<bool>(false);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, path, seen] {
         auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        if (!dialog)
+        if (!dialog) {
+            if (*seen)
+                timer->deleteLater();
             return;
-        timer->stop();
-        timer->deleteLater();
-        dialog->selectFile(path);
+        }
+        *seen = true;
+        if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+            name->setText(path);
+        else
+            dialog->selectFile(path);
         QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
     });
     timer->start();
-    QTimer::singleShot(10000, timer, &QObject::deleteLater);
+    QTimer::singleShot(20000, timer, &QObject::deleteLater);
 }
 
 } // namespace
@@ -783,6 +792,10 @@ void TestAnalyzerWindow::detailPaneWithDefinition()
         named |= fields->item(r, 0)->text().startsWith(QStringLiteral("数据点 "));
     QVERIFY(!named);
     QVERIFY(!fields->findItems(QStringLiteral("数据点"), Qt::MatchExactly).isEmpty());
+    // The user's choice outlives closing the window.
+    m_analyzer->close();
+    QCOMPARE(openAnalyzer(), m_analyzer);
+    QCOMPARE(definition->currentIndex(), 0);
 }
 
 void TestAnalyzerWindow::countersPerDirectionAndProblem()

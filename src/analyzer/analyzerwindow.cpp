@@ -259,6 +259,8 @@ void AnalyzerWindow::setUpFilters()
 void AnalyzerWindow::fillDefinitions()
 {
     QComboBox *combo = ui->comboBox_definition;
+    // The user's choice (none included) stays; the first time, the tab's.
+    const bool filled = combo->count() > 0;
     const QString current = combo->currentData().toString();
     const QString tabKey = m_settings->readSetting(SettingKeys::ProductKey).trimmed();
     const QSignalBlocker blocker(combo);
@@ -270,9 +272,7 @@ void AnalyzerWindow::fillDefinitions()
         const QString key = file.left(file.size() - 5);
         combo->addItem(key == tabKey ? key + QStringLiteral("（模拟V4MCU）") : key, key);
     }
-    int index = combo->findData(current.isEmpty() ? tabKey : current);
-    if (index < 0)
-        index = combo->findData(tabKey);
+    int index = combo->findData(filled ? current : tabKey);
     combo->setCurrentIndex(qMax(0, index));
     loadDefinition(combo->currentData().toString());
 }
