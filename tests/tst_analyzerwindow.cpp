@@ -346,12 +346,20 @@ void TestAnalyzerWindow::dualLineLiveDecodedAndPaired()
     // Sent by hand to side 2 (the module): one row toward the module, and
     // nothing doubled by the bridge.
     DoubleWindow *dual = m_main->doubleWindow();
+    QSignalSpy batches(m_main->lineMonitor(DualTab), &LineMonitor::segments);
     QTest::mouseClick(find<QPushButton>(dual, "pushButton_v4"), Qt::LeftButton);
     QTest::mouseClick(find<QPushButton>(dual, "pushButton_right1"), Qt::LeftButton);
     QCOMPARE(m_module->read(9), hex("FF FF 00 05 0B 00 00 00 10"));
     QVERIFY(waitUntil([&] { return model->rowCount() == 4; }));
     QCOMPARE(model->cellText(3, FrameListModel::DirectionColumn), McuToModule);
     QCOMPARE(int(analyzer->record(model->rowId(3)).command), 0x0B);
+    // Recorded under the port it was written to.
+    QVERIFY(!batches.isEmpty());
+    const auto sent = batches.last().at(0).value<QVector<LineSegment>>();
+    const QStringList sentPorts = batches.last().at(1).toStringList();
+    QCOMPARE(sent.size(), 1);
+    QCOMPARE(sent.at(0).wire, hex("FF FF 00 05 0B 00 00 00 10"));
+    QCOMPARE(sentPorts, QStringList{m_module->slavePath()});
 
     // Side 2 is the MCU after all: from now on its bytes go the other way.
     auto *side = find<QComboBox>(m_analyzer, "comboBox_mcuSide");

@@ -42,6 +42,7 @@ void DualLineTap::addSentByHand(int side, const QByteArray &bytes)
     ZemSerialPort *port = side == 2 ? m_side2 : m_side1;
     if (!m_monitor || !port)
         return;
+    // Recorded under the name the port's own reads carry.
     m_monitor->addBytes(oppositeDirection(readDirection(side, m_mcuSide)),
-                        port->QSerialPort::portName(), bytes);
+                        m_monitor->portNameOf(port), bytes);
 }
