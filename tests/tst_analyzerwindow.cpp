@@ -709,6 +709,12 @@ void TestAnalyzerWindow::captureFileFromTheWriter()
     QCOMPARE(analyzer->record(model->rowId(0)).pairId, model->rowId(2));
     QCOMPARE(analyzer->record(model->rowId(2)).latencyUs, qint64(4000));
     QCOMPARE(analyzer->frame(model->rowId(2)).size(), 9 + 64);
+    // A shorter reply limit analyzes the file again: 4 ms is now too late.
+    find<QSpinBox>(m_analyzer, "spinBox_replyLimit")->setValue(3);
+    QVERIFY(m_analyzer->showsFile());
+    QCOMPARE(m_analyzer->model()->rowCount(), segments.size());
+    QVERIFY(m_analyzer->analyzer()->record(m_analyzer->model()->rowId(0)).problems
+            & FrameProblem::NoReply);
     // The file's frames per second come from its own times.
     QVERIFY(find<QLabel>(m_analyzer, "label_counters")->text().contains(QStringLiteral("每秒")));
 }
