@@ -99,6 +99,12 @@ public:
     // Whether a firmware start is followed by the 0x1B frame (default true).
     void setAnswerFirmwareStart(bool on) { m_answerFirmwareStart = on; }
 
+    // The MCU's "ready to receive firmware" frame (0x1B), unescaped, from the
+    // stored body and piece size and transfer type settings and the count and
+    // field of the responder's last firmware start (see
+    // ZemFirmware::requestFrame). Empty when it cannot be built.
+    static QByteArray firmwareReadyFrame(const ZemTool *tool, const ZemAnalyze *analyze);
+
 signals:
     // One line of the traffic log, in the tab's form (see above).
     void logLine(const QString &line);
