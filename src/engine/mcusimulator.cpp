@@ -88,6 +88,7 @@ bool McuSimulator::openPort(const QString &path, int baud, int dataBitsIndex, in
                             int parityIndex)
 {
     m_framer->clear();
+    m_portPath = path;
     return m_port->Open(path, QString::number(baud), dataBitsIndex, stopBitsIndex, parityIndex);
 }
 
@@ -114,7 +115,7 @@ void McuSimulator::onPortLost(const QString &reason)
 {
     m_reportTimer->stop();
     m_framer->clear();
-    notice(QStringLiteral("串口 %1 已断开：%2").arg(m_port->QSerialPort::portName(), reason));
+    notice(QStringLiteral("串口 %1 已断开：%2").arg(m_portPath, reason));
     emit portLost(reason);
 }
 

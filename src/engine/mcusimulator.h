@@ -132,5 +132,6 @@ private:
     QTimer *m_reportTimer = nullptr;
     DataPointValues m_values;
     QString m_valuesKey;
+    QString m_portPath; // as the caller named it (Qt shortens /dev/ paths)
     bool m_answerFirmwareStart = true;
 };
