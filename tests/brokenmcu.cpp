@@ -97,6 +97,7 @@ int main(int argc, char *argv[])
         return 2;
     }
     QObject::connect(&serial, &ZemSerialPort::PortLost, &app, [&app] { app.exit(1); });
+    QTextStream(stdout) << "ready" << Qt::endl; // the test starts the module after this
     ZemFramer framer;
     QObject::connect(&serial, &ZemSerialPort::DataReady, &framer, &ZemFramer::dataToV4);
 
