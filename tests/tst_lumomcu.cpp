@@ -366,15 +366,27 @@ void TestLumoMcu::firmwareLandsInBin()
 void TestLumoMcu::signalEndsItCleanly_data()
 {
     QTest::addColumn<int>("signal");
-    QTest::newRow("SIGTERM") << int(SIGTERM);
-    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::addColumn<QStringList>("reports");
+    QTest::addColumn<int>("reportCount"); // reports to see before the signal
+    QTest::newRow("SIGTERM, one report") << int(SIGTERM) << QStringList{"--report-once"} << 1;
+    QTest::newRow("SIGINT, a report a second")
+        << int(SIGINT) << QStringList{"--report-every", "1"} << 2;
 }
 
 void TestLumoMcu::signalEndsItCleanly()
 {
     QFETCH(int, signal);
-    start({QStringLiteral("--report-once")});
-    QCOMPARE(readFrames(*m_pty, 1, 10000).size(), 1);
+    QFETCH(QStringList, reports);
+    QFETCH(int, reportCount);
+    start(reports);
+    QElapsedTimer clock;
+    clock.start();
+    const QList<QByteArray> frames = readFrames(*m_pty, reportCount, 10000);
+    QCOMPARE(frames.size(), reportCount);
+    for (const QByteArray &f : frames)
+        QCOMPARE(ZemTool::byteValue(f, 4), 0x05);
+    if (reportCount > 1) // the first after a second, not at once
+        QVERIFY(clock.elapsed() >= 1500);
     QVERIFY(stop(signal));
     QCOMPARE(m_mcu->exitCode(), 0);
     // The port was closed: the line stays silent.
