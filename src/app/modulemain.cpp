@@ -168,6 +168,7 @@ int main(int argc, char *argv[])
     ZemJson definitions;
     ConformanceRun *run = nullptr;
     int status = ExitError;
+    bool portLost = false;
 
     auto finish = [&](int code) {
         status = code;
@@ -197,12 +198,13 @@ int main(int argc, char *argv[])
         }
         QObject::connect(&port, &ZemSerialPort::PortLost, &app, [&](const QString &reason) {
             err() << "lumo-module: lost " << portPath << ": " << reason << Qt::endl;
+            portLost = true;
             run->abort(QStringLiteral("serial port lost: ") + reason);
         });
         QObject::connect(run, &ConformanceRun::finished, &app, [&](bool allPassed) {
             const ConformanceReport &report = run->report();
             out() << report.summary() << Qt::endl;
-            int code = allPassed ? 0 : ExitFailed;
+            int code = portLost ? ExitError : allPassed ? 0 : ExitFailed;
             if (!junitPath.isEmpty()) {
                 QString error;
                 if (!report.writeJUnit(junitPath, QStringLiteral("lumo-module"), &error)) {

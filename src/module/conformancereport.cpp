@@ -62,8 +62,9 @@ QString ConformanceReport::line(const StepResult &step)
 
 QString ConformanceReport::summary() const
 {
-    return QStringLiteral("%1 steps: %2 passed, %3 failed, %4 skipped (%5 s)")
+    return QStringLiteral("%1 %2: %3 passed, %4 failed, %5 skipped (%6 s)")
         .arg(m_steps.size())
+        .arg(m_steps.size() == 1 ? QStringLiteral("step") : QStringLiteral("steps"))
         .arg(passedCount())
         .arg(failedCount())
         .arg(skippedCount())

@@ -5,12 +5,16 @@
 #include <QSocketNotifier>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <unistd.h>
 
 PtyBridge::PtyBridge()
 {
     if (!isValid())
         return;
+    // The programs started on the ends must not hold the masters open.
+    ::fcntl(m_a.masterFd(), F_SETFD, FD_CLOEXEC);
+    ::fcntl(m_b.masterFd(), F_SETFD, FD_CLOEXEC);
     m_fromA = new QSocketNotifier(m_a.masterFd(), QSocketNotifier::Read, this);
     m_fromB = new QSocketNotifier(m_b.masterFd(), QSocketNotifier::Read, this);
     connect(m_fromA, &QSocketNotifier::activated, this,
