@@ -36,6 +36,13 @@ QByteArray ModuleResponder::timePayload(const QDateTime &when)
     return p;
 }
 
+QByteArray ModuleResponder::reply(const QByteArray &request)
+{
+    if (Frame::isCommand(request, Frame::Command::NetworkTime))
+        return reply(request, QDateTime::currentDateTime());
+    return reply(request, QDateTime());
+}
+
 QByteArray ModuleResponder::reply(const QByteArray &request, const QDateTime &now)
 {
     if (!isMcuRequest(request))

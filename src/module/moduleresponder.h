@@ -16,10 +16,12 @@
 class ModuleResponder
 {
 public:
-    // The reply to `request`, or an empty array when none is due. `now` is
-    // the time a network-time answer carries.
-    static QByteArray reply(const QByteArray &request,
-                            const QDateTime &now = QDateTime::currentDateTime());
+    // The reply to `request`, or an empty array when none is due. A
+    // network-time answer carries the current local time (read only then:
+    // it costs more than all the rest).
+    static QByteArray reply(const QByteArray &request);
+    // The same, with `now` as the time a network-time answer carries.
+    static QByteArray reply(const QByteArray &request, const QDateTime &now);
     // Whether a frame is one of the MCU's own requests that reply() answers.
     static bool isMcuRequest(const QByteArray &frame);
     // The 7 bytes of a network-time answer: year (big-endian), month, day,
