@@ -3,10 +3,11 @@
 // status reads from a data-point definition, plain acknowledgements, the
 // firmware transfer with its own 0x1B frame) except the ones it is told to
 // get wrong: one code answered late, one with a wrong sequence number, one
-// with a bad checksum.
+// with a bad checksum, one sent without its FF 55 escapes.
 //
 //   brokenmcu --port PATH --definition FILE [--product-key KEY]
 //             [--late CODE --delay MS] [--wrong-sequence CODE] [--bad-checksum CODE]
+//             [--unescaped CODE]
 #include "datapoint/datapointdefinition.h"
 #include "datapoint/datapointvalues.h"
 #include "protocol/frameformat.h"
@@ -74,7 +75,9 @@ int main(int argc, char *argv[])
                                            QStringLiteral("hex"));
     const QCommandLineOption badChecksum(QStringLiteral("bad-checksum"), QStringLiteral("code"),
                                          QStringLiteral("hex"));
-    parser.addOptions({port, definition, key, late, delay, wrongSequence, badChecksum});
+    const QCommandLineOption unescaped(QStringLiteral("unescaped"), QStringLiteral("code"),
+                                       QStringLiteral("hex"));
+    parser.addOptions({port, definition, key, late, delay, wrongSequence, badChecksum, unescaped});
     parser.process(app);
 
     QFile file(parser.value(definition));
@@ -89,6 +92,7 @@ int main(int argc, char *argv[])
     const int delayMs = parser.value(delay).toInt();
     const int wrongSequenceCode = code(parser.value(wrongSequence));
     const int badChecksumCode = code(parser.value(badChecksum));
+    const int unescapedCode = code(parser.value(unescaped));
 
     ZemSerialPort serial;
     serial.setAcceptUnlisted(true);
@@ -134,7 +138,7 @@ int main(int argc, char *argv[])
         }
         if (command == badChecksumCode)
             reply[reply.size() - 1] = char(quint8(reply.at(reply.size() - 1)) ^ 0x5A);
-        QByteArray wire = ZemTool::escape(reply);
+        QByteArray wire = command == unescapedCode ? reply : ZemTool::escape(reply);
         if (!after.isEmpty())
             wire.append(ZemTool::escape(after));
         if (command == lateCode)

@@ -156,6 +156,38 @@ private slots:
                          QStringLiteral("illegal frame notice (0x11)")}));
     }
 
+    void robustRunNamesAnUnescapedAnswer()
+    {
+        // The MCU answers the Wi-Fi status without its escapes: only the
+        // robust step whose answer carries an FF (sequence number FF) shows it.
+        PtyBridge bridge;
+        QVERIFY(bridge.isValid());
+        TestRoot root;
+        cacheDefinition(root);
+        QProcess mcu;
+        startBrokenMcu(mcu, bridge,
+                       {QStringLiteral("--product-key"), Key, QStringLiteral("--unescaped"),
+                        QStringLiteral("0D")});
+        QProcess module;
+        module.start(QStringLiteral(LUMO_MODULE_PATH),
+                     {QStringLiteral("--port"), bridge.endA(), QStringLiteral("--root"),
+                      root.path(), QStringLiteral("--product-key"), Key, QStringLiteral("--robust"),
+                      QStringLiteral("--reply-limit"), QStringLiteral("1000")});
+        const Finished run = waitFor(module);
+        mcu.kill();
+        mcu.waitForFinished(5000);
+        QCOMPARE(run.exitCode, 1);
+        const QStringList failed = run.out.split(QLatin1Char('\n')).filter(QStringLiteral("FAIL"));
+        QCOMPARE(
+            failed,
+            QStringList{QStringLiteral("FAIL  robust: FF in every field (0x0D): not escaped on "
+                                       "the wire (every FF after offset 2 must be followed by "
+                                       "55)")});
+        // The other robustness steps passed: split, noise, retransmission and
+        // the good frame after a wrong checksum.
+        QCOMPARE(run.out.count(QStringLiteral("PASS  robust: ")), 4);
+    }
+
     void productKeyAndDefinitionMismatches()
     {
         // The MCU reports another product key than the one expected; its

@@ -137,6 +137,36 @@ private slots:
         QVERIFY(out.contains(QStringLiteral("1 step: 0 passed, 1 failed")));
         QVERIFY(QFile::exists(junit));
     }
+
+    void answerThatNeverCompletesTimesOut()
+    {
+        // The MCU starts its answer and stops: after the reply limit plus the
+        // grace time the step fails and names the bytes that did arrive.
+        PtyPair pty;
+        QVERIFY(pty.isValid());
+        ::fcntl(pty.masterFd(), F_SETFD, FD_CLOEXEC);
+        TestRoot root;
+        QProcess p;
+        p.start(QStringLiteral(LUMO_MODULE_PATH),
+                {QStringLiteral("--port"), pty.slavePath(), QStringLiteral("--root"), root.path(),
+                 QStringLiteral("--reply-limit"), QStringLiteral("100")});
+        QVERIFY(p.waitForStarted(10000));
+        QCOMPARE(pty.read(9, 10000), hex("FF FF 00 05 01 01 00 00 07"));
+        QVERIFY(pty.write(hex("FF FF 00 47 02 01")));
+        QString out;
+        QVERIFY(waitUntil(
+            [&] {
+                out += QString::fromUtf8(p.readAllStandardOutput());
+                return out.contains(QStringLiteral("FAIL"));
+            },
+            20000));
+        pty.closeMaster();
+        QVERIFY(waitUntil([&] { return p.state() == QProcess::NotRunning; }, 30000));
+        QVERIFY2(out.contains(QStringLiteral("FAIL  product information (0x01): no answer 0x02 "
+                                             "within 2100 ms; 6 bytes received make no whole "
+                                             "frame: FF FF 00 47 02 01\n")),
+                 qPrintable(out));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestLumoModule)

@@ -505,6 +505,17 @@ void ConformanceRun::onTimeout()
     const QString what = action.kind == Action::Kind::AwaitRequest
         ? QStringLiteral("no %1 from the MCU within %2 ms")
         : QStringLiteral("no answer %1 within %2 ms");
-    finishStep(StepResult::Outcome::Failed,
-               what.arg(ReplyCheck::hexCode(action.code)).arg(m_options.effectiveAnswerTimeout()));
+    QString reason
+        = what.arg(ReplyCheck::hexCode(action.code)).arg(m_options.effectiveAnswerTimeout());
+    // Bytes that made no whole frame: an unescaped FF FF inside a frame
+    // reads as a new header and cuts it, a wrong length never completes.
+    if (!m_framer->buffer().isEmpty()) {
+        constexpr int Shown = 48;
+        const QByteArray partial = m_framer->buffer();
+        reason += QStringLiteral("; %1 bytes received make no whole frame: %2%3")
+                      .arg(partial.size())
+                      .arg(ZemTool::hexText(partial.left(Shown)).trimmed(),
+                           partial.size() > Shown ? QStringLiteral(" …") : QString());
+    }
+    finishStep(StepResult::Outcome::Failed, reason);
 }
