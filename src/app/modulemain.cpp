@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QTextStream>
 #include <QTimer>
 
@@ -151,6 +152,10 @@ int main(int argc, char *argv[])
 
     const QString junitPath = parser.value(junitOption);
     const bool verbose = parser.isSet(verboseOption);
+    // The core's debug lines (the definition fetch, each status report)
+    // would mix with the results; --verbose keeps them.
+    if (!verbose)
+        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     const QString portPath = parser.value(portOption);
 
     ZemTool tool;
