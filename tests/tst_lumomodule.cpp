@@ -2,7 +2,13 @@
 // standard error, and a port that goes away during a run.
 #include "testsupport.h"
 
+#include "datapoint/datapointserver.h"
+#include "engine/settingkeys.h"
+#include "protocol/zemtool.h"
+
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <fcntl.h>
@@ -166,6 +172,56 @@ private slots:
                                              "within 2100 ms; 6 bytes received make no whole "
                                              "frame: FF FF 00 47 02 01\n")),
                  qPrintable(out));
+    }
+
+    void definitionComesFromTheService()
+    {
+        // No cached definition: it is fetched from the service the settings
+        // name (a real one on 127.0.0.1), cached, and used; a key the
+        // service does not know ends the program before any port is opened.
+        const QString key = QStringLiteral("5d1c7a90e4b3f2068a9c1e7d3b5f0a24");
+        QTemporaryDir folder;
+        QVERIFY(QFile::copy(QStringLiteral(LUMO_TEST_DATA "/smart-lamp.json"),
+                            folder.filePath(key + QStringLiteral(".json"))));
+        DataPointServer server(folder.path());
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        TestRoot root;
+        ZemTool(nullptr).writeSetting(SettingKeys::Environment,
+                                      QStringLiteral("127.0.0.1:%1").arg(server.serverPort()));
+        QFile::remove(root.file(QStringLiteral("json/%1.json").arg(key)));
+
+        PtyPair pty;
+        QVERIFY(pty.isValid());
+        ::fcntl(pty.masterFd(), F_SETFD, FD_CLOEXEC);
+        QProcess p;
+        p.start(QStringLiteral(LUMO_MODULE_PATH),
+                {QStringLiteral("--port"), pty.slavePath(), QStringLiteral("--root"), root.path(),
+                 QStringLiteral("--product-key"), key});
+        QString out;
+        QVERIFY(waitUntil(
+            [&] {
+                out += QString::fromUtf8(p.readAllStandardOutput());
+                return out.contains(QLatin1Char('\n'));
+            },
+            20000));
+        pty.closeMaster();
+        QVERIFY(waitUntil([&] { return p.state() == QProcess::NotRunning; }, 30000));
+        QVERIFY2(out.startsWith(QStringLiteral("lumo-module: %1 at 9600 baud, product key %2, 14 "
+                                               "data points")
+                                    .arg(pty.slavePath(), key)),
+                 qPrintable(out));
+        QVERIFY(QFile::exists(root.file(QStringLiteral("json/%1.json").arg(key))));
+
+        QProcess refused;
+        refused.start(QStringLiteral(LUMO_MODULE_PATH),
+                      {QStringLiteral("--port"), QStringLiteral("/dev/lumo-absent"),
+                       QStringLiteral("--root"), root.path(), QStringLiteral("--product-key"),
+                       QString(32, QLatin1Char('0'))});
+        QVERIFY(waitUntil([&] { return refused.state() == QProcess::NotRunning; }, 30000));
+        QCOMPARE(refused.exitCode(), 2);
+        const QString err = QString::fromUtf8(refused.readAllStandardError());
+        QVERIFY2(err.contains(QStringLiteral("the data-point service refused product key")),
+                 qPrintable(err));
     }
 };
 
