@@ -251,6 +251,8 @@ void TestLumoMcu::badUseIsRefused_data()
         << base + QStringList{"--values", "{root}/bad.txt"} << "bad.txt:2:";
     QTest::newRow("values file bad value")
         << base + QStringList{"--values", "{root}/bad.json"} << "no data point named '音量'";
+    QTest::newRow("values file fraction")
+        << base + QStringList{"--values", "{root}/fraction.json"} << "'80.5' is no number";
     QTest::newRow("product key") << base + QStringList{"--product-key", "abc"} << "product key";
     QTest::newRow("port not there")
         << QStringList{"--port", "{root}/no-such-tty", "--root", "{root}"} << "cannot open";
@@ -261,6 +263,7 @@ void TestLumoMcu::badUseIsRefused()
     QFETCH(QStringList, args);
     QFETCH(QString, says);
     QVERIFY(writeFile(m_root->file(QStringLiteral("bad.txt")), "# lamp\n亮度 80\n"));
+    QVERIFY(writeFile(m_root->file(QStringLiteral("fraction.json")), "{\"亮度\": 80.5}"));
     QVERIFY(writeFile(m_root->file(QStringLiteral("bad.json")), "{\"亮度\": 3, \"音量\": 1}"));
     args.replaceInStrings(QStringLiteral("{pty}"), m_pty->slavePath());
     args.replaceInStrings(QStringLiteral("{root}"), m_root->path());

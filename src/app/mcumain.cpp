@@ -181,7 +181,7 @@ bool readValuesFile(const QString &path, QList<Assignment> *out)
             else if (v.isBool())
                 value = v.toBool() ? QStringLiteral("true") : QStringLiteral("false");
             else if (v.isDouble())
-                value = QString::number(v.toDouble(), 'f', 0);
+                value = QString::number(v.toDouble(), 'g', 17); // 80.5 stays no whole number
             else {
                 error(QStringLiteral("%1: value of '%2' is no string, number or bool")
                           .arg(path, it.key()));
