@@ -5,6 +5,7 @@
 
 #include "dual/doublewindow.h"
 #include "module/modulewindow.h"
+#include "protocol/zemtool.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -116,6 +117,32 @@ private slots:
         const QByteArray xml = junit.readAll();
         QVERIFY(xml.contains("failures=\"1\""));
         QVERIFY(xml.contains("<failure message=\"sequence number 0x03, expected 0x02\""));
+    }
+
+    void answersTheMcuBetweenRuns()
+    {
+        // With the port open and no run going on, the window still plays a
+        // module: the MCU's status report and time request are answered.
+        TestRoot root;
+        PtyPair pty;
+        QVERIFY(pty.isValid());
+        setExtraPorts({pty.slavePath()});
+        ModuleWindow window;
+        window.show();
+        auto *port = child<QComboBox>(&window, "comboBox_port");
+        QVERIFY(waitUntil([&] { return port->findText(pty.slavePath()) >= 0; }, 5000));
+        port->setCurrentIndex(port->findText(pty.slavePath()));
+        auto *open = child<QPushButton>(&window, "pushButton_open");
+        QTest::mouseClick(open, Qt::LeftButton);
+        QCOMPARE(open->text(), QStringLiteral("关闭串口"));
+
+        QVERIFY(pty.write(ZemTool::escape(makeFrame(0x05, 0xFF, hex("04 01 02")))));
+        QCOMPARE(pty.read(10), hex("FF FF 00 05 06 FF 55 00 00 0A"));
+        QVERIFY(pty.write(makeFrame(0x17, 0x21)));
+        const QByteArray time = pty.read(16);
+        QCOMPARE(time.left(6), hex("FF FF 00 0C 18 21"));
+        QCOMPARE(ZemTool::word16(time, 8), QDate::currentDate().year());
+        QVERIFY(!window.isRunning());
     }
 };
 
