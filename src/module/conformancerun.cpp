@@ -284,7 +284,9 @@ void ConformanceRun::addRobustSteps()
                         const QByteArray all = ModuleRequests::frame(
                             codeOf(Command::WifiStatus), 0xFF, QByteArray(2, '\xFF'), 0xFFFF);
                         exchangePlain(all);
-                        exchangePlain(heartbeat(nextSequence()));
+                        // The checksum field too: 05 + 07 + F3 makes a heartbeat
+                        // whose checksum is FF.
+                        exchangePlain(heartbeat(0xF3));
                     }});
     m_steps.append({QStringLiteral("robust: retransmitted sequence number"), [this, heartbeat] {
                         const QByteArray frame = heartbeat(nextSequence());
