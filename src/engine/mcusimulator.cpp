@@ -207,22 +207,16 @@ bool McuSimulator::hasCachedDefinition() const
 
 void McuSimulator::loadDefinition()
 {
-    m_valuesKey = productKey();
-    m_json->loadJson(m_valuesKey);
+    const QString key = productKey();
+    m_json->loadJson(key);
     m_values = DataPointValues(m_json->definition());
-    if (!m_valuesKey.isEmpty())
-        m_values.restore(m_tool->readSetting(SettingKeys::dataPointValuesKey(m_valuesKey)));
+    if (!key.isEmpty())
+        m_values.restore(m_tool->readSetting(SettingKeys::dataPointValuesKey(key)));
 }
 
 void McuSimulator::fetchDefinition()
 {
     m_json->getJson(productKey());
-}
-
-void McuSimulator::saveValues()
-{
-    if (!m_valuesKey.isEmpty())
-        m_tool->writeSetting(SettingKeys::dataPointValuesKey(m_valuesKey), m_values.savedText());
 }
 
 bool McuSimulator::setValue(const QString &name, const QString &text, QString *error)

@@ -26,6 +26,10 @@ class ZemTool;
 // go out under "SEND:" once (sendStatusReport) or every N seconds
 // (startReports).
 //
+// The values live for the run only: unlike the tab, nothing here writes them
+// back to the settings file, so every run of a test rig starts from the same
+// values.
+//
 // One thing the tab leaves to the user is done here by itself: once a
 // firmware start (0x19) has been acknowledged, the MCU's "ready to receive"
 // frame (0x1B, built from the stored body, the start's count and field and
@@ -83,8 +87,6 @@ public:
     // digits for binary. False with *error set, nothing changed, for an
     // unknown name, a read-only kind or a value that does not fit.
     bool setValue(const QString &name, const QString &text, QString *error);
-    // Stores the values under the key, as the tab keeps them between runs.
-    void saveValues();
 
     // The complete, unescaped status report (command 05) of the values.
     QByteArray statusReport() const;
@@ -131,7 +133,6 @@ private:
     ZemJson *m_json = nullptr;
     QTimer *m_reportTimer = nullptr;
     DataPointValues m_values;
-    QString m_valuesKey;
     QString m_portPath; // as the caller named it (Qt shortens /dev/ paths)
     bool m_answerFirmwareStart = true;
 };
