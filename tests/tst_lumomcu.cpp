@@ -412,23 +412,26 @@ void TestLumoMcu::lostPortEndsIt()
 
 void TestLumoMcu::waitsForThePortToReturn()
 {
-    // The program opens a link, as socat makes them; the device behind it
-    // goes away and a new one takes its place.
+    // The program opens a link, as socat makes them: it waits for the link
+    // to appear, then the device behind it goes away and a new one takes
+    // its place.
     QTemporaryDir links;
     const QString link = links.filePath(QStringLiteral("lumo-b"));
-    QVERIFY(QFile::link(m_pty->slavePath(), link));
     start({QStringLiteral("--report-once"), QStringLiteral("--wait-for-port")}, link);
+    QVERIFY(waitUntil([&] { return m_err.contains("does not exist yet"); }, 10000));
+    QVERIFY(QFile::link(m_pty->slavePath(), link));
     QCOMPARE(readFrames(*m_pty, 1, 10000).size(), 1);
 
     m_pty.reset(); // both ends gone: the link dangles
-    QVERIFY(waitUntil([&] { return m_err.contains("waiting"); }, 10000));
+    QVERIFY(waitUntil([&] { return m_err.contains("waiting for it to return"); }, 10000));
     QCOMPARE(m_mcu->state(), QProcess::Running);
 
     PtyPair second;
     QVERIFY(second.isValid());
     QFile::remove(link);
     QVERIFY(QFile::link(second.slavePath(), link));
-    QVERIFY(waitUntil([&] { return m_err.contains("is back"); }, 10000));
+    QVERIFY(waitUntil([&] { return m_err.contains("is open"); }, 10000));
+    // The report went out once: the first frame here is the answer.
     QVERIFY(second.write(makeFrame(0x07, 0x51)));
     const QList<QByteArray> frames = readFrames(second, 1);
     QCOMPARE(frames.size(), 1);

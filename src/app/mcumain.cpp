@@ -279,15 +279,35 @@ private:
                 return;
             }
         }
-        if (!m_sim->openPort(m_options.port, m_options.line.baud, m_options.line.dataBitsIndex,
-                             m_options.line.stopBitsIndex, m_options.line.parityIndex)) {
+        if (!openPort()) {
+            // A rig may start the MCU before the link it is to open exists.
+            if (m_options.waitForPort && !QFileInfo::exists(m_options.port)) {
+                error(QStringLiteral("port %1 does not exist yet; waiting for it")
+                          .arg(m_options.port));
+                m_retry->start();
+                return;
+            }
             error(QStringLiteral("cannot open %1: %2")
                       .arg(m_options.port, m_sim->openFailureReason()));
             QCoreApplication::exit(ExitFailure);
             return;
         }
-        if (m_options.reportOnce)
+        opened();
+    }
+
+    bool openPort()
+    {
+        return m_sim->openPort(m_options.port, m_options.line.baud, m_options.line.dataBitsIndex,
+                               m_options.line.stopBitsIndex, m_options.line.parityIndex);
+    }
+
+    // The single report goes out on the first open only; reports on a timer
+    // resume after every open.
+    void opened()
+    {
+        if (m_options.reportOnce && !m_reportedOnce)
             m_sim->sendStatusReport();
+        m_reportedOnce = true;
         m_sim->startReports(m_options.reportEvery);
     }
 
@@ -305,19 +325,17 @@ private:
 
     void retryOpen()
     {
-        if (!QFileInfo::exists(m_options.port))
-            return;
-        if (!m_sim->openPort(m_options.port, m_options.line.baud, m_options.line.dataBitsIndex,
-                             m_options.line.stopBitsIndex, m_options.line.parityIndex))
+        if (!QFileInfo::exists(m_options.port) || !openPort())
             return;
         m_retry->stop();
-        error(QStringLiteral("port %1 is back").arg(m_options.port));
-        m_sim->startReports(m_options.reportEvery);
+        error(QStringLiteral("port %1 is open").arg(m_options.port));
+        opened();
     }
 
     Options m_options;
     McuSimulator *m_sim;
     QTimer *m_retry;
+    bool m_reportedOnce = false;
 };
 
 } // namespace
@@ -383,7 +401,8 @@ int main(int argc, char *argv[])
         QStringLiteral("Send one status report once the port is open."));
     const QCommandLineOption waitOption(
         QStringLiteral("wait-for-port"),
-        QStringLiteral("When the port is lost, wait for it to return instead of exiting."));
+        QStringLiteral("When the port is lost, or does not exist yet at start, wait for it "
+                       "instead of exiting."));
     const QCommandLineOption verboseOption(
         QStringLiteral("verbose"), QStringLiteral("Also print debug messages on standard error."));
     parser.addOptions({portOption, baudOption, dataBitsOption, stopBitsOption, parityOption,
