@@ -143,6 +143,12 @@ private slots:
         QCOMPARE(time.left(6), hex("FF FF 00 0C 18 21"));
         QCOMPARE(ZemTool::word16(time, 8), QDate::currentDate().year());
         QVERIFY(!window.isRunning());
+
+        // Closing the window frees the port.
+        window.close();
+        QCOMPARE(open->text(), QStringLiteral("打开串口"));
+        QVERIFY(pty.write(makeFrame(0x05, 0x01, hex("04 01 02"))));
+        QVERIFY(pty.readFor(300).isEmpty());
     }
 };
 

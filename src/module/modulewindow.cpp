@@ -11,6 +11,7 @@
 #include "serial/zemserialport.h"
 #include "ui_modulewindow.h"
 
+#include <QCloseEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -77,6 +78,15 @@ ModuleWindow::~ModuleWindow()
 bool ModuleWindow::isRunning() const
 {
     return m_run && m_run->isRunning();
+}
+
+void ModuleWindow::closeEvent(QCloseEvent *event)
+{
+    if (isRunning())
+        m_run->abort(QStringLiteral("window closed"));
+    m_controls->close();
+    m_idleFramer->clear();
+    QWidget::closeEvent(event);
 }
 
 void ModuleWindow::on_pushButton_open_clicked()

@@ -32,6 +32,10 @@ public:
     // in a message box.
     void saveJUnit(const QString &path);
 
+protected:
+    // Closing the window ends a run and frees the port for the other tabs.
+    void closeEvent(QCloseEvent *event) override;
+
 private slots:
     void on_pushButton_open_clicked();
     void on_pushButton_run_clicked();
