@@ -101,8 +101,7 @@ private:
             : name(n)
             , plan(std::move(p))
             , skipReason(skip)
-        {
-        }
+        { }
         QString name;
         std::function<void()> plan; // queues the step's actions
         QString skipReason;         // without a plan: why the step cannot run
