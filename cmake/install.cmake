@@ -13,11 +13,15 @@
 #   cd build && cpack                            -> lumo_2.0.2_<arch>.deb
 
 # --version of both programs says the project's version.
-foreach(program lumo lumo-dpserver)
+foreach(program lumo lumo-dpserver
+    lumo-mcu
+    lumo-module)
   target_compile_definitions(${program} PRIVATE LUMO_VERSION="${PROJECT_VERSION}")
 endforeach()
 
 install(TARGETS lumo lumo-dpserver RUNTIME DESTINATION bin)
+install(TARGETS lumo-mcu RUNTIME DESTINATION bin)
+install(TARGETS lumo-module RUNTIME DESTINATION bin)
 
 # json/ and bin/ are where the program writes (cached definitions, received
 # firmware); it creates them in the user's folder, so they are not shipped.

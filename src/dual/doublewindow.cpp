@@ -6,6 +6,7 @@
 #include "dual/receivebox.h"
 #include "engine/apppaths.h"
 #include "engine/settingkeys.h"
+#include "module/modulewindow.h"
 #include "protocol/hexinput.h"
 #include "protocol/zemtool.h"
 #include "serial/zemserialport.h"
@@ -278,4 +279,17 @@ void DoubleWindow::on_pushButton_v3_clicked()
 void DoubleWindow::on_pushButton_v4_clicked()
 {
     fillPresets(PresetFrames::version4());
+}
+
+void DoubleWindow::on_pushButton_module_clicked()
+{
+    // A window of its own with its own port: the dual tab's two ports stay
+    // as they are, so the module can be played on a third line.
+    if (!m_moduleWindow) {
+        m_moduleWindow = new ModuleWindow(this);
+        m_moduleWindow->setObjectName(QStringLiteral("moduleWindow"));
+    }
+    m_moduleWindow->show();
+    m_moduleWindow->raise();
+    m_moduleWindow->activateWindow();
 }

@@ -11,6 +11,7 @@ class DoubleWindow;
 }
 
 class QTimer;
+class ModuleWindow;
 class ReceiveBox;
 class ZemSerialPort;
 class ZemTool;
@@ -88,6 +89,8 @@ private slots:
     void on_pushButton_send2_clicked();
     void on_pushButton_v3_clicked();
     void on_pushButton_v4_clicked();
+    // Opens the simulated module's window (created on first use).
+    void on_pushButton_module_clicked();
 
 private:
     struct Side
@@ -116,4 +119,5 @@ private:
     Side m_side1; // "COM1", left
     Side m_side2; // "COM2", right
     bool m_bridge = true;
+    ModuleWindow *m_moduleWindow = nullptr;
 };

@@ -5,10 +5,10 @@
 #include "datapoint/datapointtable.h"
 #include "datapoint/zemjson.h"
 #include "engine/apppaths.h"
+#include "engine/mcusimulator.h"
 #include "engine/settingkeys.h"
 #include "engine/zemanalyze.h"
 #include "engine/zemdescriber.h"
-#include "engine/zemfirmware.h"
 #include "engine/zemreply.h"
 #include "mcu/mcusettingwindow.h"
 #include "mcu/trafficlog.h"
@@ -382,14 +382,7 @@ void McuWindow::on_pushButton_setting_clicked()
 
 QByteArray McuWindow::firmwareRequest() const
 {
-    const QByteArray frame = ZemFirmware::requestFrame(
-        m_tool->readSettingHex(SettingKeys::StoredFirmwareReady), m_analyze->otaCount(),
-        m_analyze->otaField(), m_tool->readSettingNumber(SettingKeys::OtaPiece),
-        m_tool->readSetting(SettingKeys::OtaType) == SettingKeys::OtaTypeHex);
-    if (frame.isEmpty())
-        qDebug() << "no firmware request: stored body too short or fields too long:"
-                 << m_tool->readSetting(SettingKeys::StoredFirmwareReady);
-    return frame;
+    return McuSimulator::firmwareReadyFrame(m_tool, m_analyze);
 }
 
 void McuWindow::SendCMD(CMD cmd)

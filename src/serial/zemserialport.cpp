@@ -91,7 +91,7 @@ bool ZemSerialPort::Open(const QString &name, const QString &baudText, int dataB
             break;
         }
     }
-    if (!found && !name.isEmpty() && extraPortPaths().contains(name)) {
+    if (!found && !name.isEmpty() && (m_acceptUnlisted || extraPortPaths().contains(name))) {
         // A full path is used as the device's location as it stands.
         setPortName(name);
         found = true;

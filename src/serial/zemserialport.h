@@ -15,7 +15,9 @@ class QTimer;
 // Besides the ports the system enumerates, the paths named in the
 // environment variable LUMO_EXTRA_PORTS (comma-separated) are listed while
 // they exist: pseudo-terminals of emulators, socat pairs and test rigs are
-// never enumerated by the system.
+// never enumerated by the system. A headless program that is handed a path
+// on its command line takes it as it stands instead (setAcceptUnlisted):
+// whoever typed the path meant that device, listed or not.
 //
 // A port that fails while open (adapter unplugged, far end of a pty gone)
 // is closed on the first error and reported with PortLost: left open, the
@@ -37,6 +39,12 @@ public:
     // Why the last Open failed, for the user: the port is not listed, or the
     // system's own reason (busy, permission denied, no such device).
     QString openFailureReason() const { return m_openFailure; }
+
+    // Off (the windows' rule): Open takes only names the port list offers.
+    // On: a name the list lacks is opened as it stands, a path such as
+    // /dev/pts/7 as that file, a bare name under /dev as Qt resolves it.
+    void setAcceptUnlisted(bool accept) { m_acceptUnlisted = accept; }
+    bool acceptsUnlisted() const { return m_acceptUnlisted; }
 
     // The names the port list currently offers: the system's ports, then the
     // extra ports whose paths exist.
@@ -77,4 +85,5 @@ private:
     bool m_failurePending = false;
     QString m_failureReason;
     QString m_openFailure;
+    bool m_acceptUnlisted = false;
 };

@@ -1,0 +1,487 @@
+// lumo-mcu: the simulated MCU without a window. It opens a serial port (a
+// pseudo-terminal or socat link as well: the path is taken as it stands),
+// answers the Wi-Fi module as the "模拟V4MCU" tab does, receives firmware into
+// bin/, sends status reports and prints the traffic log to standard output.
+// It runs until SIGINT or SIGTERM, or until the port is lost.
+#include "engine/apppaths.h"
+#include "engine/mcusimulator.h"
+#include "engine/settingkeys.h"
+#include "protocol/zemtool.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLoggingCategory>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#ifndef LUMO_VERSION
+#error "LUMO_VERSION is the project version, defined by cmake/install.cmake"
+#endif
+
+namespace {
+
+const char *const Program = "lumo-mcu";
+constexpr int ExitUsage = 2;
+constexpr int ExitFailure = 1;
+constexpr int RetryIntervalMs = 500;
+
+void printLine(FILE *stream, const QString &line)
+{
+    const QByteArray bytes = line.toUtf8() + '\n';
+    fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    // A pipe or a file would otherwise see the log in blocks.
+    fflush(stream);
+}
+
+void error(const QString &text)
+{
+    printLine(stderr, QString::fromLatin1(Program) + QStringLiteral(": ") + text);
+}
+
+// --- signals ---------------------------------------------------------------
+// The handler only writes a byte into a socket pair; the event loop reads it
+// and shuts down with ordinary Qt calls.
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    const ssize_t written = ::write(signalPipe[1], &byte, 1);
+    (void)written; // nothing a signal handler could do about a full pipe
+}
+
+bool installSignalHandlers()
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return false;
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0;
+}
+
+// --- line settings -----------------------------------------------------------
+
+struct LineSettings
+{
+    int baud = 9600;
+    int dataBitsIndex = 3; // 8 bits
+    int stopBitsIndex = 0; // one
+    int parityIndex = 0;   // none
+};
+
+bool parseLine(const QCommandLineParser &parser, const QCommandLineOption &baud,
+               const QCommandLineOption &dataBits, const QCommandLineOption &stopBits,
+               const QCommandLineOption &parity, LineSettings *line)
+{
+    bool ok = false;
+    line->baud = parser.value(baud).toInt(&ok);
+    if (!ok || line->baud <= 0) {
+        error(QStringLiteral("not a baud rate: %1").arg(parser.value(baud)));
+        return false;
+    }
+    const int bits = parser.value(dataBits).toInt(&ok);
+    if (!ok || bits < 5 || bits > 8) {
+        error(QStringLiteral("data bits are 5, 6, 7 or 8, not %1").arg(parser.value(dataBits)));
+        return false;
+    }
+    line->dataBitsIndex = bits - 5;
+    const QStringList stops = {QStringLiteral("1"), QStringLiteral("1.5"), QStringLiteral("2")};
+    line->stopBitsIndex = stops.indexOf(parser.value(stopBits));
+    if (line->stopBitsIndex < 0) {
+        error(QStringLiteral("stop bits are 1, 1.5 or 2, not %1").arg(parser.value(stopBits)));
+        return false;
+    }
+    const QStringList parities = {QStringLiteral("none"), QStringLiteral("odd"),
+                                  QStringLiteral("even"), QStringLiteral("space")};
+    line->parityIndex = parities.indexOf(parser.value(parity).toLower());
+    if (line->parityIndex < 0) {
+        error(
+            QStringLiteral("parity is none, odd, even or space, not %1").arg(parser.value(parity)));
+        return false;
+    }
+    return true;
+}
+
+// --- program folder ----------------------------------------------------------
+
+// A folder named with --root that lacks the settings file is filled with the
+// shipped files that are missing there, as the user's data folder is.
+bool useRoot(const QString &dir)
+{
+    if (!QDir().mkpath(dir)) {
+        error(QStringLiteral("cannot create the program folder %1").arg(dir));
+        return false;
+    }
+    const QString root = QDir(dir).absolutePath();
+    AppPaths::setRoot(root);
+    if (QFileInfo::exists(AppPaths::settingsFile()))
+        return true;
+    const QString programDir = QCoreApplication::applicationDirPath();
+    const QString shipped = QFileInfo::exists(programDir + QStringLiteral("/auto_analyze.ini"))
+        ? programDir
+        : AppPaths::installedRuntimeDir();
+    AppPaths::seedMissing(shipped, root);
+    if (!QFileInfo::exists(AppPaths::settingsFile())) {
+        error(QStringLiteral("no settings file in %1 and none shipped to copy").arg(root));
+        return false;
+    }
+    return true;
+}
+
+// --- values ------------------------------------------------------------------
+
+using Assignment = QPair<QString, QString>;
+
+bool splitAssignment(const QString &text, Assignment *out)
+{
+    const int eq = text.indexOf(QLatin1Char('='));
+    if (eq <= 0)
+        return false;
+    *out = {text.left(eq).trimmed(), text.mid(eq + 1).trimmed()};
+    return !out->first.isEmpty();
+}
+
+// A values file is either a JSON object from data-point name to value, or
+// lines NAME=VALUE (blank lines and lines starting with # are skipped).
+bool readValuesFile(const QString &path, QList<Assignment> *out)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+        return false;
+    }
+    const QByteArray text = file.readAll();
+    file.close();
+    if (text.trimmed().startsWith('{')) {
+        QJsonParseError parseError;
+        const QJsonDocument doc = QJsonDocument::fromJson(text, &parseError);
+        if (!doc.isObject()) {
+            error(QStringLiteral("%1: not a JSON object: %2").arg(path, parseError.errorString()));
+            return false;
+        }
+        const QJsonObject object = doc.object();
+        for (auto it = object.begin(); it != object.end(); ++it) {
+            const QJsonValue v = it.value();
+            QString value;
+            if (v.isString())
+                value = v.toString();
+            else if (v.isBool())
+                value = v.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+            else if (v.isDouble())
+                value = QString::number(v.toDouble(), 'g', 17); // 80.5 stays no whole number
+            else {
+                error(QStringLiteral("%1: value of '%2' is no string, number or bool")
+                          .arg(path, it.key()));
+                return false;
+            }
+            out->append({it.key(), value});
+        }
+        return true;
+    }
+    const QStringList lines = QString::fromUtf8(text).split(QLatin1Char('\n'));
+    for (int i = 0; i < lines.size(); ++i) {
+        const QString line = lines.at(i).trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        Assignment a;
+        if (!splitAssignment(line, &a)) {
+            error(QStringLiteral("%1:%2: expected NAME=VALUE, got: %3")
+                      .arg(path)
+                      .arg(i + 1)
+                      .arg(line));
+            return false;
+        }
+        out->append(a);
+    }
+    return true;
+}
+
+// --- the run -----------------------------------------------------------------
+
+struct Options
+{
+    QString port;
+    LineSettings line;
+    QList<Assignment> values;
+    int reportEvery = 0;
+    bool reportOnce = false;
+    bool waitForPort = false;
+};
+
+class McuProgram : public QObject
+{
+public:
+    McuProgram(const Options &options, McuSimulator *sim)
+        : m_options(options)
+        , m_sim(sim)
+        , m_retry(new QTimer(this))
+    {
+        m_retry->setInterval(RetryIntervalMs);
+        connect(m_retry, &QTimer::timeout, this, &McuProgram::retryOpen);
+        connect(m_sim, &McuSimulator::logLine, this,
+                [](const QString &line) { printLine(stdout, line); });
+        connect(m_sim, &McuSimulator::portLost, this, &McuProgram::onPortLost);
+        connect(m_sim, &McuSimulator::definitionFetched, this, &McuProgram::onFetched);
+    }
+
+    // Loads (or fetches) the definition, then sets the values and opens the
+    // port. Runs from the event loop.
+    void start()
+    {
+        const QString key = m_sim->productKey();
+        if (m_sim->hasCachedDefinition() || key == SettingKeys::PlaceholderProductKey
+            || key.isEmpty()) {
+            m_sim->loadDefinition();
+            if (m_sim->values().count() == 0)
+                error(QStringLiteral("warning: no data-point definition for product key %1 in "
+                                     "%2; status reports carry no data points")
+                          .arg(key, AppPaths::jsonDir()));
+            run();
+            return;
+        }
+        error(QStringLiteral("fetching the data-point definition of %1 from %2")
+                  .arg(key, m_sim->tool()->readSetting(SettingKeys::Environment)));
+        m_sim->fetchDefinition();
+    }
+
+private:
+    void onFetched(bool ok, const QString &reason)
+    {
+        if (!ok) {
+            error(QStringLiteral("cannot fetch the data-point definition of %1: %2")
+                      .arg(m_sim->productKey(), reason));
+            QCoreApplication::exit(ExitFailure);
+            return;
+        }
+        run();
+    }
+
+    void run()
+    {
+        for (const Assignment &a : qAsConst(m_options.values)) {
+            QString why;
+            if (!m_sim->setValue(a.first, a.second, &why)) {
+                error(why);
+                QCoreApplication::exit(ExitUsage);
+                return;
+            }
+        }
+        if (!openPort()) {
+            // A rig may start the MCU before the link it is to open exists.
+            if (m_options.waitForPort && !QFileInfo::exists(m_options.port)) {
+                error(QStringLiteral("port %1 does not exist yet; waiting for it")
+                          .arg(m_options.port));
+                m_retry->start();
+                return;
+            }
+            error(QStringLiteral("cannot open %1: %2")
+                      .arg(m_options.port, m_sim->openFailureReason()));
+            QCoreApplication::exit(ExitFailure);
+            return;
+        }
+        opened();
+    }
+
+    bool openPort()
+    {
+        return m_sim->openPort(m_options.port, m_options.line.baud, m_options.line.dataBitsIndex,
+                               m_options.line.stopBitsIndex, m_options.line.parityIndex);
+    }
+
+    // The single report goes out on the first open only; reports on a timer
+    // resume after every open.
+    void opened()
+    {
+        if (m_options.reportOnce && !m_reportedOnce)
+            m_sim->sendStatusReport();
+        m_reportedOnce = true;
+        m_sim->startReports(m_options.reportEvery);
+    }
+
+    void onPortLost(const QString &reason)
+    {
+        if (!m_options.waitForPort) {
+            error(QStringLiteral("port %1 lost: %2").arg(m_options.port, reason));
+            QCoreApplication::exit(ExitFailure);
+            return;
+        }
+        error(QStringLiteral("port %1 lost: %2; waiting for it to return")
+                  .arg(m_options.port, reason));
+        m_retry->start();
+    }
+
+    void retryOpen()
+    {
+        if (!QFileInfo::exists(m_options.port) || !openPort())
+            return;
+        m_retry->stop();
+        error(QStringLiteral("port %1 is open").arg(m_options.port));
+        opened();
+    }
+
+    Options m_options;
+    McuSimulator *m_sim;
+    QTimer *m_retry;
+    bool m_reportedOnce = false;
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QString::fromLatin1(Program));
+    QCoreApplication::setApplicationVersion(QStringLiteral(LUMO_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "The simulated MCU without a window: answers a Wi-Fi module on PATH as Lumo's "
+        "simulated-MCU tab does, stores firmware pieces in bin/ of the program folder, sends "
+        "status reports of the data-point values and prints the traffic log to standard "
+        "output. Runs until SIGINT or SIGTERM (exit 0) or until the port is lost (exit 1).\n"
+        "Log: each transfer is a line WIFI:hh:mm:ss.zzz (from the module), MCU: (an answer) "
+        "or SEND: (a status report), then a line of its bytes as hex; notices start with "
+        "注意:. A firmware start (0x19) is answered with the ready frame (0x1B) at once.\n"
+        "Data-point values: those stored for the product key, then --values FILE, then each "
+        "--set. A values file holds NAME=VALUE lines (# starts a comment) or one JSON object "
+        "{\"NAME\": VALUE, ...}. NAME is a data point's display name or identifier; VALUE a "
+        "decimal number (true/false for a bool), an enum label or its index, or hex digits "
+        "for binary.\n"
+        "The definition comes from json/KEY.json of the program folder; when it is missing "
+        "it is fetched from the service in the settings (environment/environment)."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption portOption({QStringLiteral("p"), QStringLiteral("port")},
+                                        QStringLiteral("Serial port, any path (required)."),
+                                        QStringLiteral("path"));
+    const QCommandLineOption baudOption({QStringLiteral("b"), QStringLiteral("baud")},
+                                        QStringLiteral("Baud rate (default 9600)."),
+                                        QStringLiteral("rate"), QStringLiteral("9600"));
+    const QCommandLineOption dataBitsOption(QStringLiteral("data-bits"),
+                                            QStringLiteral("5, 6, 7 or 8 (default 8)."),
+                                            QStringLiteral("bits"), QStringLiteral("8"));
+    const QCommandLineOption stopBitsOption(QStringLiteral("stop-bits"),
+                                            QStringLiteral("1, 1.5 or 2 (default 1)."),
+                                            QStringLiteral("bits"), QStringLiteral("1"));
+    const QCommandLineOption parityOption(
+        QStringLiteral("parity"), QStringLiteral("none, odd, even or space (default none)."),
+        QStringLiteral("parity"), QStringLiteral("none"));
+    const QCommandLineOption rootOption(
+        QStringLiteral("root"),
+        QStringLiteral("Program folder with auto_analyze.ini, json/ and bin/ (default: as lumo "
+                       "chooses it). Missing shipped files are copied into it."),
+        QStringLiteral("dir"));
+    const QCommandLineOption keyOption(
+        QStringLiteral("product-key"),
+        QStringLiteral("Product key, checked and stored as the simulated-MCU tab stores a key "
+                       "(default: the stored key)."),
+        QStringLiteral("key"));
+    const QCommandLineOption setOption(QStringLiteral("set"),
+                                       QStringLiteral("A data point's value; repeatable."),
+                                       QStringLiteral("name=value"));
+    const QCommandLineOption valuesOption(
+        QStringLiteral("values"), QStringLiteral("Data-point values from a file (see above)."),
+        QStringLiteral("file"));
+    const QCommandLineOption everyOption(
+        QStringLiteral("report-every"),
+        QStringLiteral("Send a status report every N seconds (default 0: none)."),
+        QStringLiteral("seconds"), QStringLiteral("0"));
+    const QCommandLineOption onceOption(
+        QStringLiteral("report-once"),
+        QStringLiteral("Send one status report once the port is open."));
+    const QCommandLineOption waitOption(
+        QStringLiteral("wait-for-port"),
+        QStringLiteral("When the port is lost, or does not exist yet at start, wait for it "
+                       "instead of exiting."));
+    const QCommandLineOption verboseOption(
+        QStringLiteral("verbose"), QStringLiteral("Also print debug messages on standard error."));
+    parser.addOptions({portOption, baudOption, dataBitsOption, stopBitsOption, parityOption,
+                       rootOption, keyOption, setOption, valuesOption, everyOption, onceOption,
+                       waitOption, verboseOption});
+    parser.process(app);
+
+    if (!parser.positionalArguments().isEmpty()) {
+        error(QStringLiteral("unexpected argument: %1 (see --help)")
+                  .arg(parser.positionalArguments().first()));
+        return ExitUsage;
+    }
+    Options options;
+    options.port = parser.value(portOption);
+    if (options.port.isEmpty()) {
+        error(QStringLiteral("--port PATH is required (see --help)"));
+        return ExitUsage;
+    }
+    if (!parseLine(parser, baudOption, dataBitsOption, stopBitsOption, parityOption, &options.line))
+        return ExitUsage;
+    bool ok = false;
+    options.reportEvery = parser.value(everyOption).toInt(&ok);
+    if (!ok || options.reportEvery < 0) {
+        error(QStringLiteral("--report-every takes whole seconds, 0 or more, not %1")
+                  .arg(parser.value(everyOption)));
+        return ExitUsage;
+    }
+    options.reportOnce = parser.isSet(onceOption);
+    options.waitForPort = parser.isSet(waitOption);
+    if (parser.isSet(valuesOption) && !readValuesFile(parser.value(valuesOption), &options.values))
+        return ExitUsage;
+    for (const QString &text : parser.values(setOption)) {
+        Assignment a;
+        if (!splitAssignment(text, &a)) {
+            error(QStringLiteral("--set takes NAME=VALUE, not %1").arg(text));
+            return ExitUsage;
+        }
+        options.values.append(a);
+    }
+
+    // The engine writes its own debug lines (every request URL, every report
+    // as hex); a test rig's standard error stays for what went wrong.
+    if (!parser.isSet(verboseOption))
+        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+
+    if (parser.isSet(rootOption)) {
+        if (!useRoot(parser.value(rootOption)))
+            return ExitUsage;
+    } else {
+        AppPaths::chooseRoot();
+    }
+
+    if (!installSignalHandlers()) {
+        error(QStringLiteral("cannot install the SIGINT/SIGTERM handlers"));
+        return ExitFailure;
+    }
+
+    McuSimulator sim;
+    if (parser.isSet(keyOption) && !sim.setProductKey(parser.value(keyOption))) {
+        error(QStringLiteral("not a product key (32 letters and digits): %1")
+                  .arg(parser.value(keyOption)));
+        return ExitUsage;
+    }
+
+    McuProgram program(options, &sim);
+    QSocketNotifier stopNotifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, [&sim, &stopNotifier] {
+        stopNotifier.setEnabled(false);
+        char byte = 0;
+        const ssize_t got = ::read(signalPipe[0], &byte, 1);
+        (void)got;
+        sim.closePort();
+        QCoreApplication::exit(0);
+    });
+    QTimer::singleShot(0, &program, [&program] { program.start(); });
+    const int status = app.exec();
+    sim.closePort();
+    return status;
+}

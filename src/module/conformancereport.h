@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// The outcome of one step of a conformance run.
+struct StepResult
+{
+    enum class Outcome { Passed, Failed, Skipped };
+
+    QString name;
+    Outcome outcome = Outcome::Passed;
+    QString reason; // why it failed or was skipped; empty when it passed
+    // The frames of the step in order, as hex text: "> " what the module
+    // sent (wire bytes), "< " what it received (one whole frame each).
+    QStringList frames;
+    qint64 durationMs = 0;
+
+    bool passed() const { return outcome == Outcome::Passed; }
+    bool failed() const { return outcome == Outcome::Failed; }
+};
+
+// The results of one conformance run: the steps in order, a summary, and
+// the JUnit XML report CI systems read (one testsuite, one testcase per
+// step, <failure> and <skipped> as those systems expect).
+class ConformanceReport
+{
+public:
+    void setStarted(const QDateTime &when) { m_started = when; }
+    QDateTime started() const { return m_started; }
+    void add(const StepResult &step) { m_steps.append(step); }
+    void clear() { m_steps.clear(); }
+    const QList<StepResult> &steps() const { return m_steps; }
+
+    int passedCount() const;
+    int failedCount() const;
+    int skippedCount() const;
+    // True when at least one step ran and none failed.
+    bool allPassed() const;
+    qint64 totalMs() const;
+
+    // "PASS  heartbeat (0x07)" or "FAIL  heartbeat (0x07): reason".
+    static QString line(const StepResult &step);
+    // "24 steps: 23 passed, 1 failed, 0 skipped (3.2 s)".
+    QString summary() const;
+
+    // The JUnit XML document. `suiteName` names the testsuite (and the
+    // classname of every testcase).
+    QByteArray junitXml(const QString &suiteName) const;
+    // Writes junitXml() to `path`; false with *error set when it cannot.
+    bool writeJUnit(const QString &path, const QString &suiteName, QString *error) const;
+
+private:
+    QDateTime m_started;
+    QList<StepResult> m_steps;
+};
