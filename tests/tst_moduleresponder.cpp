@@ -5,12 +5,12 @@
 #include "datapoint/datapointcodec.h"
 #include "datapoint/datapointvalues.h"
 #include "module/conformancereport.h"
-#include "module/moduleportsettings.h"
 #include "module/modulerequests.h"
 #include "module/moduleresponder.h"
 #include "module/replycheck.h"
 #include "protocol/frameformat.h"
 #include "protocol/zemtool.h"
+#include "serial/linesettings.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -298,10 +298,10 @@ private slots:
     {
         QFETCH(QStringList, texts);
         QFETCH(QList<int>, expected);
-        ModulePortSettings::Settings s;
+        LineSettings::Settings s;
         QString problem;
-        const bool ok = ModulePortSettings::parse(texts.at(0), texts.at(1), texts.at(2),
-                                                  texts.at(3), &s, &problem);
+        const bool ok
+            = LineSettings::parse(texts.at(0), texts.at(1), texts.at(2), texts.at(3), &s, &problem);
         QCOMPARE(ok, !expected.isEmpty());
         if (!ok) {
             QVERIFY(!problem.isEmpty());

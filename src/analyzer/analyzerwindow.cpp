@@ -76,28 +76,6 @@ QString bytesDump(const QByteArray &bytes)
     return text;
 }
 
-QString problemName(int kind)
-{
-    switch (FrameProblem::bit(kind)) {
-    case FrameProblem::BadChecksum:
-        return QStringLiteral("校验和错误");
-    case FrameProblem::Truncated:
-        return QStringLiteral("长度不符");
-    case FrameProblem::UnescapedFf:
-        return QStringLiteral("FF未转义");
-    case FrameProblem::NoReply:
-        return QStringLiteral("无应答");
-    case FrameProblem::UnexpectedReply:
-        return QStringLiteral("无请求的应答");
-    case FrameProblem::Retransmission:
-        return QStringLiteral("重发");
-    case FrameProblem::Noise:
-        return QStringLiteral("帧外字节");
-    default:
-        return QString();
-    }
-}
-
 } // namespace
 
 AnalyzerWindow::AnalyzerWindow(Source source, LineMonitor *monitor, SessionRecorder *recorder,
@@ -608,7 +586,9 @@ void AnalyzerWindow::updateCounters()
     QStringList problems;
     for (int kind = 0; kind < FrameProblem::KindCount; ++kind)
         if (c.problems[kind] > 0)
-            problems.append(QStringLiteral("%1 %2").arg(problemName(kind)).arg(c.problems[kind]));
+            problems.append(QStringLiteral("%1 %2")
+                                .arg(FrameListModel::problemName(kind))
+                                .arg(c.problems[kind]));
     text += QStringLiteral("　问题：")
         + (problems.isEmpty() ? QStringLiteral("无") : problems.join(QStringLiteral("，")));
     if (ui->label_counters->text() != text)

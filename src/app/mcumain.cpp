@@ -7,6 +7,7 @@
 #include "engine/mcusimulator.h"
 #include "engine/settingkeys.h"
 #include "protocol/zemtool.h"
+#include "serial/linesettings.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -70,49 +71,6 @@ bool installSignalHandlers()
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0;
-}
-
-// --- line settings -----------------------------------------------------------
-
-struct LineSettings
-{
-    int baud = 9600;
-    int dataBitsIndex = 3; // 8 bits
-    int stopBitsIndex = 0; // one
-    int parityIndex = 0;   // none
-};
-
-bool parseLine(const QCommandLineParser &parser, const QCommandLineOption &baud,
-               const QCommandLineOption &dataBits, const QCommandLineOption &stopBits,
-               const QCommandLineOption &parity, LineSettings *line)
-{
-    bool ok = false;
-    line->baud = parser.value(baud).toInt(&ok);
-    if (!ok || line->baud <= 0) {
-        error(QStringLiteral("not a baud rate: %1").arg(parser.value(baud)));
-        return false;
-    }
-    const int bits = parser.value(dataBits).toInt(&ok);
-    if (!ok || bits < 5 || bits > 8) {
-        error(QStringLiteral("data bits are 5, 6, 7 or 8, not %1").arg(parser.value(dataBits)));
-        return false;
-    }
-    line->dataBitsIndex = bits - 5;
-    const QStringList stops = {QStringLiteral("1"), QStringLiteral("1.5"), QStringLiteral("2")};
-    line->stopBitsIndex = stops.indexOf(parser.value(stopBits));
-    if (line->stopBitsIndex < 0) {
-        error(QStringLiteral("stop bits are 1, 1.5 or 2, not %1").arg(parser.value(stopBits)));
-        return false;
-    }
-    const QStringList parities = {QStringLiteral("none"), QStringLiteral("odd"),
-                                  QStringLiteral("even"), QStringLiteral("space")};
-    line->parityIndex = parities.indexOf(parser.value(parity).toLower());
-    if (line->parityIndex < 0) {
-        error(
-            QStringLiteral("parity is none, odd, even or space, not %1").arg(parser.value(parity)));
-        return false;
-    }
-    return true;
 }
 
 // --- program folder ----------------------------------------------------------
@@ -214,7 +172,7 @@ bool readValuesFile(const QString &path, QList<Assignment> *out)
 struct Options
 {
     QString port;
-    LineSettings line;
+    LineSettings::Settings line;
     QList<Assignment> values;
     int reportEvery = 0;
     bool reportOnce = false;
@@ -424,8 +382,13 @@ int main(int argc, char *argv[])
         error(QStringLiteral("--port PATH is required (see --help)"));
         return ExitUsage;
     }
-    if (!parseLine(parser, baudOption, dataBitsOption, stopBitsOption, parityOption, &options.line))
+    QString lineProblem;
+    if (!LineSettings::parse(parser.value(baudOption), parser.value(dataBitsOption),
+                             parser.value(stopBitsOption), parser.value(parityOption),
+                             &options.line, &lineProblem)) {
+        error(lineProblem);
         return ExitUsage;
+    }
     bool ok = false;
     options.reportEvery = parser.value(everyOption).toInt(&ok);
     if (!ok || options.reportEvery < 0) {

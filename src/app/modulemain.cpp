@@ -5,8 +5,8 @@
 #include "engine/apppaths.h"
 #include "engine/settingkeys.h"
 #include "module/conformancerun.h"
-#include "module/moduleportsettings.h"
 #include "protocol/zemtool.h"
+#include "serial/linesettings.h"
 #include "serial/zemserialport.h"
 
 #include <QCommandLineParser>
@@ -118,11 +118,11 @@ int main(int argc, char *argv[])
     if (!parser.isSet(portOption))
         return fail(QStringLiteral("--port PATH is required (see --help)"));
 
-    ModulePortSettings::Settings line;
+    LineSettings::Settings line;
     QString problem;
-    if (!ModulePortSettings::parse(parser.value(baudOption), parser.value(dataBitsOption),
-                                   parser.value(stopBitsOption), parser.value(parityOption), &line,
-                                   &problem))
+    if (!LineSettings::parse(parser.value(baudOption), parser.value(dataBitsOption),
+                             parser.value(stopBitsOption), parser.value(parityOption), &line,
+                             &problem))
         return fail(problem);
 
     bool ok = false;

@@ -77,7 +77,6 @@ void ZemJson::getJson(const QString &productKey)
 {
     m_jsonPath = cachePath(productKey);
     const QString environment = m_tool->readSetting(SettingKeys::Environment);
-    qDebug() << "111" << environment;
     if (!ZemProductKey::isUsableKey(productKey)) {
         // Such a key could point the cache file outside "json/"; it is
         // answered like a key the service refused, but never sent out.

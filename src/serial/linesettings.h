@@ -5,7 +5,7 @@
 // Line settings as a command line gives them ("9600", "8", "1.5", "even"),
 // turned into what ZemSerialPort::Open takes: the baud rate and the indexes
 // of the data-bits, stop-bits and parity choices.
-namespace ModulePortSettings {
+namespace LineSettings {
 
 struct Settings
 {
@@ -20,4 +20,4 @@ struct Settings
 bool parse(const QString &baud, const QString &dataBits, const QString &stopBits,
            const QString &parity, Settings *settings, QString *problem);
 
-} // namespace ModulePortSettings
+} // namespace LineSettings

@@ -1,8 +1,8 @@
-#include "module/moduleportsettings.h"
+#include "serial/linesettings.h"
 
 #include <QStringList>
 
-namespace ModulePortSettings {
+namespace LineSettings {
 
 bool parse(const QString &baud, const QString &dataBits, const QString &stopBits,
            const QString &parity, Settings *settings, QString *problem)
@@ -39,4 +39,4 @@ bool parse(const QString &baud, const QString &dataBits, const QString &stopBits
     return true;
 }
 
-} // namespace ModulePortSettings
+} // namespace LineSettings
