@@ -48,6 +48,12 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    // A recording ends with the program: what the taps still hold (a frame
+    // half received, the last few milliseconds of the line) goes into the
+    // file before the taps themselves are destroyed.
+    for (Analyzer &a : m_analyzers)
+        if (a.recorder)
+            a.recorder->stop();
     delete ui;
 }
 
