@@ -124,4 +124,42 @@ QString programFolder(int variant, bool *fresh)
     return dir->path();
 }
 
+const DataPointDefinition &sampleDefinition()
+{
+    static const DataPointDefinition *def = [] {
+        const auto record = [](const char *name, const char *dataType, const char *unit, int len,
+                               int byteOffset, int bitOffset, const char *type, int max) {
+            json_struct r;
+            r.display_name = QString::fromUtf8(name);
+            r.name = r.display_name;
+            r.data_type = QString::fromLatin1(dataType);
+            r.unit = QString::fromLatin1(unit);
+            r.len = len;
+            r.byte_offset = byteOffset;
+            r.bit_offset = bitOffset;
+            r.type = QString::fromLatin1(type);
+            r.max = max;
+            return r;
+        };
+        QList<json_struct> records;
+        records << record("开关", "bool", "bit", 1, 0, 0, "status_writable", 1);
+        json_struct mode = record("模式", "enum", "bit", 2, 0, 1, "status_writable", 3);
+        mode.enum_list = QStringList{QStringLiteral("阅读"), QStringLiteral("护眼"),
+                                     QStringLiteral("睡眠"), QStringLiteral("自动")};
+        records << mode;
+        records << record("亮度", "uint8", "byte", 1, 1, 0, "status_writable", 100);
+        records << record("色温", "uint16", "byte", 2, 2, 0, "status_writable", 6500);
+        records << record("场景数据", "binary", "byte", 4, 4, 0, "status_writable", 0);
+        records << record("人体感应", "bool", "bit", 1, 8, 0, "status_readonly", 1);
+        records << record("温度", "uint8", "byte", 1, 9, 0, "status_readonly", 120);
+        records << record("过热", "bool", "bit", 1, 10, 0, "alert", 1);
+        records << record("灯珠故障", "bool", "bit", 1, 11, 0, "fault", 1);
+        for (int i = 0; i < records.size(); ++i)
+            records[i].id = i;
+        // Lives for the whole process, like the application object.
+        return new DataPointDefinition(records);
+    }();
+    return *def;
+}
+
 } // namespace Fuzz

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "datapoint/datapointdefinition.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -51,6 +53,13 @@ private:
 // call (then *fresh is set), so that a target can keep one folder per set of
 // settings instead of rewriting the settings file for every input.
 QString programFolder(int variant = 0, bool *fresh = nullptr);
+
+// A small desk lamp's data-point definition with one data point of every kind
+// a frame carries: bit values (bool, enum) in the writable area, whole-byte
+// numbers of 1 and 2 bytes, a binary field, read-only values (a bit and a
+// byte), an alert and a fault. Built from records rather than parsed, so that no JSON parse (and
+// none of the parser's one-time allocations) happens inside a fuzzed input.
+const DataPointDefinition &sampleDefinition();
 
 } // namespace Fuzz
 

@@ -3,8 +3,9 @@
 # them. Usage:
 #   scripts/fuzz.sh [seconds] [target...]
 # seconds: how long each target runs (default 600); targets: any of
-# framer helpers responder describer datapoint productkey (default: all, one
-# after the other). Extra libFuzzer flags can be given in FUZZ_FLAGS.
+# framer helpers responder describer datapoint productkey analyzer capture
+# replycheck (default: all, one after the other). Extra libFuzzer flags can be
+# given in FUZZ_FLAGS.
 #
 # Each target starts from its checked-in corpus fuzz/corpus/<target>/ and
 # keeps what it finds in build-fuzz/fuzz-corpus/<target>/; a crash, leak or
@@ -14,7 +15,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-all=(framer helpers responder describer datapoint productkey)
+all=(framer helpers responder describer datapoint productkey analyzer capture replycheck)
 seconds=${1:-600}
 shift || true
 targets=("$@")
@@ -49,8 +50,12 @@ for t in "${targets[@]}"; do
   echo "== fuzz_$t for ${seconds}s"
   # -max_len: the checked-in corpus holds one 64 KiB frame; longer generated
   # inputs would only slow the search (the replay test runs that file whole).
+  # A capture file holds packets of up to 64 KiB frames, so its inputs may
+  # be that long.
+  max_len=4096
+  [ "$t" = capture ] && max_len=65536
   # shellcheck disable=SC2086
-  if ! "build-fuzz/fuzz/fuzz_$t" -max_total_time="$seconds" -print_final_stats=1 -max_len=4096 \
+  if ! "build-fuzz/fuzz/fuzz_$t" -max_total_time="$seconds" -print_final_stats=1 -max_len="$max_len" \
       -artifact_prefix="$artifacts" "${dict[@]}" ${FUZZ_FLAGS:-} \
       "$work" "fuzz/corpus/$t"; then
     echo "fuzz_$t found a fault: see $artifacts"
