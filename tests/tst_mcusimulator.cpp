@@ -140,7 +140,7 @@ void TestMcuSimulator::unlistedPathOpensHereButNotUnderTheWindowsRule()
     QVERIFY(windowsPort.openFailureReason().contains(pty.slavePath()));
 
     // The simulator's port takes it as it stands.
-    QVERIFY2(m_sim->openPort(pty.slavePath(), 9600, 3, 0, 0),
+    QVERIFY2(m_sim->openPort(pty.slavePath(), LineSettings::Settings()),
              qPrintable(m_sim->openFailureReason()));
     QVERIFY(m_sim->isOpen());
     m_sim->closePort();
@@ -148,7 +148,7 @@ void TestMcuSimulator::unlistedPathOpensHereButNotUnderTheWindowsRule()
 
     // A path that is not there fails with the system's reason.
     const QString missing = m_root->file(QStringLiteral("no-such-tty"));
-    QVERIFY(!m_sim->openPort(missing, 9600, 3, 0, 0));
+    QVERIFY(!m_sim->openPort(missing, LineSettings::Settings()));
     QVERIFY(!m_sim->openFailureReason().isEmpty());
 }
 

@@ -307,7 +307,10 @@ private slots:
             QVERIFY(!problem.isEmpty());
             return;
         }
-        QCOMPARE((QList<int>{s.baud, s.dataBitsIndex, s.stopBitsIndex, s.parityIndex}), expected);
+        QCOMPARE((QList<int>{s.baudRate, LineSettings::dataBitsIndex(s.dataBits),
+                             LineSettings::stopBitsIndex(s.stopBits),
+                             LineSettings::parityIndex(s.parity)}),
+                 expected);
     }
 };
 

@@ -255,8 +255,7 @@ private:
 
     bool openPort()
     {
-        return m_sim->openPort(m_options.port, m_options.line.baud, m_options.line.dataBitsIndex,
-                               m_options.line.stopBitsIndex, m_options.line.parityIndex);
+        return m_sim->openPort(m_options.port, m_options.line);
     }
 
     // The single report goes out on the first open only; reports on a timer

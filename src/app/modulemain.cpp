@@ -183,8 +183,7 @@ int main(int argc, char *argv[])
 
     auto startRun = [&]() {
         options.definition = definitions.definition();
-        if (!port.Open(portPath, QString::number(line.baud), line.dataBitsIndex, line.stopBitsIndex,
-                       line.parityIndex)) {
+        if (!port.Open(portPath, line)) {
             fail(QStringLiteral("cannot open %1: %2").arg(portPath, port.openFailureReason()));
             finish(ExitError);
             return;
@@ -219,7 +218,7 @@ int main(int argc, char *argv[])
             }
             finish(code);
         });
-        out() << "lumo-module: " << portPath << " at " << line.baud << " baud, product key "
+        out() << "lumo-module: " << portPath << " at " << line.baudRate << " baud, product key "
               << (key.isEmpty() ? QStringLiteral("(none)") : key) << ", "
               << options.definition.records().size() << " data points" << Qt::endl;
         run->start();

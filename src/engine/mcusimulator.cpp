@@ -84,12 +84,11 @@ McuSimulator::~McuSimulator() = default;
 
 // --- port --------------------------------------------------------------------
 
-bool McuSimulator::openPort(const QString &path, int baud, int dataBitsIndex, int stopBitsIndex,
-                            int parityIndex)
+bool McuSimulator::openPort(const QString &path, const LineSettings::Settings &settings)
 {
     m_framer->clear();
     m_portPath = path;
-    return m_port->Open(path, QString::number(baud), dataBitsIndex, stopBitsIndex, parityIndex);
+    return m_port->Open(path, settings);
 }
 
 QString McuSimulator::openFailureReason() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "datapoint/datapointvalues.h"
+#include "serial/linesettings.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -53,12 +54,9 @@ public:
     ZemTool *tool() const { return m_tool; }
     ZemSerialPort *port() const { return m_port; }
 
-    // Opens `path` with the forms' settings: dataBitsIndex 0..3 -> 5..8
-    // bits, stopBitsIndex 0..2 -> one, one and a half, two, parityIndex
-    // 0..3 -> none, odd, even, space. False with openFailureReason() set
+    // Opens `path` with `settings`. False with openFailureReason() set
     // when it cannot be opened.
-    bool openPort(const QString &path, int baud, int dataBitsIndex, int stopBitsIndex,
-                  int parityIndex);
+    bool openPort(const QString &path, const LineSettings::Settings &settings);
     QString openFailureReason() const;
     bool isOpen() const;
     // Closes the port, drops a partial frame and stops automatic reports.

@@ -79,6 +79,12 @@ void ZemSerialPort::getComList()
 bool ZemSerialPort::Open(const QString &name, const QString &baudText, int dataBitsIndex,
                          int stopBitsIndex, int parityIndex)
 {
+    return Open(name,
+                LineSettings::fromFormIndexes(baudText, dataBitsIndex, stopBitsIndex, parityIndex));
+}
+
+bool ZemSerialPort::Open(const QString &name, const LineSettings::Settings &settings)
+{
     if (isOpen())
         Close();
 
@@ -111,24 +117,25 @@ bool ZemSerialPort::Open(const QString &name, const QString &baudText, int dataB
         return false;
     }
 
-    setBaudRate(baudText.toInt(), QSerialPort::AllDirections);
-    static const QSerialPort::DataBits dataBits[]
-        = {QSerialPort::Data5, QSerialPort::Data6, QSerialPort::Data7, QSerialPort::Data8};
-    if (dataBitsIndex >= 0 && dataBitsIndex < 4)
-        setDataBits(dataBits[dataBitsIndex]);
-    static const QSerialPort::StopBits stopBits[]
-        = {QSerialPort::OneStop, QSerialPort::OneAndHalfStop, QSerialPort::TwoStop};
-    if (stopBitsIndex >= 0 && stopBitsIndex < 3)
-        setStopBits(stopBits[stopBitsIndex]);
-    static const QSerialPort::Parity parities[]
-        = {QSerialPort::NoParity, QSerialPort::OddParity, QSerialPort::EvenParity,
-           QSerialPort::SpaceParity};
-    if (parityIndex >= 0 && parityIndex < 4)
-        setParity(parities[parityIndex]);
+    applySettings(settings);
 
     connect(this, &QSerialPort::readyRead, this, &ZemSerialPort::readComData, Qt::UniqueConnection);
     emit Opened(name);
     return true;
+}
+
+bool ZemSerialPort::applySettings(const LineSettings::Settings &settings)
+{
+    // Each setter reports its own refusal; all are tried, so one refused
+    // value does not leave the others unset.
+    bool ok = setBaudRate(settings.baudRate, QSerialPort::AllDirections);
+    ok = setDataBits(settings.dataBits) && ok;
+    ok = setStopBits(settings.stopBits) && ok;
+    ok = setParity(settings.parity) && ok;
+    ok = setFlowControl(settings.flowControl) && ok;
+    if (!ok)
+        clearError();
+    return ok;
 }
 
 void ZemSerialPort::Close()

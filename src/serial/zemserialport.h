@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serial/linesettings.h"
+
 #include <QByteArray>
 #include <QSerialPort>
 #include <QSerialPortInfo>
@@ -35,6 +37,10 @@ public:
     // the port cannot be opened.
     bool Open(const QString &name, const QString &baudText, int dataBitsIndex, int stopBitsIndex,
               int parityIndex);
+    bool Open(const QString &name, const LineSettings::Settings &settings);
+    // Sets baud rate, data bits, stop bits, parity and flow control on the
+    // open port; false when the port refuses one of them.
+    bool applySettings(const LineSettings::Settings &settings);
     void Close();
     // Why the last Open failed, for the user: the port is not listed, or the
     // system's own reason (busy, permission denied, no such device).

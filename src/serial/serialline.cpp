@@ -1,0 +1,53 @@
+#include "serial/serialline.h"
+
+#include "serial/zemserialport.h"
+
+SerialLine::SerialLine(QObject *parent)
+    : Line(parent)
+    , m_port(new ZemSerialPort(this))
+{
+    connect(m_port, &ZemSerialPort::DataReceived, this, &Line::DataReceived);
+    connect(m_port, &ZemSerialPort::DataReady, this, &Line::DataReady);
+    connect(m_port, &ZemSerialPort::DataSent, this, &Line::DataSent);
+    connect(m_port, &ZemSerialPort::PortLost, this, &Line::Lost);
+}
+
+SerialLine::~SerialLine() = default;
+
+bool SerialLine::openLine(const QString &address, const LineSettings::Settings &settings)
+{
+    if (!m_port->Open(address, settings))
+        return false;
+    // Qt shortens /dev/ paths to bare names; the caller's own spelling is
+    // what the line is known by.
+    m_address = address;
+    emit Opened(address);
+    return true;
+}
+
+void SerialLine::closeLine()
+{
+    m_port->Close();
+}
+
+bool SerialLine::isLineOpen() const
+{
+    return m_port->isOpen();
+}
+
+bool SerialLine::applySettings(const LineSettings::Settings &settings)
+{
+    return m_port->applySettings(settings);
+}
+
+qint64 SerialLine::send(const QByteArray &bytes)
+{
+    if (!m_port->isOpen())
+        return -1;
+    return m_port->write(bytes);
+}
+
+QString SerialLine::openFailureReason() const
+{
+    return m_port->openFailureReason();
+}

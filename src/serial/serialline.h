@@ -1,0 +1,31 @@
+#pragma once
+
+#include "serial/line.h"
+
+class ZemSerialPort;
+
+// A Line on a local serial port (USB adapter, on-board UART, pseudo-terminal):
+// a thin owner of one ZemSerialPort that hands on its signals.
+class SerialLine : public Line
+{
+    Q_OBJECT
+public:
+    explicit SerialLine(QObject *parent = nullptr);
+    ~SerialLine() override;
+
+    bool openLine(const QString &address, const LineSettings::Settings &settings) override;
+    void closeLine() override;
+    bool isLineOpen() const override;
+    bool applySettings(const LineSettings::Settings &settings) override;
+    qint64 send(const QByteArray &bytes) override;
+    QString address() const override { return m_address; }
+    QString openFailureReason() const override;
+
+    // The port itself, for what only a local port has (its port-list
+    // signal, the rule about unlisted paths).
+    ZemSerialPort *port() const { return m_port; }
+
+private:
+    ZemSerialPort *m_port;
+    QString m_address;
+};
