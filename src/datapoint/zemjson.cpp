@@ -60,8 +60,13 @@ QString seconds(int ms)
 } // namespace
 
 ZemJson::ZemJson(QObject *parent)
+    : ZemJson(nullptr, parent)
+{
+}
+
+ZemJson::ZemJson(ZemTool *settings, QObject *parent)
     : QObject(parent)
-    , m_tool(new ZemTool(this))
+    , m_tool(settings ? settings : new ZemTool(this))
 {
     // ListOk may travel through a queued connection.
     qRegisterMetaType<json_struct>("json_struct");

@@ -39,7 +39,10 @@ class ZemJson : public QObject
 {
     Q_OBJECT
 public:
+    // Reads the service's host from `settings` (the program's one settings
+    // object); without one it opens the settings file itself.
     explicit ZemJson(QObject *parent = nullptr);
+    explicit ZemJson(ZemTool *settings, QObject *parent = nullptr);
 
     // Starts the download of the definition of productKey; returns at once.
     void getJson(const QString &productKey);
