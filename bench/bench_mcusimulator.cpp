@@ -31,7 +31,8 @@ void burst(benchmark::State &state, const QByteArray &request)
     sim.loadDefinition();
     qint64 logLines = 0;
     QObject::connect(&sim, &McuSimulator::logLine, [&logLines](const QString &) { ++logLines; });
-    if (!sim.openPort(pty.slavePath(), LineSettings::fromFormIndexes(QStringLiteral("115200"), 3, 0, 0))) {
+    if (!sim.openPort(pty.slavePath(),
+                      LineSettings::fromFormIndexes(QStringLiteral("115200"), 3, 0, 0))) {
         state.SkipWithError("port did not open");
         return;
     }

@@ -253,10 +253,7 @@ private:
         opened();
     }
 
-    bool openPort()
-    {
-        return m_sim->openPort(m_options.port, m_options.line);
-    }
+    bool openPort() { return m_sim->openPort(m_options.port, m_options.line); }
 
     // The single report goes out on the first open only; reports on a timer
     // resume after every open.

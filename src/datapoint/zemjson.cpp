@@ -61,8 +61,7 @@ QString seconds(int ms)
 
 ZemJson::ZemJson(QObject *parent)
     : ZemJson(nullptr, parent)
-{
-}
+{ }
 
 ZemJson::ZemJson(ZemTool *settings, QObject *parent)
     : QObject(parent)

@@ -5,21 +5,20 @@
 namespace LineSettings {
 
 namespace {
-const QSerialPort::DataBits DataBitsByIndex[]
-    = {QSerialPort::Data5, QSerialPort::Data6, QSerialPort::Data7, QSerialPort::Data8};
-const QSerialPort::StopBits StopBitsByIndex[]
-    = {QSerialPort::OneStop, QSerialPort::OneAndHalfStop, QSerialPort::TwoStop};
-const QSerialPort::Parity ParityByIndex[] = {QSerialPort::NoParity, QSerialPort::OddParity,
-                                             QSerialPort::EvenParity, QSerialPort::SpaceParity};
+    const QSerialPort::DataBits DataBitsByIndex[]
+        = {QSerialPort::Data5, QSerialPort::Data6, QSerialPort::Data7, QSerialPort::Data8};
+    const QSerialPort::StopBits StopBitsByIndex[]
+        = {QSerialPort::OneStop, QSerialPort::OneAndHalfStop, QSerialPort::TwoStop};
+    const QSerialPort::Parity ParityByIndex[] = {QSerialPort::NoParity, QSerialPort::OddParity,
+                                                 QSerialPort::EvenParity, QSerialPort::SpaceParity};
 
-template <typename T, int N>
-int indexOf(const T (&table)[N], T value)
-{
-    for (int i = 0; i < N; ++i)
-        if (table[i] == value)
-            return i;
-    return -1;
-}
+    template <typename T, int N> int indexOf(const T (&table)[N], T value)
+    {
+        for (int i = 0; i < N; ++i)
+            if (table[i] == value)
+                return i;
+        return -1;
+    }
 } // namespace
 
 Settings fromFormIndexes(const QString &baudText, int dataBitsIndex, int stopBitsIndex,
