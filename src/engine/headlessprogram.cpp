@@ -1,0 +1,125 @@
+#include "engine/headlessprogram.h"
+
+#include "engine/apppaths.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QObject>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+void writeLine(FILE *stream, const QString &line)
+{
+    const QByteArray bytes = line.toUtf8() + '\n';
+    fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    // A pipe or a file would otherwise see the output in blocks.
+    fflush(stream);
+}
+
+int stopPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    const ssize_t written = ::write(stopPipe[1], &byte, 1);
+    (void)written; // nothing a signal handler could do about a full pipe
+}
+
+} // namespace
+
+HeadlessProgram::HeadlessProgram(const QString &name)
+    : m_name(name)
+{ }
+
+void HeadlessProgram::print(const QString &line)
+{
+    writeLine(stdout, line);
+}
+
+void HeadlessProgram::error(const QString &text) const
+{
+    writeLine(stderr, m_name + QStringLiteral(": ") + text);
+}
+
+int HeadlessProgram::usage(const QString &text) const
+{
+    error(text);
+    return ExitUsage;
+}
+
+QCommandLineOption HeadlessProgram::rootOption()
+{
+    return QCommandLineOption(
+        QStringLiteral("root"),
+        QStringLiteral("Program folder with auto_analyze.ini, json/ and bin/ (default: as lumo "
+                       "chooses it). It is made when missing, and the shipped files it lacks "
+                       "are copied into it."),
+        QStringLiteral("dir"));
+}
+
+bool HeadlessProgram::chooseRoot(const QCommandLineParser &parser) const
+{
+    const QString option = QStringLiteral("root");
+    if (!parser.isSet(option)) {
+        AppPaths::chooseRoot();
+        return true;
+    }
+    const QString dir = parser.value(option);
+    if (dir.isEmpty() || !QDir().mkpath(dir)) {
+        error(QStringLiteral("cannot create the program folder %1").arg(dir));
+        return false;
+    }
+    const QString root = QDir(dir).absolutePath();
+    AppPaths::setRoot(root);
+    if (QFileInfo::exists(AppPaths::settingsFile()))
+        return true;
+    // The copy beside the executable (a build folder) or the installed one.
+    const QString programDir = QCoreApplication::applicationDirPath();
+    const QString shipped = QFileInfo::exists(programDir + QStringLiteral("/auto_analyze.ini"))
+        ? programDir
+        : AppPaths::installedRuntimeDir();
+    AppPaths::seedMissing(shipped, root);
+    if (!QFileInfo::exists(AppPaths::settingsFile())) {
+        error(QStringLiteral("no settings file in %1 and none shipped to copy").arg(root));
+        return false;
+    }
+    return true;
+}
+
+void HeadlessProgram::showCoreDebug(bool verbose)
+{
+    if (!verbose)
+        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+}
+
+bool HeadlessProgram::onStopSignal(QObject *context, std::function<void()> onStop)
+{
+    if (stopPipe[0] >= 0)
+        return false;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, stopPipe) != 0)
+        return false;
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    if (sigaction(SIGINT, &action, nullptr) != 0 || sigaction(SIGTERM, &action, nullptr) != 0)
+        return false;
+    auto *notifier = new QSocketNotifier(stopPipe[0], QSocketNotifier::Read, context);
+    QObject::connect(notifier, &QSocketNotifier::activated, context, [notifier, onStop] {
+        notifier->setEnabled(false);
+        char byte = 0;
+        const ssize_t got = ::read(stopPipe[0], &byte, 1);
+        (void)got;
+        onStop();
+    });
+    return true;
+}
