@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Copies the runtime folder SRC into DST. A file is copied when it is missing
 # in DST or older than the shipped one, so a build never throws away settings a
 # user saved after the last change to the shipped file.

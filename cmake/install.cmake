@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installing Lumo like any other program, and packaging it as a .deb:
 #   bin/lumo, bin/lumo-dpserver        the programs
 #   share/lumo/                        the shipped runtime files (settings
@@ -5,6 +6,9 @@
 #                                      and whatever else runtime/ ships)
 #   share/applications/lumo.desktop    the menu entry
 #   share/icons/hicolor/*/apps/lumo.*  its icon
+#   share/metainfo/                    what software centres show of it
+#   share/man/man1/                    a manual page for each program
+#   share/doc/lumo/                    copyright and changelog
 # The program finds its shipped files as ../share/lumo from its own folder
 # and copies them into the user's data folder at start (src/engine/apppaths),
 # so bin/ and share/ are fixed names here rather than GNUInstallDirs choices.
@@ -40,6 +44,65 @@ install(FILES ${CMAKE_SOURCE_DIR}/runtime/image/logo.png
 
 set(LUMO_PACKAGE_MAINTAINER "Lumo maintainers <maintainers@lumo.invalid>"
   CACHE STRING "Maintainer named in the .deb package")
+
+# The release notes: CHANGELOG.md's newest section names this version and its
+# date, which the metainfo file's release carries too.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/CHANGELOG.md)
+file(STRINGS ${CMAKE_SOURCE_DIR}/CHANGELOG.md LUMO_RELEASE_HEADING REGEX "^## " LIMIT_COUNT 1)
+if(NOT LUMO_RELEASE_HEADING MATCHES "^## ([^ ]+) \\(([0-9-]+)\\)$")
+  message(FATAL_ERROR "CHANGELOG.md: no \"## VERSION (YYYY-MM-DD)\" section")
+endif()
+if(NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
+  message(FATAL_ERROR "CHANGELOG.md's newest section is ${CMAKE_MATCH_1}, the project is "
+    "${PROJECT_VERSION}: add a section for this version")
+endif()
+set(LUMO_RELEASE_DATE ${CMAKE_MATCH_2})
+
+set(LUMO_METAINFO_ID invalid.lumo.Lumo)
+configure_file(${CMAKE_SOURCE_DIR}/packaging/lumo.metainfo.xml.in
+  ${CMAKE_BINARY_DIR}/packaging/${LUMO_METAINFO_ID}.metainfo.xml @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/${LUMO_METAINFO_ID}.metainfo.xml
+  DESTINATION share/metainfo)
+
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright DESTINATION share/doc/lumo)
+# Debian keeps a native package's release notes as changelog.gz.
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/changelog.gz
+  COMMAND bash ${CMAKE_SOURCE_DIR}/packaging/changelog.sh ${CMAKE_SOURCE_DIR}/CHANGELOG.md
+          lumo ${LUMO_PACKAGE_MAINTAINER} ${PROJECT_VERSION}
+          ${CMAKE_BINARY_DIR}/packaging/changelog.gz
+  DEPENDS ${CMAKE_SOURCE_DIR}/CHANGELOG.md ${CMAKE_SOURCE_DIR}/packaging/changelog.sh
+  COMMENT "Debian changelog from CHANGELOG.md" VERBATIM)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz DESTINATION share/doc/lumo)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/lintian-overrides
+  DESTINATION share/lintian/overrides RENAME lumo)
+
+# Manual pages from each program's own --help and --version (help2man, from
+# Debian's package of that name).
+find_program(LUMO_HELP2MAN help2man)
+if(NOT LUMO_HELP2MAN)
+  message(FATAL_ERROR "help2man is missing (Debian package help2man; scripts/setup.sh installs "
+    "it): the manual pages are made with it")
+endif()
+set(LUMO_MAN_lumo "serial-port debugging assistant for MCU and Wi-Fi module firmware")
+set(LUMO_MAN_lumo-mcu "simulated MCU answering a Wi-Fi module on a serial port")
+set(LUMO_MAN_lumo-module "simulated Wi-Fi module running conformance steps against an MCU")
+set(LUMO_MAN_lumo-dpserver "local service of data-point definitions")
+file(GLOB LUMO_MAN_INCLUDES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/packaging/man/*.h2m)
+set(LUMO_MANPAGES)
+foreach(program lumo lumo-mcu lumo-module lumo-dpserver)
+  set(page ${CMAKE_BINARY_DIR}/packaging/man/${program}.1.gz)
+  add_custom_command(OUTPUT ${page}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging/man
+    COMMAND bash ${CMAKE_SOURCE_DIR}/packaging/manpage.sh ${LUMO_HELP2MAN}
+            $<TARGET_FILE:${program}> ${LUMO_MAN_${program}}
+            ${CMAKE_SOURCE_DIR}/packaging/man ${page}
+    DEPENDS ${program} ${CMAKE_SOURCE_DIR}/packaging/manpage.sh ${LUMO_MAN_INCLUDES}
+    COMMENT "Manual page of ${program}" VERBATIM)
+  list(APPEND LUMO_MANPAGES ${page})
+endforeach()
+add_custom_target(lumo_package_docs ALL DEPENDS ${LUMO_MANPAGES}
+  ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
+install(FILES ${LUMO_MANPAGES} DESTINATION share/man/man1)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME lumo)

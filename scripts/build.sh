@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Configures and builds Lumo. Usage: scripts/build.sh [--qt6] [--sanitize]
 #   (default)   Qt 5.15 into build/
 #   --qt6       Qt 6 into build-qt6/

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the libFuzzer targets (clang, ASan + UBSan) in build-fuzz/ and runs
 # them. Usage:
 #   scripts/fuzz.sh [seconds] [target...]

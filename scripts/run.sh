@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets everything up, builds, and starts Lumo from the build folder.
 set -euo pipefail
 cd "$(dirname "$0")/.."

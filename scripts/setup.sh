@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what building and testing Lumo needs on Debian 12. Quick when
 # everything is already there: apt-get runs only for missing packages.
 # Usage: scripts/setup.sh [--qt6] [--fuzz]
@@ -35,6 +36,10 @@ packages=(
   # dissector test decodes one with the real tshark (its debconf question
   # about capture rights is answered by the noninteractive front end).
   libpcap-dev tshark
+  # The package test checks the .deb with Debian's own checker, renders the
+  # man pages help2man makes at build time, and validates the AppStream
+  # metainfo file.
+  lintian help2man man-db appstream
 )
 if [ "$qt" = 6 ]; then
   # qt6-base-dev's CMake files also ask for OpenGL (libgl-dev) and Vulkan

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sets everything up, builds, and runs every test headless.
 # Usage: scripts/test.sh [--qt6] [--sanitize]
 #   (default)   Qt 5.15, in build/

@@ -1,5 +1,7 @@
 // The Debian package as a user installs it: made by cpack from this build,
-// unpacked into a temporary root, and the programs inside started from there.
+// unpacked into a temporary root, and the programs inside started from there;
+// and as Debian's own checks see it: lintian, its manual pages rendered, its
+// AppStream metadata validated against its desktop entry.
 #include "testsupport.h"
 
 #include <QDir>
@@ -55,6 +57,9 @@ private slots:
     void initTestCase();
     void controlFields();
     void unpackedProgramsRun();
+    void lintianReportsNothing();
+    void manualPagesRender();
+    void metainfoValidates();
 
 private:
     QTemporaryDir m_tmp;
@@ -116,7 +121,9 @@ void TestDebPackage::controlFields()
     for (const char *path :
          {"./usr/bin/lumo", "./usr/bin/lumo-dpserver", "./usr/share/lumo/auto_analyze.ini",
           "./usr/share/applications/lumo.desktop",
-          "./usr/share/icons/hicolor/scalable/apps/lumo.svg"})
+          "./usr/share/icons/hicolor/scalable/apps/lumo.svg", "./usr/share/doc/lumo/copyright",
+          "./usr/share/doc/lumo/changelog.gz", "./usr/share/man/man1/lumo-mcu.1.gz",
+          "./usr/share/metainfo/invalid.lumo.Lumo.metainfo.xml"})
         QVERIFY2(list.out.contains(QByteArray(path) + '\n'), path);
 }
 
@@ -154,6 +161,63 @@ void TestDebPackage::unpackedProgramsRun()
     QFile copied(settings);
     QVERIFY(shipped.open(QIODevice::ReadOnly) && copied.open(QIODevice::ReadOnly));
     QCOMPARE(copied.readAll(), shipped.readAll());
+}
+
+void TestDebPackage::lintianReportsNothing()
+{
+    const QString lintian = QStandardPaths::findExecutable(QStringLiteral("lintian"));
+    if (lintian.isEmpty())
+        QSKIP("lintian is missing (package lintian; scripts/setup.sh installs it)");
+    // Tags Lumo cannot avoid are overridden inside the package itself
+    // (usr/share/lintian/overrides/lumo), so lintian applies them here.
+    const Result r = run(lintian,
+                         {QStringLiteral("--fail-on"), QStringLiteral("error,warning"),
+                          QStringLiteral("--tag-display-limit"), QStringLiteral("0"), m_deb});
+    QVERIFY2(r.ok, r.out.constData());
+    QVERIFY2(!QRegularExpression(QStringLiteral("^[EW]: "), QRegularExpression::MultilineOption)
+                  .match(QString::fromUtf8(r.out))
+                  .hasMatch(),
+             r.out.constData());
+}
+
+void TestDebPackage::manualPagesRender()
+{
+    const QString man = QStandardPaths::findExecutable(QStringLiteral("man"));
+    if (man.isEmpty())
+        QSKIP("man is missing (package man-db; scripts/setup.sh installs it)");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("MANWIDTH"), QStringLiteral("80"));
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    env.insert(QStringLiteral("MANPAGER"), QStringLiteral("cat"));
+    for (const char *program : {"lumo", "lumo-mcu", "lumo-module", "lumo-dpserver"}) {
+        const QString name = QString::fromLatin1(program);
+        const QString page = m_root + QStringLiteral("/usr/share/man/man1/%1.1.gz").arg(name);
+        // Any troff warning (a broken macro, a line that cannot be set) is
+        // printed into the output and fails the page.
+        const Result r = run(man, {QStringLiteral("--warnings"), QStringLiteral("-l"), page}, env);
+        QVERIFY2(r.ok, r.out.constData());
+        const QString text = QString::fromUtf8(r.out);
+        QVERIFY2(text.startsWith(name.toUpper() + QStringLiteral("(1)")), qPrintable(text));
+        QVERIFY2(!text.contains(QLatin1String("warning")), qPrintable(text));
+        // The page is the program's own help: its options and its version.
+        for (const QString &part :
+             {QStringLiteral("NAME"), QStringLiteral("OPTIONS"), QStringLiteral("--version"),
+              QStringLiteral("%1 %2").arg(name, projectVersion())})
+            QVERIFY2(text.contains(part), qPrintable(name + QStringLiteral(": no ") + part));
+    }
+}
+
+void TestDebPackage::metainfoValidates()
+{
+    const QString appstreamcli = QStandardPaths::findExecutable(QStringLiteral("appstreamcli"));
+    if (appstreamcli.isEmpty())
+        QSKIP("appstreamcli is missing (package appstream; scripts/setup.sh installs it)");
+    // The whole unpacked tree, so the desktop entry the metadata launches is
+    // checked too; warnings fail as errors do.
+    const Result r
+        = run(appstreamcli, {QStringLiteral("validate-tree"), QStringLiteral("--no-net"), m_root});
+    QVERIFY2(r.ok, r.out.constData());
+    QVERIFY2(r.out.contains("invalid.lumo.Lumo.metainfo.xml"), r.out.constData());
 }
 
 QTEST_GUILESS_MAIN(TestDebPackage)
