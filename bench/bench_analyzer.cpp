@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Throughput of the analysis path: decoding, pairing and checking a realistic
 // conversation between an MCU and its module, with and without cutting the
 // raw bytes into segments first, and filtering a million-row frame list.

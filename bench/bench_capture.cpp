@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What session capture costs.
 //
 // BM_RecordSegments: the recorder's own work per packet (pseudo-header and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening a long session offline: a capture of a million frames, written by
 // the session writer, read back into an analyzer and its frame list, and
 // made navigable (first, middle and last row shown, a row's fields built).

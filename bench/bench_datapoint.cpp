@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The data-point table of a 100-attribute definition: building it, building
 // the status report from it, and applying a control frame to it; plus the
 // parse and the bare codec.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The dual tab under load.
 //
 // BM_DisplayRule*: the pure display rule (hex text and timestamped lines) on a

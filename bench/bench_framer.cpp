@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Throughput of the byte paths: the frame assembler on a realistic stream and
 // the hex-text conversion used by every log line.
 #include "testsupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The dual tab with its protocol analyzer under live traffic.
 //
 // BM_LiveLine: the real dual tab (offscreen, bridge on) between two

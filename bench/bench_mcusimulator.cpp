@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated MCU's whole road for a burst of module requests on a real
 // pseudo-terminal: framing, the responder, the status answer built from the
 // data-point values, escaping, writing and the log line. The cost per request

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Responsiveness of the simulated-MCU tab under a module that sends
 // continuously: the cost of logging a frame with 100 and with 100 000
 // transfers already logged, and the time from a request's last byte on the line to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cost of the simulated module's work per frame: answering the MCU's own
 // frames, checking an answer against the bytes received with it, building a
 // control command and reading the status back, and writing the JUnit report.

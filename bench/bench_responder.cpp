@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cost of one automatic reply, including the settings reads it makes, of
 // storing a firmware piece, and of describing a logged frame.
 #include "testsupport.h"

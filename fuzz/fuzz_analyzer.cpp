@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The line analyzer on raw wire bytes: segmenter, analyzer, frame list and
 // field list.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The capture reader on any file a user opens, and the writer's round trip.
 //
 // The input is a file's content. Read as a capture, checked:

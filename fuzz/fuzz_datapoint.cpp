@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The data-point definition parser, then the value codec on what it parsed.
 //
 // The input is the service's answer (or a cache file) as the parse reads it:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The frame describer on any byte string a log line can hold.
 //
 // Checked: always twelve texts; every settings key the describer asks for has

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The frame assembler on raw wire bytes.
 //
 // The input is the byte stream of a serial line. It is assembled once in one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The byte, hex, checksum and escape helpers of ZemTool.
 //
 // Input: 4 bytes start (or index), 4 bytes tail, 4 bytes value, 1 byte width,

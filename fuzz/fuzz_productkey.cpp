@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The product-key check on any text the user can type or paste.
 //
 // The input is read as UTF-8 (what a paste most often is) and as Latin-1

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The checks of an MCU's answers during a conformance run.
 //
 // The input is what the MCU sent back: its wire bytes (the frames a framer

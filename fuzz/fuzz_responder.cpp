@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The automatic responder on any frame the assembler can deliver.
 //
 // Runs in a temporary program folder holding a copy of the shipped settings

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Replays a corpus through a fuzz target without libFuzzer: every file named
 // on the command line, and every file inside every folder named there, is fed
 // once to LLVMFuzzerTestOneInput. A broken invariant or a sanitizer report

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // brokenmcu: a small MCU for the tests of lumo-module. It answers every
 // request of the module correctly (product information, control commands and
 // status reads from a data-point definition, plain acknowledgements, the

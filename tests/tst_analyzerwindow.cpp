@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The protocol analyzer window in the real main window: opened from the two
 // line tabs, fed live through real pseudo-terminals, filtered, copied and
 // exported, recording and opening capture files, and the detail pane with a

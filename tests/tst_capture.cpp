@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Session capture: pcap files written and read back through libpcap, a
 // recording of a real pseudo-terminal line, and the line monitor's batching.
 #include "testsupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // lumo-module and the MCUs it checks, each a real program, talking over two
 // pseudo-terminals joined back to back.
 #include "ptybridge.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Packing data-point values into status reports and reading control frames.
 #include "testsupport.h"
 

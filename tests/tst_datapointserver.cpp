@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The local definition service, spoken to over real sockets on 127.0.0.1.
 #include "testsupport.h"
 

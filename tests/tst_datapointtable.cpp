@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The data-point table: editors built from a definition, the status report
 // built from the editors, and control frames shown in the table. On real
 // widgets: the simulated-MCU window and bare QTableWidgets.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The data-point values without a window: the limits each value keeps, the
 // status report built from them, and the control frame applied to them.
 #include "testsupport.h"

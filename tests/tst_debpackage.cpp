@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Debian package as a user installs it: made by cpack from this build,
 // unpacked into a temporary root, and the programs inside started from there;
 // and as Debian's own checks see it: lintian, its manual pages rendered, its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one definition store: cache first, the service when asked or when the
 // cache lacks a key, and a clear answer for every broken case.
 #include "datapoint/datapointserver.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The shipped Wireshark dissector, run by the real tshark on a capture the
 // program wrote.
 #include "testsupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The dual tab through two real pseudo-terminals: the test plays the MCU on
 // side 1 and the Wi-Fi module on side 2.
 #include "testsupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The dual tab's display rule (hex, timestamped lines, held bytes).
 #include "testsupport.h"
 

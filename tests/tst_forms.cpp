@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The forms at the window's fixed sizes: every caption, combo item and
 // placeholder shows whole, decoded frame fields show their whole text, the
 // data-point table is headed, with the default and with the CJK font.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Decoding, pairing and checking the rows of a conversation between an MCU
 // and its module.
 #include "testsupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The frame describer: twelve texts for any byte string from the log.
 #include "testsupport.h"
 

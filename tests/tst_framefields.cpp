@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The analyzer's detail pane: every field of a frame with its value and the
 // bytes it covers, data points by name with a definition, and no field ever
 // pointing outside the frame whatever the bytes.

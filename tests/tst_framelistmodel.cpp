@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The frame list over the analyzer: the texts of each column, the filters,
 // following a live analyzer that drops its oldest rows, copying and CSV.
 #include "testsupport.h"

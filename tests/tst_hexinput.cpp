@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Typed hex: which texts are plain hex pairs, what the others turn into, and
 // the hint that says so.
 #include "testsupport.h"

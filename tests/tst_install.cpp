@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program as a user gets it: installed with `cmake --install` into a
 // temporary prefix and started from there, and copied as a portable folder
 // that may or may not be written to. Also the two rules behind where its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // lumo-mcu as a user runs it: the built program started as a process on the
 // slave end of a real pseudo-terminal, the test playing the Wi-Fi module on
 // the master end.

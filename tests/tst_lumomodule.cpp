@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // lumo-module as a script sees it: options, exit statuses, messages on
 // standard error, and a port that goes away during a run.
 #include "testsupport.h"

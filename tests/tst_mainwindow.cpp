@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window: title, sizes, tabs, keys and the tab-change rules.
 #include "testsupport.h"
 

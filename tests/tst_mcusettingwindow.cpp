@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings dialog's version fields: exactly 8 printable ASCII characters
 // each, as the product-information reply carries them.
 #include "testsupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated MCU's rules that are simpler to check in the process than
 // through lumo-mcu (see tst_lumomcu): values typed as text, and which paths
 // a port opens.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated-MCU tab end to end: a real pseudo-terminal on the port, the
 // test playing the Wi-Fi module.
 #include "testsupport.h"

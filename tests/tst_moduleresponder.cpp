@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The module's side in pure functions: its answers to the MCU's own frames,
 // the requests it builds, the checks it makes on each answer and the report.
 #include "testsupport.h"

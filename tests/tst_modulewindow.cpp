@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated module's window, opened from the dual tab, running a
 // conformance run against a real MCU program over joined pseudo-terminals.
 #include "ptybridge.h"

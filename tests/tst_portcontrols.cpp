@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The port controls of a form on their own: a bare form with the five combo
 // boxes and the open button, a real port and a real pseudo-terminal.
 #include "testsupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The places where Qt 5 and Qt 6 behave differently, and the behaviour the
 // program keeps with either: Qt's Chinese translations are found, and the
 // settings file stays plain UTF-8 that both read back the same.

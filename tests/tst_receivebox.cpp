@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A receive box of the dual tab: text drawn a little later in one edit, the
 // notice lines, and the bounded history. Clearing with text not drawn yet is
 // tested through the window (tst_doublewindow).

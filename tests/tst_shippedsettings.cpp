@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings file shipped beside the program: device parameters, reply
 // templates, stored frames and description texts, read the way the program
 // reads them.

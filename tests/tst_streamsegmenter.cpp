@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cutting one direction's raw bytes into frames and runs of other bytes,
 // without losing, adding or merging a byte.
 #include "testsupport.h"

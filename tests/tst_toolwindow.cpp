@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The checksum calculator and the about page.
 #include "testsupport.h"
 

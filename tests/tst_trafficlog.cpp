@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated-MCU tab's traffic log on its own: the lines it shows and
 // keeps, batching, the cap on old transfers, scrolling and keys.
 #include "testsupport.h"

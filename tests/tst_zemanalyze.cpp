@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The automatic responder: replies built from the shipped templates, firmware
 // reception into files, and the product-key check.
 #include "testsupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The frame assembler: cutting a raw, escaped byte stream into whole frames.
 #include "testsupport.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fetching a data-point definition over real HTTP on 127.0.0.1, caching it,
 // and parsing the cache into records and layout counters.
 #include "testsupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The serial port through real pseudo-terminals.
 #include "testsupport.h"
 

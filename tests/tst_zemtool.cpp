@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Wire-format helpers and settings access.
 #include "testsupport.h"
 

@@ -1,3 +1,4 @@
+-- SPDX-License-Identifier: GPL-3.0-or-later
 -- Wireshark / tshark dissector for Lumo's session captures.
 --
 -- A capture is a pcap file with link type USER0 (147). Each packet is one

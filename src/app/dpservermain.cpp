@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // lumo-dpserver: serves data-point definitions from a folder of KEY.json
 // files on 127.0.0.1, so that Lumo can fetch definitions without a cloud
 // account. Usage: lumo-dpserver [--port N] [--folder DIR] [--max-connections N]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // lumo-mcu: the simulated MCU without a window. It opens a serial port (a
 // pseudo-terminal or socat link as well: the path is taken as it stands),
 // answers the Wi-Fi module as the "模拟V4MCU" tab does, receives firmware into

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // lumo-module: plays the Wi-Fi module against an MCU on a serial port, runs
 // the conformance steps and exits 0 only when every step passed.
 // Usage: lumo-module --port PATH [--robust] [--firmware FILE] [--junit FILE] ...

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "mcu/mcucmdwindow.h"
 #include "ui_mcucmdwindow.h"
 

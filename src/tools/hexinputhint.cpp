@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tools/hexinputhint.h"
 
 #include "protocol/hexinput.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tools/toolwindow.h"
 #include "ui_toolwindow.h"
 
