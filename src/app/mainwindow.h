@@ -1,5 +1,7 @@
 #pragma once
 
+#include "protocol/zemtool.h"
+
 #include <QMainWindow>
 
 namespace Ui {
@@ -75,6 +77,8 @@ private:
     QPushButton *m_analyzerButton = nullptr;
 
     Ui::MainWindow *ui;
+    // The program's one settings object, handed to the tabs that take it.
+    ZemTool *m_settings = new ZemTool(this);
     DoubleWindow *m_doubleWindow = nullptr;
     McuWindow *m_mcuWindow = nullptr;
     ToolWindow *m_toolWindow = nullptr;

@@ -25,6 +25,13 @@ ZemAnalyze::ZemAnalyze(ZemFramer *framer, ZemTool *tool, QObject *parent)
     connect(framer, &ZemFramer::LineDataReady, this, &ZemAnalyze::FindRespond);
 }
 
+ZemAnalyze::ZemAnalyze(ZemTool *tool, QObject *parent)
+    : QObject(parent)
+    , m_tool(tool)
+    , m_firmware(AppPaths::binDir() + QStringLiteral("/mcu.bin"),
+                 AppPaths::binDir() + QStringLiteral("/mcu.hex"))
+{ }
+
 void ZemAnalyze::FindRespond(const QByteArray &frame)
 {
     const std::optional<Frame::Command> request = Frame::command(frame);
@@ -63,8 +70,11 @@ void ZemAnalyze::FindRespond(const QByteArray &frame)
     case C::Status:
         if (Frame::isStatusRead(frame)) {
             ZemReply::markStatusReply(reply);
-            emit RespondReady(reply);
-            return;
+            if (m_statusSource) {
+                emit RespondReady(ZemReply::statusAnswer(reply, m_statusSource()));
+                return;
+            }
+            break;
         }
         break;
     case C::FirmwareStart: {
