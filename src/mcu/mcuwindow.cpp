@@ -11,6 +11,7 @@
 #include "engine/zemdescriber.h"
 #include "mcu/mcusettingwindow.h"
 #include "mcu/trafficlog.h"
+#include "protocol/zemframer.h"
 #include "protocol/zemtool.h"
 #include "serial/line.h"
 #include "serial/zemserialport.h"
