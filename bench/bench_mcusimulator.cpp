@@ -9,6 +9,7 @@
 #include "engine/settingkeys.h"
 #include "protocol/zemframer.h"
 #include "protocol/zemtool.h"
+#include "serial/zemserialport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -28,10 +29,13 @@ void burst(benchmark::State &state, const QByteArray &request)
     QFile::copy(QStringLiteral(LUMO_TEST_DATA) + QStringLiteral("/smart-lamp.json"),
                 root.file(QStringLiteral("json/") + SampleKey + QStringLiteral(".json")));
     PtyPair pty;
-    McuSimulator sim;
+    ZemTool settings;
+    McuSimulator sim(&settings);
+    sim.port()->setAcceptUnlisted(true);
     sim.loadDefinition();
     qint64 logLines = 0;
-    QObject::connect(&sim, &McuSimulator::logLine, [&logLines](const QString &) { ++logLines; });
+    QObject::connect(&sim, &McuSimulator::transferred,
+                     [&logLines](const McuTransfer &) { logLines += 2; });
     if (!sim.openPort(pty.slavePath(),
                       LineSettings::fromFormIndexes(QStringLiteral("115200"), 3, 0, 0))) {
         state.SkipWithError("port did not open");

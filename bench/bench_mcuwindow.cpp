@@ -47,7 +47,8 @@ void fillLog(McuWindow &window, int transfers)
 void BM_LogFrames(benchmark::State &state)
 {
     TestRoot root;
-    McuWindow window;
+    ZemTool settings;
+    McuWindow window(&settings);
     window.show();
     fillLog(window, int(state.range(0)));
     auto *log = window.findChild<TrafficLog *>("listWidget");
@@ -79,7 +80,8 @@ void BM_ReplyLatencyUnderLoad(benchmark::State &state)
     TestRoot root;
     PtyPair pty;
     setExtraPorts({pty.slavePath()});
-    McuWindow window;
+    ZemTool settings;
+    McuWindow window(&settings);
     window.show();
     fillLog(window, int(state.range(0)));
     if (!window.findChild<ZemSerialPort *>("mcuPort")->Open(pty.slavePath(),

@@ -91,9 +91,11 @@ struct Bench
         json.loadJson("k");
         values = DataPointValues(json.definition());
         DataPointTable::rebuild(&table, values, &table);
+        DataPointTable::connectEditors(&table, &values, &table, [](int) {});
     }
     template <class T> T *editor(int row) { return qobject_cast<T *>(table.cellWidget(row, 1)); }
-    QByteArray report() { return DataPointTable::buildStatusReport(&table, values); }
+    // The values are the truth: the editors wrote into them.
+    QByteArray report() { return values.statusReport(); }
     void apply(const QByteArray &frame)
     {
         DataPointTable::applyControlFrame(&table, values, frame);
@@ -163,7 +165,8 @@ void TestDataPointTable::lampTableBuiltAtStartUp()
 {
     QVERIFY(storeCache(LampKey, lampAnswer()));
     ZemTool().writeSetting(SettingKeys::ProductKey, LampKey);
-    McuWindow w;
+    ZemTool settings;
+    McuWindow w(&settings);
     auto *table = w.findChild<QTableWidget *>(QStringLiteral("datapoint_table"));
     QVERIFY(table);
     QCOMPARE(table->rowCount(), 14);
@@ -211,7 +214,8 @@ void TestDataPointTable::lampReportFromTheEditors()
 {
     QVERIFY(storeCache(LampKey, lampAnswer()));
     ZemTool().writeSetting(SettingKeys::ProductKey, LampKey);
-    McuWindow w;
+    ZemTool settings;
+    McuWindow w(&settings);
     w.show();
     auto *table = w.findChild<QTableWidget *>(QStringLiteral("datapoint_table"));
     QCOMPARE(table->rowCount(), 14);
@@ -250,7 +254,8 @@ void TestDataPointTable::controlFramesSetValuesAndColours()
 {
     QVERIFY(storeCache(LampKey, lampAnswer()));
     ZemTool().writeSetting(SettingKeys::ProductKey, LampKey);
-    McuWindow w;
+    ZemTool settings;
+    McuWindow w(&settings);
     auto *table = w.findChild<QTableWidget *>(QStringLiteral("datapoint_table"));
     auto spin = [&](int row) { return qobject_cast<QSpinBox *>(table->cellWidget(row, 1)); };
     auto *mode = qobject_cast<QComboBox *>(table->cellWidget(1, 1));
@@ -304,7 +309,8 @@ void TestDataPointTable::laterDefinitionRebuildsTheTable()
 {
     // Nothing cached at start: an empty table until a definition is parsed.
     ZemTool().writeSetting(SettingKeys::ProductKey, LampKey);
-    McuWindow w;
+    ZemTool settings;
+    McuWindow w(&settings);
     auto *table = w.findChild<QTableWidget *>(QStringLiteral("datapoint_table"));
     QCOMPARE(table->rowCount(), 0);
     QVERIFY(storeCache(LampKey, lampAnswer()));

@@ -121,7 +121,7 @@ private:
     }
     ZemSerialPort *port() { return find<ZemSerialPort>("mcuPort"); }
     ZemAnalyze *analyze() { return find<ZemAnalyze>("mcuAnalyze"); }
-    ZemTool *tool() { return find<ZemTool>("mcuTool"); }
+    ZemTool *tool() { return m_settings.get(); }
     QTimer *uploadTimer() { return find<QTimer>("uploadTimer"); }
     TrafficLog *trafficLog() { return find<TrafficLog>("listWidget"); }
     // Clicks line `row` of the log as the user does.
@@ -135,6 +135,7 @@ private:
 
     std::unique_ptr<TestRoot> m_root;
     std::unique_ptr<PtyPair> m_pty;
+    std::unique_ptr<ZemTool> m_settings; // the program's one settings object
     std::unique_ptr<McuWindow> m_window;
 };
 
@@ -162,6 +163,7 @@ void TestMcuWindow::init()
 void TestMcuWindow::cleanup()
 {
     m_window.reset();
+    m_settings.reset();
     m_pty.reset();
     m_root.reset();
     qunsetenv("LUMO_EXTRA_PORTS");
@@ -169,7 +171,9 @@ void TestMcuWindow::cleanup()
 
 void TestMcuWindow::makeWindow()
 {
-    m_window = std::make_unique<McuWindow>();
+    if (!m_settings)
+        m_settings = std::make_unique<ZemTool>();
+    m_window = std::make_unique<McuWindow>(m_settings.get());
 }
 
 void TestMcuWindow::openPort(const QString &name)

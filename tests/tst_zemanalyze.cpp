@@ -282,7 +282,7 @@ void TestZemAnalyze::versionTextsFillTheirFieldsExactly()
 void TestZemAnalyze::statusReadAndControl()
 {
     Rig rig;
-    // Status read: 03 at offset 8, no checksum (the tab adds the status).
+    // Status read: 03 at offset 8; without a status source no values.
     const QByteArray status = rig.ask(makeFrame(0x03, 0x11, hex("02")));
     QCOMPARE(ZemTool::byteValue(status, 4), 0x04);
     QCOMPARE(ZemTool::byteValue(status, 5), 0x11);

@@ -35,7 +35,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     // Created in tab order, each owned by its page.
     m_doubleWindow = new DoubleWindow(ui->doubleWindow);
-    m_mcuWindow = new McuWindow(ui->mcuWindow);
+    m_mcuWindow = new McuWindow(m_settings, ui->mcuWindow);
     m_toolWindow = new ToolWindow(ui->toolWindow);
     m_about = new About(ui->aboutWindow);
     // Each tab fills its page, so its own layout arranges it to the page's

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "protocol/zemtool.h"
+
 #include <QMainWindow>
 
 namespace Ui {
@@ -76,6 +78,8 @@ private:
     QPushButton *m_analyzerButton = nullptr;
 
     Ui::MainWindow *ui;
+    // The program's one settings object, handed to the tabs that take it.
+    ZemTool *m_settings = new ZemTool(this);
     DoubleWindow *m_doubleWindow = nullptr;
     McuWindow *m_mcuWindow = nullptr;
     ToolWindow *m_toolWindow = nullptr;

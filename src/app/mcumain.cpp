@@ -9,9 +9,11 @@
 #include "engine/settingkeys.h"
 #include "protocol/zemtool.h"
 #include "serial/linesettings.h"
+#include "serial/zemserialport.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -43,6 +45,26 @@ void printLine(FILE *stream, const QString &line)
     fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     // A pipe or a file would otherwise see the log in blocks.
     fflush(stream);
+}
+
+// The tab's log form: the tag with the local time right after it, then the
+// bytes as hex text; a notice is "注意:" + time + " " + text.
+QString logTime(qint64 msecs)
+{
+    return QDateTime::fromMSecsSinceEpoch(msecs).toString(QStringLiteral("hh:mm:ss.zzz"));
+}
+
+void printTransfer(const McuTransfer &transfer)
+{
+    printLine(stdout, transfer.tag + logTime(transfer.time));
+    printLine(stdout, ZemTool::hexText(transfer.wire));
+}
+
+void printNotice(const QString &text)
+{
+    printLine(stdout,
+              QStringLiteral("注意:") + logTime(QDateTime::currentMSecsSinceEpoch())
+                  + QLatin1Char(' ') + text);
 }
 
 void error(const QString &text)
@@ -190,8 +212,8 @@ public:
     {
         m_retry->setInterval(RetryIntervalMs);
         connect(m_retry, &QTimer::timeout, this, &McuProgram::retryOpen);
-        connect(m_sim, &McuSimulator::logLine, this,
-                [](const QString &line) { printLine(stdout, line); });
+        connect(m_sim, &McuSimulator::transferred, this, &printTransfer);
+        connect(m_sim, &McuSimulator::notice, this, &printNotice);
         connect(m_sim, &McuSimulator::portLost, this, &McuProgram::onPortLost);
         connect(m_sim, &McuSimulator::definitionFetched, this, &McuProgram::onFetched);
     }
@@ -423,7 +445,15 @@ int main(int argc, char *argv[])
         return ExitFailure;
     }
 
-    McuSimulator sim;
+    // The program's one settings object, handed to the engine.
+    ZemTool settings;
+    McuSimulator sim(&settings);
+    // Whoever names a path on a command line means that device, listed or
+    // not (a pseudo-terminal, a socat link).
+    sim.port()->setAcceptUnlisted(true);
+    // Nobody clicks "开始接收固件" on a rig: the 0x1B follows a firmware
+    // start at once.
+    sim.setAnswerFirmwareStart(true);
     if (parser.isSet(keyOption) && !sim.setProductKey(parser.value(keyOption))) {
         error(QStringLiteral("not a product key (32 letters and digits): %1")
                   .arg(parser.value(keyOption)));

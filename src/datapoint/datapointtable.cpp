@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTableWidget>
 
@@ -49,10 +50,12 @@ namespace {
         return nullptr;
     }
 
-    // Puts the value of one row into its editor.
+    // Puts the value of one row into its editor, which keeps quiet about it:
+    // the value came from the values, not from the user.
     void showValue(QTableWidget *table, const DataPointValues &values, int row)
     {
         QWidget *editor = table->cellWidget(row, 1);
+        const QSignalBlocker quiet(editor);
         if (auto *spin = qobject_cast<QSpinBox *>(editor))
             spin->setValue(values.number(row));
         else if (auto *combo = qobject_cast<QComboBox *>(editor))
@@ -89,58 +92,52 @@ void rebuild(QTableWidget *table, const DataPointValues &values, QWidget *editor
     }
 }
 
-void watchEditors(QTableWidget *table, QObject *receiver, const std::function<void()> &changed)
+void connectEditors(QTableWidget *table, DataPointValues *values, QObject *receiver,
+                    const std::function<void(int row)> &changed)
 {
-    for (int row = 0; row < table->rowCount(); ++row) {
+    for (int row = 0; row < table->rowCount() && row < values->count(); ++row) {
         QWidget *editor = table->cellWidget(row, 1);
-        if (auto *spin = qobject_cast<QSpinBox *>(editor))
-            QObject::connect(spin, QOverload<int>::of(&QSpinBox::valueChanged), receiver, changed);
-        else if (auto *combo = qobject_cast<QComboBox *>(editor))
+        if (auto *spin = qobject_cast<QSpinBox *>(editor)) {
+            QObject::connect(spin, QOverload<int>::of(&QSpinBox::valueChanged), receiver,
+                             [values, changed, row](int value) {
+                                 values->setNumber(row, value);
+                                 changed(row);
+                             });
+        } else if (auto *combo = qobject_cast<QComboBox *>(editor)) {
             QObject::connect(combo, QOverload<int>::of(&QComboBox::currentIndexChanged), receiver,
-                             changed);
-        else if (auto *edit = qobject_cast<QLineEdit *>(editor))
-            QObject::connect(edit, &QLineEdit::textChanged, receiver, changed);
+                             [values, changed, row](int index) {
+                                 values->setNumber(row, index);
+                                 changed(row);
+                             });
+        } else if (auto *edit = qobject_cast<QLineEdit *>(editor)) {
+            QObject::connect(edit, &QLineEdit::textChanged, receiver,
+                             [values, changed, row](const QString &text) {
+                                 values->setHexText(row, text);
+                                 changed(row);
+                             });
+        }
     }
 }
 
-void readEditors(const QTableWidget *table, DataPointValues &values)
+void showControl(QTableWidget *table, const DataPointValues &values, const QVector<int> &rows)
 {
-    const int rows = qMin(table->rowCount(), values.count());
-    for (int row = 0; row < rows; ++row) {
-        QWidget *editor = table->cellWidget(row, 1);
-        if (auto *spin = qobject_cast<QSpinBox *>(editor))
-            values.setNumber(row, spin->value());
-        else if (auto *combo = qobject_cast<QComboBox *>(editor))
-            values.setNumber(row, combo->currentIndex());
-        else if (auto *edit = qobject_cast<QLineEdit *>(editor))
-            values.setHexText(row, edit->text());
-    }
-}
-
-QByteArray buildStatusReport(const QTableWidget *table, DataPointValues &values)
-{
-    readEditors(table, values);
-    return values.statusReport();
-}
-
-void applyControlFrame(QTableWidget *table, DataPointValues &values, const QByteArray &frame)
-{
-    const int rows = qMin(table->rowCount(), values.count());
-    const int writable = qMin(values.definition().writableCount(), rows);
+    const int shown = qMin(table->rowCount(), values.count());
+    const int writable = qMin(values.definition().writableCount(), shown);
     for (int row = 0; row < writable; ++row)
         if (QTableWidgetItem *item = table->item(row, 0))
             item->setBackground(clearedColor());
-
-    // The values start from what the user has set: a value the frame does
-    // not take (an enum value without a label) leaves the editor as it is.
-    readEditors(table, values);
-    for (int row : values.applyControl(frame)) {
-        if (row >= rows)
+    for (int row : rows) {
+        if (row < 0 || row >= shown)
             continue;
         if (QTableWidgetItem *item = table->item(row, 0))
             item->setBackground(changedColor());
         showValue(table, values, row);
     }
+}
+
+void applyControlFrame(QTableWidget *table, DataPointValues &values, const QByteArray &frame)
+{
+    showControl(table, values, values.applyControl(frame));
 }
 
 } // namespace DataPointTable

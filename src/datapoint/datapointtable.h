@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QColor>
+#include <QVector>
 
 #include <functional>
 
@@ -14,9 +15,10 @@ class QWidget;
 
 // The data-point table: one row per data point, its display name in column 0
 // and an editor for its value over column 1. It shows a DataPointValues and
-// nothing more: the user's values go into it before a report is built from
-// it, and the values a control frame sets come out of it into the editors,
-// whose rows are marked.
+// nothing more. The values are the truth: each edit of the user goes into
+// them at once (connectEditors), so a report is built from the values alone,
+// and the values a control frame set are shown in the editors, whose rows
+// are marked (showControl).
 //
 // Editors by kind of value: a number a spin box over its range, a choice a
 // combo box of the labels (item i for value i), bytes a line edit taking up
@@ -46,21 +48,21 @@ constexpr int NameColumnWidth = 220;
 // owned by the table.
 void rebuild(QTableWidget *table, const DataPointValues &values, QWidget *editorParent);
 
-// Calls `changed` (in the context of `receiver`) whenever an editor's value
-// changes, by the user's hand or by a control frame. Call it after rebuild():
-// the values the editors start with are no change.
-void watchEditors(QTableWidget *table, QObject *receiver, const std::function<void()> &changed);
+// From now on writes each edit of the user into row `row` of `*values` and
+// then calls `changed(row)` (in the context of `receiver`). Call it after
+// rebuild(): the values the editors start with are no change. `values` must
+// outlive the editors (rebuild drops them).
+void connectEditors(QTableWidget *table, DataPointValues *values, QObject *receiver,
+                    const std::function<void(int row)> &changed);
 
-// Puts what the editors hold into the values.
-void readEditors(const QTableWidget *table, DataPointValues &values);
+// Shows what one control frame did to the values: the writable rows are
+// first reset to white, then each row it named (`rows`, as
+// DataPointValues::applyControl gives them) is coloured and its editor shows
+// the value. The editors say nothing of it (no `changed`).
+void showControl(QTableWidget *table, const DataPointValues &values, const QVector<int> &rows);
 
-// The complete, unescaped status report (command 05) with the editors'
-// values and a valid checksum.
-QByteArray buildStatusReport(const QTableWidget *table, DataPointValues &values);
-
-// Shows the values that one control frame (command 03, action 01) sets: the
-// writable rows are first reset to white, then each row set is coloured and
-// its editor gets the value.
+// Applies one control frame (command 03, action 01) to the values and shows
+// it (see showControl).
 void applyControlFrame(QTableWidget *table, DataPointValues &values, const QByteArray &frame);
 
 } // namespace DataPointTable

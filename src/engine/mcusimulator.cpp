@@ -10,12 +10,13 @@
 #include "protocol/frameformat.h"
 #include "protocol/zemframer.h"
 #include "protocol/zemtool.h"
+#include "serial/serialline.h"
 #include "serial/zemserialport.h"
 
+#include <QDateTime>
 #include <QDebug>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QTime>
 #include <QTimer>
 
 namespace {
@@ -23,13 +24,7 @@ namespace {
 const QString TagWifi = QStringLiteral("WIFI:");
 const QString TagMcu = QStringLiteral("MCU:");
 const QString TagSend = QStringLiteral("SEND:");
-const QString TagNotice = QStringLiteral("注意:");
 constexpr int MaxReportSeconds = 0x7FFFFFFF / 1000;
-
-QString logTime()
-{
-    return QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
-}
 
 // A number as typed on a command line: decimal, "true" and "false" for a
 // bool. Values beyond 64 bits are no number at all.
@@ -53,20 +48,30 @@ bool parseNumber(const QString &text, bool isBool, qlonglong *value)
 
 } // namespace
 
-McuSimulator::McuSimulator(QObject *parent)
-    : QObject(parent)
-{
-    m_tool = new ZemTool(this);
-    m_port = new ZemSerialPort(this);
-    m_port->setAcceptUnlisted(true);
-    connect(m_port, &ZemSerialPort::PortLost, this, &McuSimulator::onPortLost);
+McuSimulator::McuSimulator(ZemTool *settings, QObject *parent)
+    : McuSimulator(settings, nullptr, parent)
+{ }
 
-    // The framer's listeners run in the order connected: the request is
-    // logged (and a control applied) before the responder answers it.
-    m_framer = new ZemFramer(m_tool, m_port, this);
-    connect(m_framer, &ZemFramer::LineDataReady, this, &McuSimulator::onFrame);
-    m_analyze = new ZemAnalyze(m_framer, m_tool, this);
-    connect(m_analyze, &ZemAnalyze::RespondReady, this, &McuSimulator::onReply);
+McuSimulator::McuSimulator(ZemTool *settings, Line *line, QObject *parent)
+    : QObject(parent)
+    , m_tool(settings)
+    , m_line(line)
+{
+    if (!m_line) {
+        auto *serial = new SerialLine(this);
+        m_port = serial->port();
+        m_line = serial;
+    }
+    connect(m_line, &Line::Lost, this, &McuSimulator::onLineLost);
+
+    // One handler per frame decides the order: the control is applied and
+    // the request reported before the responder answers it.
+    m_framer = new ZemFramer(this);
+    connect(m_line, &Line::DataReady, m_framer, &ZemFramer::dataToV4);
+    connect(m_framer, &ZemFramer::LineDataReady, this, &McuSimulator::fromFramer);
+    m_analyze = new ZemAnalyze(m_tool, this);
+    m_analyze->setStatusSource([this] { return statusReport(); });
+    connect(m_analyze, &ZemAnalyze::RespondReady, this, &McuSimulator::fromRespond);
 
     m_json = new ZemJson(this);
     connect(m_json, &ZemJson::json_stat, this, [this](bool ok) {
@@ -89,75 +94,79 @@ bool McuSimulator::openPort(const QString &path, const LineSettings::Settings &s
 {
     m_framer->clear();
     m_portPath = path;
-    return m_port->Open(path, settings);
+    return m_line->openLine(path, settings);
 }
 
 QString McuSimulator::openFailureReason() const
 {
-    return m_port->openFailureReason();
+    return m_line->openFailureReason();
 }
 
 bool McuSimulator::isOpen() const
 {
-    return m_port->isOpen();
+    return m_line->isLineOpen();
 }
 
 void McuSimulator::closePort()
 {
     stopReports();
-    m_port->Close();
+    m_line->closeLine();
+    resetFraming();
+}
+
+void McuSimulator::resetFraming()
+{
     // A partial frame of the closed line would otherwise be completed by the
     // first bytes after the next open.
     m_framer->clear();
 }
 
-void McuSimulator::onPortLost(const QString &reason)
+void McuSimulator::onLineLost(const QString &reason)
 {
     m_reportTimer->stop();
-    m_framer->clear();
-    notice(QStringLiteral("串口 %1 已断开：%2").arg(m_portPath, reason));
+    resetFraming();
+    const QString name = m_portPath.isEmpty() ? m_line->address() : m_portPath;
+    emit notice(QStringLiteral("串口 %1 已断开：%2").arg(name, reason));
     emit portLost(reason);
 }
 
 void McuSimulator::write(const QByteArray &wire)
 {
-    if (m_port->isOpen())
-        m_port->write(wire);
+    if (m_line->isLineOpen())
+        m_line->send(wire);
 }
 
-// --- log ---------------------------------------------------------------------
-
-void McuSimulator::logTransfer(const QString &tag, const QByteArray &bytes)
+void McuSimulator::report(const QString &tag, const QByteArray &wire, const QByteArray &frame)
 {
-    emit logLine(tag + logTime());
-    emit logLine(ZemTool::hexText(bytes));
-}
-
-void McuSimulator::notice(const QString &text)
-{
-    emit logLine(TagNotice + logTime() + QLatin1Char(' ') + text);
+    emit transferred({tag, QDateTime::currentMSecsSinceEpoch(), wire, frame});
 }
 
 // --- frames ------------------------------------------------------------------
 
-void McuSimulator::onFrame(const QByteArray &frame)
+void McuSimulator::applyControl(const QByteArray &frame)
 {
-    if (Frame::isControlCommand(frame) && !m_values.applyControl(frame).isEmpty())
-        emit valuesChanged();
-    logTransfer(TagWifi, frame);
+    const QVector<int> rows = m_values.applyControl(frame);
+    emit valuesChanged(rows);
 }
 
-void McuSimulator::onReply(const QByteArray &reply)
+void McuSimulator::fromFramer(const QByteArray &frame)
 {
-    // Only an answer to a status read carries the status: the full report
-    // goes out in its place, with the read's sequence number.
-    const QByteArray frame
-        = Frame::isStatusAnswer(reply) ? ZemReply::statusAnswer(reply, statusReport()) : reply;
-    const QByteArray wire = ZemTool::escape(frame);
-    write(wire);
-    logTransfer(TagMcu, wire);
+    // A 03 without payload is no control, whatever its checksum byte at
+    // offset 8 reads.
+    if (Frame::isControlCommand(frame))
+        applyControl(frame);
+    report(TagWifi, frame, frame);
+    m_analyze->FindRespond(frame);
+}
 
-    if (m_answerFirmwareStart && Frame::command(frame) == Frame::Command::FirmwareStartReply)
+void McuSimulator::fromRespond(const QByteArray &reply)
+{
+    // The reply is finished (a status answer carries the report already).
+    const QByteArray wire = ZemTool::escape(reply);
+    write(wire);
+    report(TagMcu, wire, reply);
+
+    if (m_answerFirmwareStart && Frame::command(reply) == Frame::Command::FirmwareStartReply)
         sendFirmwareReady();
 }
 
@@ -173,19 +182,22 @@ QByteArray McuSimulator::firmwareReadyFrame(const ZemTool *tool, const ZemAnalyz
     return frame;
 }
 
-void McuSimulator::sendFirmwareReady()
+bool McuSimulator::sendFirmwareReady()
 {
+    if (!isOpen())
+        return false;
     const QByteArray frame = firmwareReadyFrame(m_tool, m_analyze);
     if (frame.isEmpty()) {
-        notice(QStringLiteral("无法生成固件接收请求（0x1B）：请检查设置 %1")
-                   .arg(SettingKeys::StoredFirmwareReady));
-        return;
+        emit notice(QStringLiteral("无法生成固件接收请求（0x1B）：请检查设置 %1")
+                        .arg(SettingKeys::StoredFirmwareReady));
+        return false;
     }
     // The field comes from the module and may hold FF: escaped like every
-    // frame the MCU builds.
+    // frame the MCU builds, or a conforming module would cut it there.
     const QByteArray wire = ZemTool::escape(frame);
     write(wire);
-    logTransfer(TagMcu, wire);
+    report(TagMcu, wire, frame);
+    return true;
 }
 
 // --- product key and definition ---------------------------------------------
@@ -209,9 +221,16 @@ void McuSimulator::loadDefinition()
 {
     const QString key = productKey();
     m_json->loadJson(key);
-    m_values = DataPointValues(m_json->definition());
-    if (!key.isEmpty())
-        m_values.restore(m_tool->readSetting(SettingKeys::dataPointValuesKey(key)));
+    setDefinition(m_json->definition(),
+                  key.isEmpty() ? QString()
+                                : m_tool->readSetting(SettingKeys::dataPointValuesKey(key)));
+}
+
+void McuSimulator::setDefinition(const DataPointDefinition &definition, const QString &savedValues)
+{
+    m_values = DataPointValues(definition);
+    if (!savedValues.isEmpty())
+        m_values.restore(savedValues);
 }
 
 void McuSimulator::fetchDefinition()
@@ -298,11 +317,21 @@ QByteArray McuSimulator::statusReport() const
 
 void McuSimulator::sendStatusReport()
 {
-    if (!m_port->isOpen())
+    if (!isOpen())
         return;
-    const QByteArray wire = ZemTool::escape(statusReport());
-    m_port->write(wire);
-    logTransfer(TagSend, wire);
+    const QByteArray frame = statusReport();
+    const QByteArray wire = ZemTool::escape(frame);
+    write(wire);
+    report(TagSend, wire, frame);
+}
+
+void McuSimulator::sendRaw(const QByteArray &bytes)
+{
+    if (!isOpen())
+        return;
+    write(bytes);
+    // Sent as given: the module reads it as wire bytes.
+    report(TagSend, bytes, Frame::unescape(bytes));
 }
 
 void McuSimulator::startReports(int seconds)

@@ -2,12 +2,15 @@
 #pragma once
 
 #include "datapoint/datapointvalues.h"
+#include "engine/mcutransfer.h"
 #include "serial/linesettings.h"
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QVector>
 
+class Line;
 class QTimer;
 class ZemAnalyze;
 class ZemFramer;
@@ -15,45 +18,52 @@ class ZemJson;
 class ZemSerialPort;
 class ZemTool;
 
-// The simulated MCU without a window: what the "模拟V4MCU" tab does with the
-// module, for programs and tests that have no screen.
+// The simulated MCU: the one engine behind the "模拟V4MCU" tab and the
+// headless lumo-mcu. Both front ends show what it does; neither answers the
+// module itself.
 //
-// It owns the port, the framer, the responder and the data-point values of the
-// stored product key (definition from the cache file json/<key>.json, values
-// the user stored for that key). A frame from the module is logged under
-// "WIFI:"; a control command (03, action 01) sets the values first; the
-// responder's reply goes out escaped and is logged under "MCU:", an answer to
-// a status read as the full status report with the read's sequence number.
-// Firmware pieces land in bin/ as the responder stores them. Status reports
-// go out under "SEND:" once (sendStatusReport) or every N seconds
-// (startReports).
+// It talks to a line (by default a local serial port it owns) and owns the
+// framer, the responder and the data-point values of the stored product key.
+// Each frame from the module goes through one handler, in this order: a
+// control command (03, action 01) sets the values, the frame is reported as
+// a "WIFI:" transfer, then the responder answers it. The responder's reply
+// is finished (a status read gets the full status report with the read's
+// sequence number); it goes out escaped and is reported as an "MCU:"
+// transfer. Firmware pieces land in bin/ as the responder stores them.
+// Status reports go out as "SEND:" transfers once (sendStatusReport) or
+// every N seconds (startReports).
 //
-// The values live for the run only: unlike the tab, nothing here writes them
-// back to the settings file, so every run of a test rig starts from the same
-// values.
+// The values are the truth: a report is built from them, a control frame
+// sets them, and a window's editors write into them as the user edits.
 //
-// One thing the tab leaves to the user is done here by itself: once a
-// firmware start (0x19) has been acknowledged, the MCU's "ready to receive"
-// frame (0x1B, built from the stored body, the start's count and field and
-// the piece size setting) follows at once. In the tab the user clicks
-// "开始接收固件"; a headless MCU has nobody to click, and a module waits for
-// that frame before it sends the first piece.
+// One thing the tab leaves to the user can be done here by itself
+// (setAnswerFirmwareStart, off by default): once a firmware start (0x19) has
+// been acknowledged, the MCU's "ready to receive" frame (0x1B, built from the
+// stored body, the start's count and field and the piece size setting)
+// follows at once. In the tab the user clicks "开始接收固件"; a headless MCU
+// has nobody to click, and a module waits for that frame before it sends the
+// first piece.
 //
-// The port accepts a path the system does not list (a pseudo-terminal, a
-// socat link): whoever names a path on a command line means that device.
-//
-// Log lines have the tab's form: a header "WIFI:", "MCU:" or "SEND:" with the
-// time "hh:mm:ss.zzz" right after it, then the bytes as hex text ("FF FF 00
-// 05 ..."), and notices "注意:" + time + " " + text.
+// Transfers are structured (McuTransfer); each front end formats them. The
+// notices (port lost, no firmware request) are plain texts.
 class McuSimulator : public QObject
 {
     Q_OBJECT
 public:
-    explicit McuSimulator(QObject *parent = nullptr);
+    // On a local serial port of its own (SerialLine). `settings` is the
+    // program's one settings object; it is not owned.
+    explicit McuSimulator(ZemTool *settings, QObject *parent = nullptr);
+    // On `line` instead (not owned unless parented here).
+    McuSimulator(ZemTool *settings, Line *line, QObject *parent = nullptr);
     ~McuSimulator() override;
 
     ZemTool *tool() const { return m_tool; }
+    Line *line() const { return m_line; }
+    // The local port of the own serial line; null on another kind of line.
     ZemSerialPort *port() const { return m_port; }
+    ZemFramer *framer() const { return m_framer; }
+    ZemAnalyze *analyze() const { return m_analyze; }
+    ZemJson *json() const { return m_json; }
 
     // Opens `path` with `settings`. False with openFailureReason() set
     // when it cannot be opened.
@@ -62,6 +72,9 @@ public:
     bool isOpen() const;
     // Closes the port, drops a partial frame and stops automatic reports.
     void closePort();
+    // Drops a partial frame: the line was closed by someone else (a window's
+    // port controls), and its first bytes after the next open start afresh.
+    void resetFraming();
 
     // Checks and stores the key as the tab's "保存" does (also into the
     // stored product-information reply). False, nothing stored, for a text
@@ -79,7 +92,13 @@ public:
     // On success the new definition is loaded as by loadDefinition().
     void fetchDefinition();
 
+    // Takes a new definition: values from nothing, then those kept as
+    // `savedValues` (DataPointValues::savedText) where they fit.
+    void setDefinition(const DataPointDefinition &definition, const QString &savedValues);
+
     const DataPointValues &values() const { return m_values; }
+    // For a view whose editors write the user's values in.
+    DataPointValues &values() { return m_values; }
     // Sets one data point by its display name (or, failing that, its
     // identifier) from text: a decimal number within the range for numbers
     // ("true"/"false" for a bool), a label or its index for an enum, hex
@@ -87,17 +106,29 @@ public:
     // unknown name, a read-only kind or a value that does not fit.
     bool setValue(const QString &name, const QString &text, QString *error);
 
+    // Sets the values a control frame (03, action 01) carries and says so
+    // (valuesChanged).
+    void applyControl(const QByteArray &frame);
+
     // The complete, unescaped status report (command 05) of the values.
     QByteArray statusReport() const;
-    // Sends it, escaped, and logs it under "SEND:"; nothing while closed.
+    // Sends it, escaped, as a "SEND:" transfer; nothing while closed.
     void sendStatusReport();
+    // Sends bytes as they are, unframed (typed hex, a stored frame), as a
+    // "SEND:" transfer; nothing while closed.
+    void sendRaw(const QByteArray &bytes);
+    // Sends the firmware request (0x1B, see firmwareReadyFrame), escaped, as
+    // an "MCU:" transfer. False, with a notice, when it cannot be built;
+    // nothing while closed.
+    bool sendFirmwareReady();
     // A report every `seconds` seconds while the port is open (not at once);
     // 0 or less stops them.
     void startReports(int seconds);
     void stopReports();
     bool reporting() const;
 
-    // Whether a firmware start is followed by the 0x1B frame (default true).
+    // Whether a firmware start is followed by the 0x1B frame at once (off by
+    // default: a window leaves it to the user's click).
     void setAnswerFirmwareStart(bool on) { m_answerFirmwareStart = on; }
 
     // The MCU's "ready to receive firmware" frame (0x1B), unescaped, from the
@@ -107,25 +138,32 @@ public:
     static QByteArray firmwareReadyFrame(const ZemTool *tool, const ZemAnalyze *analyze);
 
 signals:
-    // One line of the traffic log, in the tab's form (see above).
-    void logLine(const QString &line);
+    // Something went over the line, or came in as a whole frame.
+    void transferred(const McuTransfer &transfer);
+    // An event that is no transfer, as a text for the user.
+    void notice(const QString &text);
     // The open port failed and was closed (device gone, far end closed).
     void portLost(const QString &reason);
-    // A control command from the module set these values.
-    void valuesChanged();
+    // A control command from the module named these rows of the values
+    // (in name order), before its frame is reported.
+    void valuesChanged(const QVector<int> &rows);
     // A fetch ended: ok with the definition loaded, or the reason it failed.
     void definitionFetched(bool ok, const QString &reason);
 
+public slots:
+    // The one handler of a frame from the framer: control applied, the
+    // frame reported, then answered.
+    void fromFramer(const QByteArray &frame);
+    // A finished reply of the responder: escaped, written, reported.
+    void fromRespond(const QByteArray &reply);
+
 private:
-    void onFrame(const QByteArray &frame);
-    void onReply(const QByteArray &reply);
-    void onPortLost(const QString &reason);
-    void sendFirmwareReady();
-    void logTransfer(const QString &tag, const QByteArray &bytes);
-    void notice(const QString &text);
+    void onLineLost(const QString &reason);
+    void report(const QString &tag, const QByteArray &wire, const QByteArray &frame);
     void write(const QByteArray &wire);
 
     ZemTool *m_tool = nullptr;
+    Line *m_line = nullptr;
     ZemSerialPort *m_port = nullptr;
     ZemFramer *m_framer = nullptr;
     ZemAnalyze *m_analyze = nullptr;
@@ -133,5 +171,5 @@ private:
     QTimer *m_reportTimer = nullptr;
     DataPointValues m_values;
     QString m_portPath; // as the caller named it (Qt shortens /dev/ paths)
-    bool m_answerFirmwareStart = true;
+    bool m_answerFirmwareStart = false;
 };

@@ -26,6 +26,13 @@ ZemAnalyze::ZemAnalyze(ZemFramer *framer, ZemTool *tool, QObject *parent)
     connect(framer, &ZemFramer::LineDataReady, this, &ZemAnalyze::FindRespond);
 }
 
+ZemAnalyze::ZemAnalyze(ZemTool *tool, QObject *parent)
+    : QObject(parent)
+    , m_tool(tool)
+    , m_firmware(AppPaths::binDir() + QStringLiteral("/mcu.bin"),
+                 AppPaths::binDir() + QStringLiteral("/mcu.hex"))
+{ }
+
 void ZemAnalyze::FindRespond(const QByteArray &frame)
 {
     const std::optional<Frame::Command> request = Frame::command(frame);
@@ -64,8 +71,11 @@ void ZemAnalyze::FindRespond(const QByteArray &frame)
     case C::Status:
         if (Frame::isStatusRead(frame)) {
             ZemReply::markStatusReply(reply);
-            emit RespondReady(reply);
-            return;
+            if (m_statusSource) {
+                emit RespondReady(ZemReply::statusAnswer(reply, m_statusSource()));
+                return;
+            }
+            break;
         }
         break;
     case C::FirmwareStart: {

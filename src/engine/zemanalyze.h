@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QStringList>
 
+#include <functional>
+
 class ZemFramer;
 class ZemTool;
 
@@ -18,6 +20,10 @@ class ZemTool;
 // module type, firmware pieces are stored, and the checksum is recomputed. The
 // simulated-MCU tab escapes, sends and logs what RespondReady carries.
 //
+// Every reply it emits is finished: the answer to a status read carries the
+// full status report of the status source (see setStatusSource), so whoever
+// sends it only escapes and writes it.
+//
 // It also checks and stores the product key and describes any logged frame
 // field by field. Settings are read through the shared ZemTool each time a
 // frame needs them, so edits in the settings dialog apply to the next frame.
@@ -26,6 +32,15 @@ class ZemAnalyze : public QObject
     Q_OBJECT
 public:
     ZemAnalyze(ZemFramer *framer, ZemTool *tool, QObject *parent = nullptr);
+    // A responder that answers only the frames handed to FindRespond: its
+    // owner decides when a frame is answered (after logging it, after
+    // applying a control command), instead of the order of two connections.
+    explicit ZemAnalyze(ZemTool *tool, QObject *parent = nullptr);
+
+    // Where the status report (command 05, complete and unescaped) comes
+    // from when a status read is answered. Without one the answer carries
+    // no values.
+    void setStatusSource(const std::function<QByteArray()> &source) { m_statusSource = source; }
 
     // Checks the key (see ZemProductKey), stores it under "product_key/key"
     // and writes it into the stored product-information reply. False, with
@@ -43,15 +58,17 @@ public:
     QStringList describe(const QByteArray &frame) const;
 
 signals:
-    // One reply, unescaped. The answer to a status read (command 04 with 03
-    // at offset 8) carries no checksum: the tab fills in the status first.
+    // One finished reply, unescaped, checksum filled in. The answer to a
+    // status read (command 04 with 03 at offset 8) is the status report of
+    // the status source turned into that answer.
     void RespondReady(const QByteArray &reply);
 
 public slots:
     void FindRespond(const QByteArray &frame);
 
 private:
-    ZemFramer *m_framer;
-    ZemTool *m_tool;
+    ZemFramer *m_framer = nullptr;
+    ZemTool *m_tool = nullptr;
     ZemFirmware m_firmware;
+    std::function<QByteArray()> m_statusSource;
 };

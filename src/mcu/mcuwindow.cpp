@@ -10,12 +10,11 @@
 #include "engine/settingkeys.h"
 #include "engine/zemanalyze.h"
 #include "engine/zemdescriber.h"
-#include "engine/zemreply.h"
 #include "mcu/mcusettingwindow.h"
 #include "mcu/trafficlog.h"
-#include "protocol/frameformat.h"
 #include "protocol/zemframer.h"
 #include "protocol/zemtool.h"
+#include "serial/line.h"
 #include "serial/zemserialport.h"
 #include "tools/hexinputhint.h"
 
@@ -29,9 +28,6 @@ namespace {
 const QString AutoOnCaption = QStringLiteral("定时上报开");  // reports are off
 const QString AutoOffCaption = QStringLiteral("定时上报关"); // reports are on
 
-const QString TagWifi = QStringLiteral("WIFI:");
-const QString TagMcu = QStringLiteral("MCU:");
-const QString TagSend = QStringLiteral("SEND:");
 QString logTime()
 {
     return QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
@@ -51,9 +47,10 @@ constexpr int MaxUploadSeconds = 300;
 
 } // namespace
 
-McuWindow::McuWindow(QWidget *parent)
+McuWindow::McuWindow(ZemTool *settings, QWidget *parent)
     : QWidget(parent)
     , ui(new Ui::McuWindow)
+    , m_tool(settings)
 {
     ui->setupUi(this);
     ui->label_background2->setStyleSheet(
@@ -63,11 +60,16 @@ McuWindow::McuWindow(QWidget *parent)
 
     // The engine's objects carry names, so that a test or a tool finds them
     // in the window as it finds the widgets of the form.
-    m_tool = new ZemTool(this);
-    m_tool->setObjectName(QStringLiteral("mcuTool"));
-
-    m_port = new ZemSerialPort(this);
+    m_sim = new McuSimulator(m_tool, this);
+    m_sim->setObjectName(QStringLiteral("mcuSimulator"));
+    m_port = m_sim->port();
     m_port->setObjectName(QStringLiteral("mcuPort"));
+    m_sim->framer()->setObjectName(QStringLiteral("mcuFramer"));
+    m_analyze = m_sim->analyze();
+    m_analyze->setObjectName(QStringLiteral("mcuAnalyze"));
+    connect(m_sim, &McuSimulator::transferred, this, &McuWindow::showTransfer);
+    connect(m_sim, &McuSimulator::valuesChanged, this, &McuWindow::showControl);
+
     m_portControls = new PortControls(
         m_port, {ui->com_3, ui->rate_3, ui->data_3, ui->stop_3, ui->check_3, ui->pushButton_open3},
         this);
@@ -76,17 +78,7 @@ McuWindow::McuWindow(QWidget *parent)
     connect(m_portControls, &PortControls::returned, this, &McuWindow::onPortReturned);
     m_portControls->remember(m_tool, SettingKeys::McuPortGroup);
 
-    m_framer = new ZemFramer(m_tool, m_port, this);
-    m_framer->setObjectName(QStringLiteral("mcuFramer"));
-    connect(m_framer, &ZemFramer::LineDataReady, this, &McuWindow::fromFramer);
-
-    // Connected after the window's own slot, so a request is logged before
-    // its reply.
-    m_analyze = new ZemAnalyze(m_framer, m_tool, this);
-    m_analyze->setObjectName(QStringLiteral("mcuAnalyze"));
-    connect(m_analyze, &ZemAnalyze::RespondReady, this, &McuWindow::fromRespond);
-
-    m_json = new ZemJson(this);
+    m_json = m_sim->json();
     m_json->setObjectName(QStringLiteral("mcuJson"));
     connect(m_json, &ZemJson::json_stat, this, &McuWindow::jsonState);
     connect(m_json, &ZemJson::ListOk, this, &McuWindow::updateDataPointWindow);
@@ -128,9 +120,9 @@ McuWindow::~McuWindow()
 
 // --- traffic log -----------------------------------------------------------
 
-void McuWindow::log(const QString &tag, const QByteArray &wire, const QByteArray &frame)
+void McuWindow::showTransfer(const McuTransfer &transfer)
 {
-    ui->listWidget->addTransfer(tag, wire, frame);
+    ui->listWidget->addTransfer(transfer.tag, transfer.wire, transfer.frame);
 }
 
 void McuWindow::notice(const QString &text)
@@ -143,10 +135,14 @@ void McuWindow::clearLog()
     ui->listWidget->clearLog();
 }
 
-void McuWindow::writeToPort(const QByteArray &bytes)
+Line *McuWindow::line() const
 {
-    if (m_port->isOpen())
-        m_port->write(bytes);
+    return m_sim->line();
+}
+
+ZemSerialPort *McuWindow::port() const
+{
+    return m_port;
 }
 
 // --- port --------------------------------------------------------------------
@@ -162,7 +158,7 @@ void McuWindow::on_pushButton_open3_clicked()
     // the first bytes after the next open.
     if (m_portControls->close()) {
         stopAutoUpload();
-        m_framer->clear();
+        m_sim->resetFraming();
         return;
     }
     m_portControls->open();
@@ -171,7 +167,7 @@ void McuWindow::on_pushButton_open3_clicked()
 void McuWindow::closePort()
 {
     if (m_portControls->close())
-        m_framer->clear();
+        m_sim->resetFraming();
 }
 
 void McuWindow::onPortLost(const QString &name, const QString &reason)
@@ -180,7 +176,7 @@ void McuWindow::onPortLost(const QString &name, const QString &reason)
     // and is selected again when it comes back (see PortControls). Reset
     // the window and say so in the log.
     stopAutoUpload();
-    m_framer->clear();
+    m_sim->resetFraming();
     notice(QStringLiteral("串口 %1 已断开：%2").arg(name, reason));
 }
 
@@ -193,54 +189,32 @@ void McuWindow::onPortReturned(const QString &name)
 
 void McuWindow::fromFramer(const QByteArray &frame)
 {
-    // The same rule as the responder's: a 03 without payload is no control,
-    // whatever its checksum byte at offset 8 reads.
-    if (Frame::isControlCommand(frame))
-        applyControlFrame(frame);
-    log(TagWifi, frame, frame);
+    // The engine decides everything about a frame: a control sets its
+    // values (shown through showControl), then the frame is logged and
+    // answered.
+    m_sim->fromFramer(frame);
 }
 
 void McuWindow::fromRespond(const QByteArray &reply)
 {
-    // Only an answer to a status read carries the status, which the table
-    // holds: the full report goes out in its place.
-    const QByteArray frame
-        = Frame::isStatusAnswer(reply) ? ZemReply::statusAnswer(reply, buildStatusReport()) : reply;
-    const QByteArray wire = ZemTool::escape(frame);
-    writeToPort(wire);
-    log(TagMcu, wire, frame);
+    m_sim->fromRespond(reply);
 }
 
 // --- user actions ------------------------------------------------------------
 
 void McuWindow::on_pushButton_send3_clicked()
 {
-    if (!m_port->isOpen())
-        return;
-    const QByteArray bytes = QByteArray::fromHex(ui->textEdit_send3->toPlainText().toLatin1());
-    m_port->write(bytes);
-    // Sent as typed: the module reads it as wire bytes.
-    log(TagSend, bytes, Frame::unescape(bytes));
-}
-
-void McuWindow::sendStatusReport()
-{
-    if (!m_port->isOpen())
-        return;
-    const QByteArray frame = buildStatusReport();
-    const QByteArray wire = ZemTool::escape(frame);
-    m_port->write(wire);
-    log(TagSend, wire, frame);
+    m_sim->sendRaw(QByteArray::fromHex(ui->textEdit_send3->toPlainText().toLatin1()));
 }
 
 void McuWindow::on_pushButton_upload_clicked()
 {
-    sendStatusReport();
+    m_sim->sendStatusReport();
 }
 
 void McuWindow::autoUpLoad()
 {
-    sendStatusReport();
+    m_sim->sendStatusReport();
 }
 
 void McuWindow::on_pushButton_autoupload_clicked()
@@ -249,7 +223,7 @@ void McuWindow::on_pushButton_autoupload_clicked()
         stopAutoUpload();
         return;
     }
-    if (!m_port->isOpen())
+    if (!m_sim->isOpen())
         return;
     const int seconds = qBound(MinUploadSeconds, m_tool->readSettingNumber(SettingKeys::UploadTime),
                                MaxUploadSeconds);
@@ -381,32 +355,18 @@ void McuWindow::on_pushButton_setting_clicked()
 
 // --- module commands -----------------------------------------------------------
 
-QByteArray McuWindow::firmwareRequest() const
-{
-    return McuSimulator::firmwareReadyFrame(m_tool, m_analyze);
-}
-
 void McuWindow::SendCMD(CMD cmd)
 {
-    if (!m_port->isOpen())
+    if (!m_sim->isOpen())
         return;
     if (cmd == CMD_STARTOTA) {
-        // The field comes from the module and may hold FF: escaped like every
-        // frame the MCU builds, or a conforming module would cut it there.
-        const QByteArray frame = firmwareRequest();
-        if (frame.isEmpty())
-            return;
-        const QByteArray wire = ZemTool::escape(frame);
-        m_port->write(wire);
-        log(TagMcu, wire, frame);
+        m_sim->sendFirmwareReady();
         return;
     }
     const QString key = SettingKeys::storedFrameKey(cmd);
     if (key.isEmpty())
         return;
-    const QByteArray bytes = m_tool->readSettingHex(key);
-    m_port->write(bytes);
-    log(TagSend, bytes, Frame::unescape(bytes));
+    m_sim->sendRaw(m_tool->readSettingHex(key));
 }
 
 // --- data-point table ----------------------------------------------------------
@@ -416,31 +376,34 @@ void McuWindow::updateDataPointWindow(const QList<json_struct> &list)
     // The list is the definition of the key stored now (it is loaded for
     // that key), whose values the user set before are taken back.
     m_valuesKey = m_tool->readSetting(SettingKeys::ProductKey);
-    m_values = DataPointValues(DataPointDefinition(list));
-    if (!m_valuesKey.isEmpty())
-        m_values.restore(m_tool->readSetting(SettingKeys::dataPointValuesKey(m_valuesKey)));
-    DataPointTable::rebuild(ui->datapoint_table, m_values, this);
-    DataPointTable::watchEditors(ui->datapoint_table, this, [this] { saveDataPointValues(); });
+    m_sim->setDefinition(DataPointDefinition(list),
+                         m_valuesKey.isEmpty()
+                             ? QString()
+                             : m_tool->readSetting(SettingKeys::dataPointValuesKey(m_valuesKey)));
+    DataPointTable::rebuild(ui->datapoint_table, m_sim->values(), this);
+    DataPointTable::connectEditors(ui->datapoint_table, &m_sim->values(), this,
+                                   [this](int) { saveDataPointValues(); });
+}
+
+void McuWindow::showControl(const QVector<int> &rows)
+{
+    DataPointTable::showControl(ui->datapoint_table, m_sim->values(), rows);
+    saveDataPointValues();
 }
 
 void McuWindow::saveDataPointValues()
 {
     if (m_valuesKey.isEmpty())
         return;
-    // A copy: a control frame shows its values one editor at a time, and
-    // the editors not yet shown must not overwrite the values they are
-    // about to show.
-    DataPointValues current = m_values;
-    DataPointTable::readEditors(ui->datapoint_table, current);
-    m_tool->writeSetting(SettingKeys::dataPointValuesKey(m_valuesKey), current.savedText());
+    m_tool->writeSetting(SettingKeys::dataPointValuesKey(m_valuesKey), m_sim->values().savedText());
 }
 
 QByteArray McuWindow::buildStatusReport()
 {
-    return DataPointTable::buildStatusReport(ui->datapoint_table, m_values);
+    return m_sim->statusReport();
 }
 
 void McuWindow::applyControlFrame(const QByteArray &frame)
 {
-    DataPointTable::applyControlFrame(ui->datapoint_table, m_values, frame);
+    m_sim->applyControl(frame);
 }

@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "datapoint/datapointvalues.h"
 #include "datapoint/json_struct.h"
+#include "engine/mcutransfer.h"
 #include "mcu/mcucmdwindow.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QStringList>
+#include <QVector>
 #include <QWidget>
 
 namespace Ui {
@@ -16,17 +17,20 @@ class McuWindow;
 
 class QModelIndex;
 class QTimer;
+class Line;
+class McuSimulator;
 class ZemTool;
 class ZemSerialPort;
-class ZemFramer;
 class ZemAnalyze;
 class ZemJson;
 class McuSettingWindow;
 class PortControls;
 
 // The "模拟V4MCU" tab: plays the device-side MCU against a real Wi-Fi module.
-// Frames from the module are logged ("WIFI:") and answered by the responder;
-// the replies are completed, escaped, written and logged ("MCU:"). The user
+// It is a view over the engine (McuSimulator), which answers every frame the
+// module sends; the tab logs the engine's transfers ("WIFI:", "MCU:",
+// "SEND:"), shows its data-point values in the table and hands it what the
+// user does. The user
 // can send raw hex, report the data-point status once or on a timer, send
 // module commands, and click any logged frame to read it decoded.
 //
@@ -37,7 +41,8 @@ class McuWindow : public QWidget
 {
     Q_OBJECT
 public:
-    explicit McuWindow(QWidget *parent = nullptr);
+    // `settings` is the program's one settings object (not owned).
+    explicit McuWindow(ZemTool *settings, QWidget *parent = nullptr);
     ~McuWindow() override;
 
     // Called by the main window on tab changes and F5.
@@ -49,15 +54,18 @@ public:
     // "第一次使用请输入product_key！" while the stored key is the placeholder.
     void showProductKeyHint();
 
-    // The complete, unescaped status report (command 05) built from the
-    // data-point table, checksum filled in.
+    // The complete, unescaped status report (command 05) of the engine's
+    // values (which the table shows), checksum filled in.
     QByteArray buildStatusReport();
-    // Shows the values a control frame (03 with action 01) sets.
+    // Sets and shows the values a control frame (03 with action 01) sets.
     void applyControlFrame(const QByteArray &frame);
 
-    // The simulated MCU's port, for whoever watches the line (the protocol
-    // analyzer's taps).
-    ZemSerialPort *port() const { return m_port; }
+    // The engine behind the tab.
+    McuSimulator *simulator() const { return m_sim; }
+    // The simulated MCU's line and its local port, for whoever watches the
+    // line (the protocol analyzer's taps).
+    Line *line() const;
+    ZemSerialPort *port() const;
 
 public slots:
     void SendCMD(CMD cmd);
@@ -81,34 +89,28 @@ private slots:
     void onPortLost(const QString &name, const QString &reason);
     void onPortReturned(const QString &name);
     void onFetchFailed(const QString &reason);
+    void showTransfer(const McuTransfer &transfer);
+    void showControl(const QVector<int> &rows);
 
 private:
-    // Logs a transfer (see TrafficLog::addTransfer): `frame` is what the
-    // receiver decodes from `wire`.
-    void log(const QString &tag, const QByteArray &wire, const QByteArray &frame);
     // A one-line notice (time and text) that is no transfer.
     void notice(const QString &text);
     void startFetch();
     void showFetchResult(const QString &text);
     void showMessage(const QString &title, const QString &text, const QString &detail);
-    void writeToPort(const QByteArray &bytes);
     void stopAutoUpload();
-    QByteArray firmwareRequest() const;
-    void sendStatusReport();
     void saveDataPointValues();
 
     Ui::McuWindow *ui;
     ZemTool *m_tool = nullptr;
+    McuSimulator *m_sim = nullptr;
     ZemSerialPort *m_port = nullptr;
-    ZemFramer *m_framer = nullptr;
     ZemAnalyze *m_analyze = nullptr;
     ZemJson *m_json = nullptr;
     QTimer *m_uploadTimer = nullptr;
     bool m_autoUpload = false;
     McuCmdWindow *m_cmdWindow = nullptr;
     McuSettingWindow *m_settingWindow = nullptr;
-    // The data points' values; the table shows them.
-    DataPointValues m_values;
     // The product key whose definition the table shows: its values are kept
     // under this key even after another key was stored and failed to fetch.
     QString m_valuesKey;
