@@ -155,7 +155,8 @@ void BM_OpenCaptureWindow(benchmark::State &state)
     double held = 0;
     for (auto _ : state) {
         const double before = heapBytes();
-        AnalyzerWindow window(AnalyzerWindow::Source::Mcu, nullptr, nullptr);
+        ZemTool settings;
+        AnalyzerWindow window(AnalyzerWindow::Source::Mcu, nullptr, nullptr, &settings);
         window.resize(1100, 720);
         window.show();
         if (!window.openCapture(path)) {

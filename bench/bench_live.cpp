@@ -18,10 +18,12 @@
 // - rss_MB: resident memory at the end.
 #include "analyzer/analyzerwindow.h"
 #include "analyzer/duallinetap.h"
+#include "analyzer/liveanalysis.h"
 #include "capture/capturereader.h"
 #include "capture/linemonitor.h"
 #include "capture/sessionrecorder.h"
 #include "dual/doublewindow.h"
+#include "protocol/zemtool.h"
 #include "serial/zemserialport.h"
 #include "testsupport.h"
 
@@ -216,11 +218,14 @@ void BM_LiveLine(benchmark::State &state)
         LineMonitor monitor;
         SessionRecorder recorder;
         DualLineTap *tap = nullptr;
+        ZemTool settings;
+        LiveAnalysis *live = nullptr;
         AnalyzerWindow *analyzer = nullptr;
         if (mode != DualOnly)
             tap = new DualLineTap(&monitor, window.port1(), window.port2(), &window);
         if (mode == AnalyzerOpen || mode == AnalyzerAndRecording) {
-            analyzer = new AnalyzerWindow(AnalyzerWindow::Source::Dual, &monitor, &recorder);
+            live = new LiveAnalysis(&monitor, &settings);
+            analyzer = new AnalyzerWindow(AnalyzerWindow::Source::Dual, live, &recorder, &settings);
             analyzer->resize(1100, 700);
             analyzer->show();
             if (!QTest::qWaitForWindowExposed(analyzer)) {
@@ -315,6 +320,7 @@ void BM_LiveLine(benchmark::State &state)
         state.counters["rss_MB"] = residentMb();
         window.closeBothPorts();
         delete analyzer;
+        delete live;
         delete tap;
         qunsetenv("LUMO_EXTRA_PORTS");
     }

@@ -7,7 +7,9 @@
 
 #include "analyzer/analyzerwindow.h"
 #include "analyzer/frameanalyzer.h"
+#include "analyzer/framefieldmodel.h"
 #include "analyzer/framelistmodel.h"
+#include "analyzer/liveanalysis.h"
 #include "app/mainwindow.h"
 #include "capture/capturereader.h"
 #include "capture/capturewriter.h"
@@ -21,6 +23,7 @@
 #include "protocol/frameformat.h"
 #include "protocol/zemtool.h"
 #include "serial/zemserialport.h"
+#include "widgets/hexdumpview.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -38,7 +41,6 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
-#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -118,6 +120,7 @@ private slots:
     void otherTabsHaveNoAnalyzer();
     void dualLineLiveDecodedAndPaired();
     void mcuTabLiveRequestAndAutomaticReply();
+    void framesBeforeTheWindowOpened();
     void filters();
     void noReplyWithinTheUsersLimit();
     void followsTheBottomUnlessScrolledUp();
@@ -403,6 +406,45 @@ void TestAnalyzerWindow::mcuTabLiveRequestAndAutomaticReply()
     QCOMPARE(int(reply.sequence), 0x2A);
     QCOMPARE(reply.pairId, model->rowId(0));
     QCOMPARE(m_analyzer->analyzer()->wire(model->rowId(1)), answer);
+}
+
+void TestAnalyzerWindow::framesBeforeTheWindowOpened()
+{
+    // The port opens and the line carries a request, its automatic reply
+    // and boot text while no analyzer window exists yet.
+    makeWindow(McuTab);
+    McuWindow *mcu = m_main->mcuWindow();
+    auto *com = find<QComboBox>(mcu, "com_3");
+    mcu->port()->getComList();
+    QVERIFY(waitUntil([&] { return com->findText(m_mcu->slavePath()) >= 0; }));
+    com->setCurrentIndex(com->findText(m_mcu->slavePath()));
+    QTest::mouseClick(find<QPushButton>(mcu, "pushButton_open3"), Qt::LeftButton);
+    QVERIFY(mcu->port()->isOpen());
+    QVERIFY(m_mcu->write(QByteArray("ready\n")));
+    QVERIFY(m_mcu->write(makeFrame(0x07, 0x33)));
+    QCOMPARE(Frame::commandCode(m_mcu->read(9)), 0x08);
+    LiveAnalysis *live = m_main->liveAnalysis(McuTab);
+    QVERIFY(live);
+    QVERIFY(waitUntil([&] { return live->model()->rowCount() == 3; }));
+    QVERIFY(!m_main->analyzerWindow(McuTab));
+
+    // Opened now, the window lists them, paired, and shows their fields.
+    QVERIFY(openAnalyzer());
+    QCOMPARE(m_analyzer->model(), live->model());
+    auto *view = find<QTableView>(m_analyzer, "tableView_frames");
+    QCOMPARE(view->model()->rowCount(), 3);
+    FrameListModel *model = m_analyzer->model();
+    QVERIFY(model->rowText(0).contains(QStringLiteral("ready")));
+    QCOMPARE(model->cellText(1, FrameListModel::DirectionColumn), ModuleToMcu);
+    QCOMPARE(model->cellText(2, FrameListModel::DirectionColumn), McuToModule);
+    QCOMPARE(m_analyzer->analyzer()->record(model->rowId(1)).pairId, model->rowId(2));
+    QVERIFY(find<QLabel>(m_analyzer, "label_counters")
+                ->text()
+                .contains(QStringLiteral("模组→MCU：1帧")));
+    view->selectRow(1);
+    auto *fields = find<QTableView>(m_analyzer, "tableWidget_fields");
+    QVERIFY(fields->model()->rowCount() > 5);
+    QCOMPARE(find<HexDumpView>(m_analyzer, "plainTextEdit_bytes")->bytes(), makeFrame(0x07, 0x33));
 }
 
 void TestAnalyzerWindow::filters()
@@ -803,37 +845,44 @@ void TestAnalyzerWindow::detailPaneWithDefinition()
 
     auto *view = find<QTableView>(m_analyzer, "tableView_frames");
     view->selectRow(0);
-    auto *fields = find<QTableWidget>(m_analyzer, "tableWidget_fields");
+    // The detail pane is a view of the window's field model.
+    auto *fieldView = find<QTableView>(m_analyzer, "tableWidget_fields");
+    auto *fields = qobject_cast<FrameFieldModel *>(fieldView->model());
+    QVERIFY(fields);
+    const auto cell
+        = [fields](int row, int column) { return fields->index(row, column).data().toString(); };
     QVERIFY(fields->rowCount() > 10);
-    int brightness = -1;
-    for (int r = 0; r < fields->rowCount(); ++r)
-        if (fields->item(r, 0)->text() == QStringLiteral("数据点 亮度"))
-            brightness = r;
+    const int brightness = fields->rowOfName(QStringLiteral("数据点 亮度"));
     QVERIFY(brightness >= 0);
-    QCOMPARE(fields->item(brightness, 1)->text(), QStringLiteral("80"));
+    QCOMPARE(cell(brightness, FrameFieldModel::ValueColumn), QStringLiteral("80"));
     bool modeShown = false;
     for (int r = 0; r < fields->rowCount(); ++r)
-        modeShown |= fields->item(r, 0)->text() == QStringLiteral("数据点 模式")
-            && fields->item(r, 1)->text() == QStringLiteral("护眼");
+        modeShown |= cell(r, FrameFieldModel::NameColumn) == QStringLiteral("数据点 模式")
+            && cell(r, FrameFieldModel::ValueColumn) == QStringLiteral("护眼");
     QVERIFY(modeShown);
 
     // Selecting the field marks its byte (offset 10, value 50) in the
     // bytes pane, in the hex and the text columns.
-    auto *bytes = find<QPlainTextEdit>(m_analyzer, "plainTextEdit_bytes");
+    auto *bytes = find<HexDumpView>(m_analyzer, "plainTextEdit_bytes");
     QVERIFY(bytes->toPlainText().startsWith(QStringLiteral("0000  FF FF 00")));
-    fields->selectRow(brightness);
+    fieldView->selectRow(brightness);
+    QCOMPARE(bytes->markedOffset(), 10);
+    QCOMPARE(bytes->markedSize(), 1);
     const QList<QTextEdit::ExtraSelection> marks = bytes->extraSelections();
     QCOMPARE(marks.size(), 2);
     QCOMPARE(marks.at(0).cursor.selectedText(), QStringLiteral("50"));
     QCOMPARE(marks.at(1).cursor.selectedText(), QStringLiteral("P"));
+    // Another frame shown: no mark left over.
+    fieldView->clearSelection();
+    QVERIFY(bytes->extraSelections().isEmpty());
 
     // Without a definition the values are not decoded by name.
     definition->setCurrentIndex(0);
     bool named = false;
     for (int r = 0; r < fields->rowCount(); ++r)
-        named |= fields->item(r, 0)->text().startsWith(QStringLiteral("数据点 "));
+        named |= cell(r, FrameFieldModel::NameColumn).startsWith(QStringLiteral("数据点 "));
     QVERIFY(!named);
-    QVERIFY(!fields->findItems(QStringLiteral("数据点"), Qt::MatchExactly).isEmpty());
+    QVERIFY(fields->rowOfName(QStringLiteral("数据点")) >= 0);
     // The user's choice outlives closing the window.
     m_analyzer->close();
     QCOMPARE(openAnalyzer(), m_analyzer);

@@ -3,16 +3,18 @@
 #include "ui_analyzerwindow.h"
 
 #include "analyzer/frameanalyzer.h"
+#include "analyzer/framefieldmodel.h"
 #include "analyzer/framefields.h"
 #include "analyzer/framelistmodel.h"
+#include "analyzer/liveanalysis.h"
 #include "capture/capturereader.h"
-#include "capture/linemonitor.h"
 #include "capture/sessionrecorder.h"
 #include "datapoint/datapointdefinition.h"
 #include "datapoint/zemjson.h"
 #include "engine/apppaths.h"
 #include "engine/settingkeys.h"
 #include "protocol/zemtool.h"
+#include "widgets/hexdumpview.h"
 
 #include <QClipboard>
 #include <QDir>
@@ -25,67 +27,25 @@
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QScrollBar>
-#include <QTextBlock>
 #include <QTimer>
 
 namespace {
 
-// Requests still waiting are checked this often for their reply limit.
-constexpr int ExpireIntervalMs = 100;
-constexpr int RateIntervalMs = 1000;
 // Typing in the search box re-filters once the typing pauses.
 constexpr int SearchDelayMs = 250;
-// The live list keeps this many rows; older ones are dropped a block at a
-// time (the capture file, when recording, keeps everything).
-constexpr qint64 LiveMaxRows = 500000;
-// Rows an answered request may lie back and still be redrawn at once; an
-// older one is redrawn when it is next painted.
-constexpr qint64 MaxRefreshBack = 8192;
-
-// The bytes pane: 16 bytes a line, "0000  FF FF … FF  ................".
-constexpr int BytesPerLine = 16;
-constexpr int HexColumn = 6;
-constexpr int AsciiColumn = HexColumn + 3 * BytesPerLine + 1;
 
 const QString NoDefinition = QStringLiteral("不解析数据点");
 
-QString bytesDump(const QByteArray &bytes)
-{
-    QString text;
-    const int lines = (bytes.size() + BytesPerLine - 1) / BytesPerLine;
-    text.reserve(lines * (AsciiColumn + BytesPerLine + 1));
-    for (int line = 0; line < lines; ++line) {
-        const int first = line * BytesPerLine;
-        const int count = qMin(BytesPerLine, bytes.size() - first);
-        QString row = QString::number(first, 16).toUpper().rightJustified(4, QLatin1Char('0'));
-        row += QLatin1String("  ");
-        QString ascii;
-        for (int k = 0; k < BytesPerLine; ++k) {
-            if (k < count) {
-                const int c = ZemTool::byteValue(bytes, first + k);
-                row += SettingKeys::hexCode(c) + QLatin1Char(' ');
-                ascii += c >= 0x20 && c < 0x7F ? QChar(c) : QChar(QLatin1Char('.'));
-            } else {
-                row += QLatin1String("   ");
-            }
-        }
-        row += QLatin1Char(' ') + ascii;
-        if (line > 0)
-            text += QLatin1Char('\n');
-        text += row;
-    }
-    return text;
-}
-
 } // namespace
 
-AnalyzerWindow::AnalyzerWindow(Source source, LineMonitor *monitor, SessionRecorder *recorder,
-                               QWidget *parent)
+AnalyzerWindow::AnalyzerWindow(Source source, LiveAnalysis *live, SessionRecorder *recorder,
+                               ZemTool *settings, QWidget *parent)
     : QWidget(parent)
     , ui(new Ui::AnalyzerWindow)
     , m_source(source)
-    , m_monitor(monitor)
+    , m_live(live)
     , m_recorder(recorder)
+    , m_settings(settings)
 {
     ui->setupUi(this);
     // A window of its own even with a parent, which only owns it.
@@ -94,20 +54,22 @@ AnalyzerWindow::AnalyzerWindow(Source source, LineMonitor *monitor, SessionRecor
     setObjectName(source == Source::Dual ? QStringLiteral("analyzerWindow_dual")
                                          : QStringLiteral("analyzerWindow_mcu"));
 
-    m_settings = new ZemTool(this);
-    m_live = std::make_unique<FrameAnalyzer>();
-    m_live->setMaxRows(LiveMaxRows);
-    m_live->setReplyLimitUs(qint64(ui->spinBox_replyLimit->value()) * 1000);
-    m_liveModel = new FrameListModel(this);
-    m_liveModel->setObjectName(QStringLiteral("liveModel"));
-    m_liveModel->setDescriptionLookup(
-        [tool = m_settings](const QString &key) { return tool->readSetting(key); });
-    m_liveModel->reset(m_live.get());
+    // Only capture files: a live list that nothing feeds.
+    if (!m_live)
+        m_live = new LiveAnalysis(nullptr, m_settings, this);
+    m_liveModel = m_live->model();
+    {
+        const QSignalBlocker blocker(ui->spinBox_replyLimit);
+        ui->spinBox_replyLimit->setValue(m_live->replyLimitMs());
+    }
+    m_fields = new FrameFieldModel(this);
+    m_fields->setObjectName(QStringLiteral("fieldModel"));
+    ui->tableWidget_fields->setModel(m_fields);
 
     setUpTable();
     setUpFilters();
     fillDefinitions();
-    useModel(m_liveModel, m_live.get());
+    useModel(m_liveModel, m_live->analyzer());
 
     ui->comboBox_mcuSide->setVisible(source == Source::Dual);
     connect(ui->comboBox_mcuSide, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
@@ -116,11 +78,12 @@ AnalyzerWindow::AnalyzerWindow(Source source, LineMonitor *monitor, SessionRecor
             &AnalyzerWindow::onReplyLimitChanged);
     connect(ui->comboBox_definition, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &AnalyzerWindow::onDefinitionChosen);
-    connect(ui->tableWidget_fields, &QTableWidget::itemSelectionChanged, this,
+    connect(ui->tableWidget_fields->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &AnalyzerWindow::onFieldSelected);
 
-    if (m_monitor)
-        connect(m_monitor, &LineMonitor::segments, this, &AnalyzerWindow::onSegments);
+    connect(m_live, &LiveAnalysis::aboutToAppend, this, &AnalyzerWindow::onAboutToAppend);
+    connect(m_live, &LiveAnalysis::appended, this, &AnalyzerWindow::onAppended);
+    connect(m_live, &LiveAnalysis::checked, this, &AnalyzerWindow::updateCounters);
     if (m_recorder) {
         connect(m_recorder, &SessionRecorder::recordingChanged, this,
                 &AnalyzerWindow::onRecordingChanged);
@@ -138,28 +101,21 @@ AnalyzerWindow::AnalyzerWindow(Source source, LineMonitor *monitor, SessionRecor
         ui->checkBox_autoRecord->setChecked(SessionRecorder::autoStartEnabled());
     }
 
-    m_expireTimer = new QTimer(this);
-    m_expireTimer->setObjectName(QStringLiteral("expireTimer"));
-    connect(m_expireTimer, &QTimer::timeout, this, &AnalyzerWindow::onExpireTick);
-    m_expireTimer->start(ExpireIntervalMs);
-    m_rateTimer = new QTimer(this);
-    connect(m_rateTimer, &QTimer::timeout, this, &AnalyzerWindow::onRateTick);
-    m_rateTimer->start(RateIntervalMs);
-
     updateSourceLabel();
     updateCounters();
 }
 
 AnalyzerWindow::~AnalyzerWindow()
 {
-    // The views let go of the models before the analyzers they read go.
+    // The views let go of the models before the analyzers they read go (the
+    // live model stays with its analysis).
     ui->tableView_frames->setModel(nullptr);
     delete ui;
 }
 
 FrameAnalyzer *AnalyzerWindow::analyzer() const
 {
-    return m_file ? m_file.get() : m_live.get();
+    return m_file ? m_file.get() : m_live->analyzer();
 }
 
 FrameListModel *AnalyzerWindow::model() const
@@ -186,15 +142,13 @@ void AnalyzerWindow::setUpTable()
 
     QHeaderView *fieldColumns = ui->tableWidget_fields->horizontalHeader();
     fieldColumns->setStretchLastSection(true);
+    fieldColumns->setHighlightSections(false);
     ui->tableWidget_fields->verticalHeader()->setVisible(false);
-    ui->tableWidget_fields->setColumnWidth(0, 130);
+    ui->tableWidget_fields->setColumnWidth(FrameFieldModel::NameColumn, 130);
     ui->splitter_main->setStretchFactor(0, 3);
     ui->splitter_main->setStretchFactor(1, 2);
     ui->splitter_detail->setStretchFactor(0, 1);
     ui->splitter_detail->setStretchFactor(1, 1);
-
-    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    ui->plainTextEdit_bytes->setFont(mono);
 }
 
 void AnalyzerWindow::setUpFilters()
@@ -331,27 +285,16 @@ void AnalyzerWindow::applyFilter()
 
 // --- live --------------------------------------------------------------------
 
-void AnalyzerWindow::onSegments(const QVector<LineSegment> &batch, const QStringList &portNames)
+void AnalyzerWindow::onAboutToAppend()
 {
-    Q_UNUSED(portNames)
-    if (batch.isEmpty())
-        return;
-    const qint64 oldEnd = m_live->endId();
-    for (const LineSegment &segment : batch)
-        m_live->add(segment);
-    const bool shown = !m_file;
-    const bool follow = shown && atBottom();
-    m_liveModel->appendFrom(*m_live);
-    // Earlier rows that this batch answered (a reply pairs with its
-    // request) are redrawn.
-    const qint64 changedFrom = qMax(m_live->takeChangedFrom(), oldEnd - MaxRefreshBack);
-    QVector<qint64> changed;
-    for (qint64 id = qMax(changedFrom, m_live->firstId()); id < oldEnd; ++id)
-        changed.append(id);
-    if (!changed.isEmpty())
-        m_liveModel->refreshIds(changed);
-    if (follow)
+    m_follow = !m_file && atBottom();
+}
+
+void AnalyzerWindow::onAppended()
+{
+    if (m_follow)
         ui->tableView_frames->scrollToBottom();
+    m_follow = false;
 }
 
 bool AnalyzerWindow::atBottom() const
@@ -360,26 +303,9 @@ bool AnalyzerWindow::atBottom() const
     return bar->value() >= bar->maximum();
 }
 
-void AnalyzerWindow::onExpireTick()
-{
-    QVector<qint64> changed;
-    m_live->expire(LineMonitor::nowUs(), &changed);
-    if (!changed.isEmpty())
-        m_liveModel->refreshIds(changed);
-    updateCounters();
-}
-
-void AnalyzerWindow::onRateTick()
-{
-    const qint64 frames = m_live->counters().framesTotal();
-    m_framesPerSecond
-        = double(qMax<qint64>(0, frames - m_framesAtLastTick)) * 1000.0 / RateIntervalMs;
-    m_framesAtLastTick = frames;
-}
-
 void AnalyzerWindow::onReplyLimitChanged(int ms)
 {
-    m_live->setReplyLimitUs(qint64(ms) * 1000);
+    m_live->setReplyLimitMs(ms);
     // A file is analyzed again with the new limit.
     if (m_file)
         openCapture(m_filePath);
@@ -388,9 +314,6 @@ void AnalyzerWindow::onReplyLimitChanged(int ms)
 void AnalyzerWindow::on_pushButton_clear_clicked()
 {
     m_live->clear();
-    m_liveModel->reset(m_live.get());
-    m_framesAtLastTick = 0;
-    m_framesPerSecond = 0;
     if (!m_file)
         clearDetail();
     updateCounters();
@@ -412,7 +335,7 @@ void AnalyzerWindow::setMcuSide(int side)
 bool AnalyzerWindow::openCapture(const QString &path)
 {
     auto analyzer = std::make_unique<FrameAnalyzer>();
-    analyzer->setReplyLimitUs(m_live->replyLimitUs());
+    analyzer->setReplyLimitUs(qint64(m_live->replyLimitMs()) * 1000);
     QString error;
     bool cutShort = false;
     FrameAnalyzer *target = analyzer.get();
@@ -465,7 +388,7 @@ void AnalyzerWindow::showLive()
 {
     if (!m_file)
         return;
-    useModel(m_liveModel, m_live.get());
+    useModel(m_liveModel, m_live->analyzer());
     delete m_fileModel;
     m_fileModel = nullptr;
     m_file.reset();
@@ -524,7 +447,7 @@ void AnalyzerWindow::on_pushButton_record_clicked()
         return;
     }
     QString error;
-    if (!m_recorder->start(m_monitor, &error))
+    if (!m_recorder->start(m_live->monitor(), &error))
         QMessageBox::about(this, QStringLiteral("错误"), QStringLiteral("无法开始录制：") + error);
 }
 
@@ -569,7 +492,7 @@ void AnalyzerWindow::updateSourceLabel()
 void AnalyzerWindow::updateCounters()
 {
     const AnalyzerCounters &c = analyzer()->counters();
-    double fps = m_framesPerSecond;
+    double fps = m_live->framesPerSecond();
     if (m_file) {
         const qint64 span = c.lastTimeUs - c.firstTimeUs;
         fps = span > 0 ? double(c.framesTotal()) * 1e6 / double(span) : 0.0;
@@ -609,9 +532,8 @@ void AnalyzerWindow::onRowSelected()
 void AnalyzerWindow::clearDetail()
 {
     m_shownId = -1;
-    m_shownFrame.clear();
-    ui->tableWidget_fields->setRowCount(0);
-    ui->plainTextEdit_bytes->clear();
+    m_fields->clear();
+    ui->plainTextEdit_bytes->setBytes(QByteArray());
 }
 
 void AnalyzerWindow::showFields(qint64 id)
@@ -622,72 +544,29 @@ void AnalyzerWindow::showFields(qint64 id)
         return;
     }
     m_shownId = id;
-    m_shownFrame = a->frame(id);
+    const QByteArray frame = a->frame(id);
     const FrameRecord &record = a->record(id);
-    const QVector<FrameField> fields = frameFields(
-        m_shownFrame, record.kind,
-        [this](const QString &key) { return m_settings->readSetting(key); }, m_definition.get());
+    const QSignalBlocker blocker(ui->tableWidget_fields->selectionModel());
+    m_fields->setFields(frameFields(
+        frame, record.kind, [this](const QString &key) { return m_settings->readSetting(key); },
+        m_definition.get()));
 
-    QTableWidget *table = ui->tableWidget_fields;
-    const QSignalBlocker blocker(table);
-    table->clearSelection();
-    table->setRowCount(fields.size());
-    for (int i = 0; i < fields.size(); ++i) {
-        const FrameField &f = fields.at(i);
-        auto *name = new QTableWidgetItem(f.name);
-        name->setData(Qt::UserRole, f.offset);
-        name->setData(Qt::UserRole + 1, f.size);
-        table->setItem(i, 0, name);
-        auto *value = new QTableWidgetItem(f.value);
-        value->setToolTip(f.value);
-        table->setItem(i, 1, value);
-    }
-
-    QString dump = bytesDump(m_shownFrame);
+    HexDumpView *bytes = ui->plainTextEdit_bytes;
+    bytes->setBytes(frame);
     const QByteArray wire = a->wire(id);
-    if (wire != m_shownFrame)
-        dump += QStringLiteral("\n\n线上字节（FF后插入的55已在上面去掉）：\n") + bytesDump(wire);
-    ui->plainTextEdit_bytes->setPlainText(dump);
-    ui->plainTextEdit_bytes->setExtraSelections({});
+    if (wire != frame)
+        bytes->addSection(QStringLiteral("线上字节（FF后插入的55已在上面去掉）："), wire);
 }
 
 void AnalyzerWindow::onFieldSelected()
 {
-    QList<QTextEdit::ExtraSelection> marks;
-    const QList<QTableWidgetItem *> items = ui->tableWidget_fields->selectedItems();
-    QPlainTextEdit *pane = ui->plainTextEdit_bytes;
-    for (const QTableWidgetItem *item : items) {
-        if (item->column() != 0)
-            continue;
-        const int offset = item->data(Qt::UserRole).toInt();
-        const int size = item->data(Qt::UserRole + 1).toInt();
-        if (offset < 0 || size <= 0 || offset + size > m_shownFrame.size())
-            continue;
-        QTextCharFormat format;
-        format.setBackground(QColor(252, 222, 156));
-        for (int i = offset; i < offset + size; ++i) {
-            const QTextBlock block = pane->document()->findBlockByNumber(i / BytesPerLine);
-            if (!block.isValid())
-                break;
-            const int column = i % BytesPerLine;
-            for (const auto &[start, length] :
-                 {std::pair<int, int>{HexColumn + 3 * column, 2}, {AsciiColumn + column, 1}}) {
-                QTextEdit::ExtraSelection mark;
-                mark.format = format;
-                mark.cursor = QTextCursor(block);
-                mark.cursor.setPosition(block.position() + start);
-                mark.cursor.setPosition(block.position() + start + length, QTextCursor::KeepAnchor);
-                marks.append(mark);
-            }
-        }
-        if (!marks.isEmpty()) {
-            QTextCursor first = marks.first().cursor;
-            first.clearSelection();
-            pane->setTextCursor(first);
-            pane->ensureCursorVisible();
-        }
+    const QModelIndexList rows = ui->tableWidget_fields->selectionModel()->selectedRows();
+    if (rows.isEmpty()) {
+        ui->plainTextEdit_bytes->clearMarks();
+        return;
     }
-    pane->setExtraSelections(marks);
+    const FrameField field = m_fields->field(rows.first().row());
+    ui->plainTextEdit_bytes->markField(field.offset, field.size);
 }
 
 // --- copying -----------------------------------------------------------------

@@ -16,9 +16,9 @@ class AnalyzerWindow;
 
 class DataPointDefinition;
 class FrameAnalyzer;
+class FrameFieldModel;
 class FrameListModel;
-class LineMonitor;
-class QTimer;
+class LiveAnalysis;
 class SessionRecorder;
 class ZemTool;
 
@@ -27,10 +27,13 @@ class ZemTool;
 // field-by-field detail pane and a bytes pane. A top-level, non-modal window
 // that the tab keeps: closing it only hides it, and the analysis goes on.
 //
-// Live, it takes the segments of the tab's LineMonitor (the monitor exists
-// before the window, so a session recorder can run without it). It can also
-// open a capture file into an analyzer of its own and show it with the same
-// views; "回到实时" goes back to the live line, which kept running meanwhile.
+// The window is wiring: the frame list is a FrameListModel, the detail pane
+// a FrameFieldModel of the selected frame, the bytes pane a HexDumpView that
+// marks the selected field. Live, it shows the tab's LiveAnalysis, which
+// the main window made beside the tab's LineMonitor and SessionRecorder and
+// which runs whether the window is open or not. It can also open a capture
+// file into an analyzer of its own and show it with the same views;
+// "回到实时" goes back to the live line, which kept running meanwhile.
 //
 // Opened from the dual tab it shows both directions between the two sides;
 // which side is wired to the MCU is a choice here (side 1 by default), told
@@ -43,7 +46,12 @@ class AnalyzerWindow : public QWidget
 public:
     enum class Source { Dual, Mcu };
 
-    AnalyzerWindow(Source source, LineMonitor *monitor, SessionRecorder *recorder,
+    // `live` is the tab's live analysis (null: only capture files, with an
+    // empty live list of the window's own); `recorder` may be null (no
+    // recording then). `settings` is the program's one settings object, for
+    // the command names and the tab's product key; it must outlive the
+    // window.
+    AnalyzerWindow(Source source, LiveAnalysis *live, SessionRecorder *recorder, ZemTool *settings,
                    QWidget *parent = nullptr);
     ~AnalyzerWindow() override;
 
@@ -77,9 +85,8 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private slots:
-    void onSegments(const QVector<LineSegment> &batch, const QStringList &portNames);
-    void onExpireTick();
-    void onRateTick();
+    void onAboutToAppend();
+    void onAppended();
     void onRowSelected();
     void onFieldSelected();
     void applyFilter();
@@ -112,24 +119,19 @@ private:
 
     Ui::AnalyzerWindow *ui;
     Source m_source;
-    LineMonitor *m_monitor;
+    LiveAnalysis *m_live;
     SessionRecorder *m_recorder;
-    ZemTool *m_settings = nullptr;
-
-    std::unique_ptr<FrameAnalyzer> m_live;
+    ZemTool *m_settings;
     FrameListModel *m_liveModel = nullptr;
+    FrameFieldModel *m_fields = nullptr;
+    bool m_follow = false; // the list was at its bottom when rows came
+
     std::unique_ptr<FrameAnalyzer> m_file;
     FrameListModel *m_fileModel = nullptr;
     QString m_filePath;
     QString m_fileNote; // why the file's analysis may be incomplete
 
     std::unique_ptr<DataPointDefinition> m_definition;
-    QByteArray m_shownFrame; // unescaped frame of the selected row
     qint64 m_shownId = -1;
-
-    QTimer *m_expireTimer = nullptr;
-    QTimer *m_rateTimer = nullptr;
-    qint64 m_framesAtLastTick = 0;
-    double m_framesPerSecond = 0;
     int m_mcuSide = 1;
 };

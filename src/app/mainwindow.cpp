@@ -4,10 +4,12 @@
 
 #include "analyzer/analyzerwindow.h"
 #include "analyzer/duallinetap.h"
+#include "analyzer/liveanalysis.h"
 #include "capture/linemonitor.h"
 #include "capture/sessionrecorder.h"
 #include "dual/doublewindow.h"
 #include "mcu/mcuwindow.h"
+#include "protocol/zemtool.h"
 #include "tools/about.h"
 #include "tools/toolwindow.h"
 
@@ -30,6 +32,7 @@ MainWindow::MainWindow(QWidget *parent)
     , ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
+    m_settings = new ZemTool(this);
     setWindowTitle(QStringLiteral("Lumo串口调试助手V2.0.2"));
     fixSize(NarrowWidth, WindowHeight);
 
@@ -55,6 +58,11 @@ MainWindow::~MainWindow()
     for (Analyzer &a : m_analyzers)
         if (a.recorder)
             a.recorder->stop();
+    // The windows show the live analyses: they go first.
+    for (Analyzer &a : m_analyzers) {
+        delete a.window;
+        a.window = nullptr;
+    }
     delete ui;
 }
 
@@ -69,6 +77,7 @@ void MainWindow::setUpAnalyzers()
     for (int tab : {DualTabIndex, McuTabIndex}) {
         Analyzer &a = m_analyzers[tab];
         a.monitor = new LineMonitor(this);
+        a.live = new LiveAnalysis(a.monitor, m_settings, this);
         a.recorder = new SessionRecorder(this);
         a.recorder->watch(a.monitor);
     }
@@ -100,6 +109,11 @@ LineMonitor *MainWindow::lineMonitor(int tab) const
     return tab == DualTabIndex || tab == McuTabIndex ? m_analyzers[tab].monitor : nullptr;
 }
 
+LiveAnalysis *MainWindow::liveAnalysis(int tab) const
+{
+    return tab == DualTabIndex || tab == McuTabIndex ? m_analyzers[tab].live : nullptr;
+}
+
 SessionRecorder *MainWindow::sessionRecorder(int tab) const
 {
     return tab == DualTabIndex || tab == McuTabIndex ? m_analyzers[tab].recorder : nullptr;
@@ -120,7 +134,7 @@ void MainWindow::openAnalyzer()
         const auto source
             = tab == DualTabIndex ? AnalyzerWindow::Source::Dual : AnalyzerWindow::Source::Mcu;
         // Owned by this window, shown as a window of its own.
-        a.window = new AnalyzerWindow(source, a.monitor, a.recorder, this);
+        a.window = new AnalyzerWindow(source, a.live, a.recorder, m_settings, this);
         if (tab == DualTabIndex) {
             a.window->setMcuSide(m_dualTap->mcuSide());
             connect(a.window, &AnalyzerWindow::mcuSideChanged, m_dualTap, &DualLineTap::setMcuSide);

@@ -16,8 +16,10 @@ class About;
 class AnalyzerWindow;
 class DualLineTap;
 class LineMonitor;
+class LiveAnalysis;
 class QPushButton;
 class SessionRecorder;
+class ZemTool;
 
 // The one top-level window: four tabs (dual port, simulated MCU, checksum
 // tool, about), the window-wide keys Esc and F5, and the rule that the dual
@@ -43,10 +45,12 @@ public:
     About *about() const { return m_about; }
 
     // The protocol analyzer of the dual tab (index 0) and of the simulated-MCU
-    // tab (index 1). Each tab's line monitor and session recorder exist from
-    // the start, so recording runs with the window closed; the window is
-    // made the first time it is opened, and null until then.
+    // tab (index 1). Each tab's line monitor, live analysis and session
+    // recorder exist from the start, so frames are analysed and recorded
+    // with the window closed; the window only shows them. It is made the
+    // first time it is opened, and null until then.
     LineMonitor *lineMonitor(int tab) const;
+    LiveAnalysis *liveAnalysis(int tab) const;
     SessionRecorder *sessionRecorder(int tab) const;
     AnalyzerWindow *analyzerWindow(int tab) const;
     // Opens (or raises) the analyzer of the current tab, when it has one: the
@@ -70,6 +74,7 @@ private:
     struct Analyzer
     {
         LineMonitor *monitor = nullptr;
+        LiveAnalysis *live = nullptr;
         SessionRecorder *recorder = nullptr;
         AnalyzerWindow *window = nullptr;
     };
@@ -78,8 +83,8 @@ private:
     QPushButton *m_analyzerButton = nullptr;
 
     Ui::MainWindow *ui;
-    // The program's one settings object, handed to the tabs that take it.
-    ZemTool *m_settings = new ZemTool(this);
+    // The program's one settings object, handed to whoever reads settings.
+    ZemTool *m_settings = nullptr;
     DoubleWindow *m_doubleWindow = nullptr;
     McuWindow *m_mcuWindow = nullptr;
     ToolWindow *m_toolWindow = nullptr;
