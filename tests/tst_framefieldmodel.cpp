@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The detail pane's model: one row per field of a decoded frame, the name
 // and value columns, and where each field's bytes lie for the bytes pane.
 #include "testsupport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The bytes pane of the analyzer: the dump's rows and columns, and a field
 // marked in the hex and the text column of every row it touches.
 #include "testsupport.h"
