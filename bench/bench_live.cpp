@@ -222,7 +222,7 @@ void BM_LiveLine(benchmark::State &state)
         LiveAnalysis *live = nullptr;
         AnalyzerWindow *analyzer = nullptr;
         if (mode != DualOnly)
-            tap = new DualLineTap(&monitor, window.port1(), window.port2(), &window);
+            tap = new DualLineTap(&monitor, window.line1(), window.line2(), &window);
         if (mode == AnalyzerOpen || mode == AnalyzerAndRecording) {
             live = new LiveAnalysis(&monitor, &settings);
             analyzer = new AnalyzerWindow(AnalyzerWindow::Source::Dual, live, &recorder, &settings);

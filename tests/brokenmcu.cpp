@@ -14,6 +14,7 @@
 #include "protocol/frameformat.h"
 #include "protocol/zemframer.h"
 #include "protocol/zemtool.h"
+#include "serial/serialline.h"
 #include "serial/zemserialport.h"
 
 #include <QCommandLineParser>
@@ -95,16 +96,16 @@ int main(int argc, char *argv[])
     const int badChecksumCode = code(parser.value(badChecksum));
     const int unescapedCode = code(parser.value(unescaped));
 
-    ZemSerialPort serial;
-    serial.setAcceptUnlisted(true);
-    if (!serial.Open(parser.value(port), QStringLiteral("9600"), 3, 0, 0)) {
+    SerialLine serial;
+    serial.port()->setAcceptUnlisted(true);
+    if (!serial.openLine(parser.value(port), LineSettings::Settings())) {
         QTextStream(stderr) << "brokenmcu: cannot open the port\n";
         return 2;
     }
-    QObject::connect(&serial, &ZemSerialPort::PortLost, &app, [&app] { app.exit(1); });
+    QObject::connect(&serial, &Line::Lost, &app, [&app] { app.exit(1); });
     QTextStream(stdout) << "ready" << Qt::endl; // the test starts the module after this
     ZemFramer framer;
-    QObject::connect(&serial, &ZemSerialPort::DataReady, &framer, &ZemFramer::dataToV4);
+    QObject::connect(&serial, &Line::DataReady, &framer, &ZemFramer::dataToV4);
 
     QObject::connect(&framer, &ZemFramer::LineDataReady, &app, [&](const QByteArray &request) {
         const int command = Frame::commandCode(request);
@@ -143,9 +144,9 @@ int main(int argc, char *argv[])
         if (!after.isEmpty())
             wire.append(ZemTool::escape(after));
         if (command == lateCode)
-            QTimer::singleShot(delayMs, &serial, [&serial, wire] { serial.write(wire); });
+            QTimer::singleShot(delayMs, &serial, [&serial, wire] { serial.send(wire); });
         else
-            serial.write(wire);
+            serial.send(wire);
     });
     return app.exec();
 }

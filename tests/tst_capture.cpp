@@ -9,6 +9,7 @@
 #include "capture/linemonitor.h"
 #include "capture/sessionrecorder.h"
 #include "engine/apppaths.h"
+#include "serial/serialline.h"
 #include "serial/zemserialport.h"
 
 #include <QDir>
@@ -532,9 +533,10 @@ void TestCapture::ptyLineRecordedLosslessly()
     PtyPair pty;
     QVERIFY(pty.isValid());
     setExtraPorts({pty.slavePath()});
-    ZemSerialPort port;
+    SerialLine line;
+    ZemSerialPort &port = *line.port();
     LineMonitor monitor;
-    monitor.attach(&port, LineDirection::ModuleToMcu, true);
+    monitor.attach(&line, LineDirection::ModuleToMcu, true);
     qint64 moduleBytesSeen = 0;
     connect(&monitor, &LineMonitor::segments,
             [&](const QVector<LineSegment> &batch, const QStringList &) {
@@ -550,8 +552,8 @@ void TestCapture::ptyLineRecordedLosslessly()
     QVERIFY(port.Open(pty.slavePath(), QStringLiteral("921600"), 3, 0, 0));
     // Tapped again while open, as a tap does when it is re-wired: the port
     // keeps the name it was opened with.
-    monitor.attach(&port, LineDirection::ModuleToMcu, true);
-    QCOMPARE(monitor.portNameOf(&port), pty.slavePath());
+    monitor.attach(&line, LineDirection::ModuleToMcu, true);
+    QCOMPARE(monitor.portNameOf(&line), pty.slavePath());
 
     // Frames with escaped FFs, noise between them, split anywhere by the
     // pty; the module's stream ends inside a frame.
@@ -700,9 +702,10 @@ void TestCapture::recorderStartsWhenPortOpens()
     PtyPair pty;
     QVERIFY(pty.isValid());
     setExtraPorts({pty.slavePath()});
-    ZemSerialPort port;
+    SerialLine line;
+    ZemSerialPort &port = *line.port();
     LineMonitor monitor;
-    monitor.attach(&port, LineDirection::ModuleToMcu, true);
+    monitor.attach(&line, LineDirection::ModuleToMcu, true);
     SessionRecorder recorder;
     recorder.watch(&monitor);
     QSignalSpy changed(&recorder, &SessionRecorder::recordingChanged);

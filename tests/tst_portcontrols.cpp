@@ -6,6 +6,7 @@
 #include "app/portcontrols.h"
 #include "engine/settingkeys.h"
 #include "protocol/zemtool.h"
+#include "serial/serialline.h"
 #include "serial/zemserialport.h"
 
 #include <QComboBox>
@@ -40,6 +41,7 @@ private:
     QString m_device;
     std::unique_ptr<QWidget> m_form;
     ZemTool *m_settings = nullptr;
+    SerialLine *m_line = nullptr;
     ZemSerialPort *m_port = nullptr;
     PortControls::Widgets m_widgets;
     PortControls *m_controls = nullptr;
@@ -72,7 +74,8 @@ void TestPortControls::buildForm(bool remember)
     m_form.reset();
     m_form = std::make_unique<QWidget>();
     m_settings = new ZemTool(m_form.get());
-    m_port = new ZemSerialPort(m_form.get());
+    m_line = new SerialLine(m_form.get());
+    m_port = m_line->port();
     m_widgets.port = combo({}, -1);
     m_widgets.baudRate = combo(
         {"110", "300", "600", "1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"},
@@ -81,7 +84,7 @@ void TestPortControls::buildForm(bool remember)
     m_widgets.stopBits = combo({"1", "1.5", "2"}, 0);
     m_widgets.parity = combo({"None", "Odd", "Even", "Space"}, 0);
     m_widgets.open = new QPushButton(QStringLiteral("打开串口"), m_form.get());
-    m_controls = new PortControls(m_port, m_widgets, m_form.get());
+    m_controls = new PortControls(m_line, m_widgets, m_form.get());
     if (remember)
         m_controls->remember(m_settings, SettingKeys::McuPortGroup);
 }

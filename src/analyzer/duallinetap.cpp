@@ -2,10 +2,9 @@
 #include "analyzer/duallinetap.h"
 
 #include "capture/linemonitor.h"
-#include "serial/zemserialport.h"
+#include "serial/line.h"
 
-DualLineTap::DualLineTap(LineMonitor *monitor, ZemSerialPort *side1, ZemSerialPort *side2,
-                         QObject *parent)
+DualLineTap::DualLineTap(LineMonitor *monitor, Line *side1, Line *side2, QObject *parent)
     : QObject(parent)
     , m_monitor(monitor)
     , m_side1(side1)
@@ -40,7 +39,7 @@ void DualLineTap::tap()
 
 void DualLineTap::addSentByHand(int side, const QByteArray &bytes)
 {
-    ZemSerialPort *port = side == 2 ? m_side2 : m_side1;
+    Line *port = side == 2 ? m_side2 : m_side1;
     if (!m_monitor || !port)
         return;
     // Recorded under the name the port's own reads carry.

@@ -8,7 +8,7 @@
 #include <QPointer>
 
 class LineMonitor;
-class ZemSerialPort;
+class Line;
 
 // The taps of the dual tab's line. The tab sits between two devices: what
 // side 1 reads comes from the device on side 1, what side 2 reads from the
@@ -23,8 +23,7 @@ class DualLineTap : public QObject
 {
     Q_OBJECT
 public:
-    DualLineTap(LineMonitor *monitor, ZemSerialPort *side1, ZemSerialPort *side2,
-                QObject *parent = nullptr);
+    DualLineTap(LineMonitor *monitor, Line *side1, Line *side2, QObject *parent = nullptr);
 
     // 1 or 2: the side wired to the MCU. Anything else means side 1.
     void setMcuSide(int side);
@@ -42,7 +41,7 @@ private:
     void tap();
 
     QPointer<LineMonitor> m_monitor;
-    QPointer<ZemSerialPort> m_side1;
-    QPointer<ZemSerialPort> m_side2;
+    QPointer<Line> m_side1;
+    QPointer<Line> m_side2;
     int m_mcuSide = 1;
 };

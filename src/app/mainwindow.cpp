@@ -37,7 +37,7 @@ MainWindow::MainWindow(QWidget *parent)
     fixSize(NarrowWidth, WindowHeight);
 
     // Created in tab order, each owned by its page.
-    m_doubleWindow = new DoubleWindow(ui->doubleWindow);
+    m_doubleWindow = new DoubleWindow(m_settings, ui->doubleWindow);
     m_mcuWindow = new McuWindow(m_settings, ui->mcuWindow);
     m_toolWindow = new ToolWindow(ui->toolWindow);
     m_about = new About(ui->aboutWindow);
@@ -83,11 +83,11 @@ void MainWindow::setUpAnalyzers()
     }
     // Dual tab: each side's reads, in the direction the user's choice of MCU
     // side gives them, and what the user sends by hand.
-    m_dualTap = new DualLineTap(m_analyzers[DualTabIndex].monitor, m_doubleWindow->port1(),
-                                m_doubleWindow->port2(), this);
+    m_dualTap = new DualLineTap(m_analyzers[DualTabIndex].monitor, m_doubleWindow->line1(),
+                                m_doubleWindow->line2(), this);
     connect(m_doubleWindow, &DoubleWindow::ManualDataSent, m_dualTap, &DualLineTap::addSentByHand);
     // Simulated-MCU tab: the module's bytes come in, Lumo's own go out.
-    m_analyzers[McuTabIndex].monitor->attach(m_mcuWindow->port(), LineDirection::ModuleToMcu, true);
+    m_analyzers[McuTabIndex].monitor->attach(m_mcuWindow->line(), LineDirection::ModuleToMcu, true);
 
     // Beside the tabs, not on them: the four tabs keep their widgets and
     // sizes. Only as tall as the tab bar, so the pages keep their height.

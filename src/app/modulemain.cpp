@@ -8,6 +8,7 @@
 #include "module/conformancerun.h"
 #include "protocol/zemtool.h"
 #include "serial/linesettings.h"
+#include "serial/serialline.h"
 #include "serial/zemserialport.h"
 
 #include <QCommandLineParser>
@@ -169,8 +170,9 @@ int main(int argc, char *argv[])
         key = tool.readSetting(SettingKeys::ProductKey);
     }
 
-    ZemSerialPort port;
-    port.setAcceptUnlisted(true);
+    SerialLine port;
+    // A path typed on the command line is the device meant, listed or not.
+    port.port()->setAcceptUnlisted(true);
     ZemJson definitions;
     ConformanceRun *run = nullptr;
     int status = ExitError;
@@ -178,13 +180,13 @@ int main(int argc, char *argv[])
 
     auto finish = [&](int code) {
         status = code;
-        port.Close();
+        port.closeLine();
         QTimer::singleShot(0, &app, [&app, code] { app.exit(code); });
     };
 
     auto startRun = [&]() {
         options.definition = definitions.definition();
-        if (!port.Open(portPath, line)) {
+        if (!port.openLine(portPath, line)) {
             fail(QStringLiteral("cannot open %1: %2").arg(portPath, port.openFailureReason()));
             finish(ExitError);
             return;
@@ -201,7 +203,7 @@ int main(int argc, char *argv[])
                 out() << "  < " << ZemTool::hexText(f).trimmed() << Qt::endl;
             });
         }
-        QObject::connect(&port, &ZemSerialPort::PortLost, &app, [&](const QString &reason) {
+        QObject::connect(&port, &Line::Lost, &app, [&](const QString &reason) {
             err() << "lumo-module: lost " << portPath << ": " << reason << Qt::endl;
             portLost = true;
             run->abort(QStringLiteral("serial port lost: ") + reason);

@@ -3,6 +3,7 @@
 
 #include "engine/settingkeys.h"
 #include "protocol/zemtool.h"
+#include "serial/line.h"
 #include "serial/zemserialport.h"
 
 #include <QComboBox>
@@ -25,13 +26,13 @@ void restoreIndex(QComboBox *combo, const QString &stored)
 }
 } // namespace
 
-PortControls::PortControls(ZemSerialPort *port, const Widgets &widgets, QWidget *window)
+PortControls::PortControls(Line *line, const Widgets &widgets, QWidget *window)
     : QObject(window)
-    , m_port(port)
+    , m_line(line)
     , m_widgets(widgets)
     , m_window(window)
 {
-    connect(m_port, &ZemSerialPort::PortLost, this, &PortControls::onPortLost);
+    connect(m_line, &Line::Lost, this, &PortControls::onPortLost);
     connect(m_widgets.port, QOverload<int>::of(&QComboBox::activated), this,
             &PortControls::onPortActivated);
 }
@@ -109,19 +110,21 @@ void PortControls::forgetAwaited()
 
 bool PortControls::isOpen() const
 {
-    return m_port->isOpen();
+    return m_line->isLineOpen();
 }
 
 bool PortControls::open()
 {
     const QString name = chosenName();
-    if (!m_port->Open(name, m_widgets.baudRate->currentText(), m_widgets.dataBits->currentIndex(),
-                      m_widgets.stopBits->currentIndex(), m_widgets.parity->currentIndex())) {
+    const LineSettings::Settings settings = LineSettings::fromFormIndexes(
+        m_widgets.baudRate->currentText(), m_widgets.dataBits->currentIndex(),
+        m_widgets.stopBits->currentIndex(), m_widgets.parity->currentIndex());
+    if (!m_line->openLine(name, settings)) {
         // The system's reason (busy, permission denied, no such device)
         // tells the user what to do about it.
         QMessageBox box(QMessageBox::Warning, QStringLiteral("错误"), QStringLiteral("打开失败！"),
                         QMessageBox::Ok, m_window);
-        box.setInformativeText(m_port->openFailureReason());
+        box.setInformativeText(m_line->openFailureReason());
         box.exec();
         return false;
     }
@@ -136,9 +139,9 @@ bool PortControls::open()
 
 bool PortControls::close()
 {
-    const bool wasOpen = m_port->isOpen();
+    const bool wasOpen = m_line->isLineOpen();
     if (wasOpen)
-        m_port->Close();
+        m_line->closeLine();
     m_widgets.open->setText(OpenCaption);
     return wasOpen;
 }
@@ -181,7 +184,7 @@ void PortControls::setPortList(const QStringList &ports)
 
 void PortControls::onPortLost(const QString &reason)
 {
-    // The port has closed itself already (see ZemSerialPort); nothing to
+    // The line has closed itself already (see ZemSerialPort); nothing to
     // close here, and no modal box: the device may be unplugged on purpose.
     m_widgets.open->setText(OpenCaption);
     m_awaitedName = m_openedName;

@@ -8,12 +8,12 @@
 class QComboBox;
 class QPushButton;
 class QWidget;
-class ZemSerialPort;
+class Line;
 class ZemTool;
 
-// The controls of one serial port on a form: the five combo boxes (port,
-// baud rate, data bits, stop bits, parity) and the open button. The window
-// owns the port and the widgets; this class keeps them in step:
+// The controls of one line on a form: the five combo boxes (port, baud
+// rate, data bits, stop bits, parity) and the open button. The window owns
+// the line and the widgets; this class keeps them in step:
 // - the port combo follows the host's port list and keeps its selection;
 // - the open button opens the chosen port with the chosen settings and
 //   reads "关闭串口" while it is open, "打开串口" otherwise;
@@ -43,7 +43,7 @@ public:
     };
 
     // `window` parents this object and the failure box.
-    PortControls(ZemSerialPort *port, const Widgets &widgets, QWidget *window);
+    PortControls(Line *line, const Widgets &widgets, QWidget *window);
 
     bool isOpen() const;
     // Opens the chosen port with the chosen settings; a failure is shown in
@@ -86,7 +86,7 @@ private:
     void forgetAwaited();
     void store(const QString &key, const QString &value);
 
-    ZemSerialPort *m_port;
+    Line *m_line;
     Widgets m_widgets;
     QWidget *m_window;
     ZemTool *m_settings = nullptr; // where the choices are kept, if anywhere

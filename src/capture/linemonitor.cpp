@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "capture/linemonitor.h"
 
-#include "serial/zemserialport.h"
+#include "serial/line.h"
 
 #include <QTimer>
 
@@ -100,43 +100,42 @@ void LineMonitor::emitPending()
     emit segments(batch, ports);
 }
 
-void LineMonitor::attach(ZemSerialPort *port, LineDirection readDirection, bool tapWrites)
+void LineMonitor::attach(Line *line, LineDirection readDirection, bool tapWrites)
 {
-    if (!port)
+    if (!line)
         return;
-    // Attaching again (a tap re-wired) keeps the name the port was opened
-    // with; a port never seen open goes by Qt's name for it until it opens.
-    const QString name = m_portNames.value(port, port->QSerialPort::portName());
-    disconnect(port, nullptr, this, nullptr);
-    m_portNames.insert(port, name);
-    connect(port, &ZemSerialPort::Opened, this, [this, port](const QString &name) {
-        m_portNames.insert(port, name);
-        emit portOpened(name);
+    // Attaching again (a tap re-wired) keeps the name the line was opened
+    // with; a line never seen open goes by its last address until it opens.
+    const QString name = m_portNames.value(line, line->address());
+    disconnect(line, nullptr, this, nullptr);
+    m_portNames.insert(line, name);
+    connect(line, &Line::Opened, this, [this, line](const QString &address) {
+        m_portNames.insert(line, address);
+        emit portOpened(address);
     });
     // DataReceived comes before DataReady: what was read is taken before an
     // owner that answers at once (the simulated MCU) writes its reply.
-    connect(port, &ZemSerialPort::DataReceived, this,
-            [this, port, readDirection](const QByteArray &d) {
-                addBytes(readDirection, m_portNames.value(port), d);
-            });
+    connect(line, &Line::DataReceived, this, [this, line, readDirection](const QByteArray &d) {
+        addBytes(readDirection, m_portNames.value(line), d);
+    });
     if (tapWrites) {
         const LineDirection written = oppositeDirection(readDirection);
-        connect(port, &ZemSerialPort::DataSent, this, [this, port, written](const QByteArray &d) {
-            addBytes(written, m_portNames.value(port), d);
+        connect(line, &Line::DataSent, this, [this, line, written](const QByteArray &d) {
+            addBytes(written, m_portNames.value(line), d);
         });
     }
-    connect(port, &QObject::destroyed, this, [this, port] { m_portNames.remove(port); });
+    connect(line, &QObject::destroyed, this, [this, line] { m_portNames.remove(line); });
 }
 
-QString LineMonitor::portNameOf(const ZemSerialPort *port) const
+QString LineMonitor::portNameOf(const Line *line) const
 {
-    return m_portNames.value(port);
+    return m_portNames.value(line);
 }
 
-void LineMonitor::detach(ZemSerialPort *port)
+void LineMonitor::detach(Line *line)
 {
-    if (!port)
+    if (!line)
         return;
-    disconnect(port, nullptr, this, nullptr);
-    m_portNames.remove(port);
+    disconnect(line, nullptr, this, nullptr);
+    m_portNames.remove(line);
 }

@@ -11,7 +11,7 @@
 #include <QVector>
 
 class QTimer;
-class ZemSerialPort;
+class Line;
 
 // The taps of one tab's line: raw bytes of either direction go in, segments
 // (v4 frames, v3 frames, runs of other bytes) come out, time-stamped to the
@@ -34,17 +34,17 @@ public:
     explicit LineMonitor(QObject *parent = nullptr);
     ~LineMonitor() override;
 
-    // Bytes of one direction, from the named port, arriving now.
+    // Bytes of one direction, from the named line, arriving now.
     void addBytes(LineDirection direction, const QString &portName, const QByteArray &bytes);
-    // Taps a port: what it reads goes as `readDirection`; with `tapWrites`,
-    // what is written to it as the opposite direction. Opening the port is
+    // Taps a line: what it reads goes as `readDirection`; with `tapWrites`,
+    // what is written to it as the opposite direction. Opening the line is
     // reported through portOpened().
-    void attach(ZemSerialPort *port, LineDirection readDirection, bool tapWrites);
-    void detach(ZemSerialPort *port);
-    // The name an attached port's bytes are recorded under: the name it was
-    // opened with (empty for a port never attached). Bytes fed by hand for
-    // that port should carry the same name.
-    QString portNameOf(const ZemSerialPort *port) const;
+    void attach(Line *line, LineDirection readDirection, bool tapWrites);
+    void detach(Line *line);
+    // The name an attached line's bytes are recorded under: the address it
+    // was opened at (empty for a line never attached). Bytes fed by hand for
+    // that line should carry the same name.
+    QString portNameOf(const Line *line) const;
     // Emits everything held now, complete or not.
     void flush();
 
@@ -54,7 +54,7 @@ public:
 signals:
     // portNames[i] is the port batch[i] came from.
     void segments(const QVector<LineSegment> &batch, const QStringList &portNames);
-    // An attached port was opened (a recorder may start by itself).
+    // An attached line was opened (a recorder may start by itself).
     void portOpened(const QString &portName);
 
 private slots:
@@ -81,5 +81,5 @@ private:
     QVector<LineSegment> m_pending;
     QStringList m_pendingPorts;
     QTimer *m_timer;
-    QHash<const ZemSerialPort *, QString> m_portNames; // as each attached port was opened
+    QHash<const Line *, QString> m_portNames; // as each attached line was opened
 };

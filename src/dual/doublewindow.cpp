@@ -2,6 +2,7 @@
 #include "dual/doublewindow.h"
 #include "ui_doublewindow.h"
 
+#include "bridge/linebridge.h"
 #include "dual/dualdisplay.h"
 #include "dual/presetframes.h"
 #include "dual/receivebox.h"
@@ -10,6 +11,7 @@
 #include "module/modulewindow.h"
 #include "protocol/hexinput.h"
 #include "protocol/zemtool.h"
+#include "serial/serialline.h"
 #include "serial/zemserialport.h"
 #include "tools/hexinputhint.h"
 
@@ -34,6 +36,21 @@ QString timeStamp()
 DoubleWindow::DoubleWindow(QWidget *parent)
     : QWidget(parent)
     , ui(new Ui::DoubleWindow)
+    , m_settings(new ZemTool(this))
+{
+    m_settings->setObjectName(QStringLiteral("dualSettings"));
+    setUp();
+}
+
+DoubleWindow::DoubleWindow(ZemTool *settings, QWidget *parent)
+    : QWidget(parent)
+    , ui(new Ui::DoubleWindow)
+    , m_settings(settings)
+{
+    setUp();
+}
+
+void DoubleWindow::setUp()
 {
     ui->setupUi(this);
     ui->label_background->setStyleSheet(
@@ -45,9 +62,6 @@ DoubleWindow::DoubleWindow(QWidget *parent)
                             ui->lineEdit_default4})
         HexInputHint::attach(line);
 
-    m_settings = new ZemTool(this);
-    m_settings->setObjectName(QStringLiteral("dualSettings"));
-
     setUpSide(m_side1, 1,
               {ui->com_1, ui->rate_1, ui->data_1, ui->stop_1, ui->check_1, ui->pushButton_open1},
               ui->textEdit_rec1);
@@ -56,9 +70,17 @@ DoubleWindow::DoubleWindow(QWidget *parent)
               ui->textEdit_rec2);
     m_side1.controls->remember(m_settings, SettingKeys::DualPort1Group);
     m_side2.controls->remember(m_settings, SettingKeys::DualPort2Group);
+
+    m_bridge = new LineBridge(m_side1.line, m_side2.line, this);
+    m_bridge->setObjectName(QStringLiteral("dualBridge"));
+    connect(m_bridge, &LineBridge::received, this, &DoubleWindow::received);
+    connect(m_bridge, &LineBridge::switched, this, &DoubleWindow::showBridge);
+    connect(m_bridge, &LineBridge::lineLost, this, &DoubleWindow::sideLost);
+    connect(m_bridge, &LineBridge::sentByHand, this, &DoubleWindow::ManualDataSent);
     // Only a stored "false" turns the bridge off: on is how the tool is
     // meant to sit in the line.
-    setBridge(m_settings->readSetting(SettingKeys::DualBridge).trimmed() != FalseText);
+    m_bridge->setOn(m_settings->readSetting(SettingKeys::DualBridge).trimmed() != FalseText);
+    showBridge(m_bridge->isOn());
     // Its slot, connected by name in setupUi, writes the restored state
     // back unchanged.
     ui->checkBox->setChecked(m_settings->readSetting(SettingKeys::DualV3NewLine).trimmed()
@@ -66,9 +88,7 @@ DoubleWindow::DoubleWindow(QWidget *parent)
 
     // Only side 1's port list feeds both port combos: both sides see the
     // same host.
-    connect(m_side1.port, &ZemSerialPort::ComListChange, this, &DoubleWindow::UpdateUi);
-    connect(m_side1.port, &ZemSerialPort::DataReady, this, &DoubleWindow::com1OnDataReady);
-    connect(m_side2.port, &ZemSerialPort::DataReady, this, &DoubleWindow::com2OnDataReady);
+    connect(m_side1.line->port(), &ZemSerialPort::ComListChange, this, &DoubleWindow::UpdateUi);
     connect(m_side1.flush, &QTimer::timeout, this, &DoubleWindow::readbuf1);
     connect(m_side2.flush, &QTimer::timeout, this, &DoubleWindow::readbuf2);
     m_side1.flush->start(FlushIntervalMs);
@@ -85,16 +105,33 @@ DoubleWindow::~DoubleWindow()
 void DoubleWindow::setUpSide(Side &side, int n, const PortControls::Widgets &widgets,
                              ReceiveBox *box)
 {
-    side.port = new ZemSerialPort(this);
-    side.port->setObjectName(QStringLiteral("port_%1").arg(n));
-    side.controls = new PortControls(side.port, widgets, this);
-    connect(side.controls, &PortControls::lost, this,
-            [this, &side](const QString &name, const QString &reason) {
-                sideLost(side, name, reason);
-            });
+    side.line = new SerialLine(this);
+    side.line->setObjectName(QStringLiteral("line_%1").arg(n));
+    side.line->port()->setObjectName(QStringLiteral("port_%1").arg(n));
+    side.controls = new PortControls(side.line, widgets, this);
     side.box = box;
     side.flush = new QTimer(this);
     side.flush->setObjectName(QStringLiteral("flushTimer_%1").arg(n));
+}
+
+Line *DoubleWindow::line1() const
+{
+    return m_side1.line;
+}
+
+Line *DoubleWindow::line2() const
+{
+    return m_side2.line;
+}
+
+ZemSerialPort *DoubleWindow::port1() const
+{
+    return m_side1.line->port();
+}
+
+ZemSerialPort *DoubleWindow::port2() const
+{
+    return m_side2.line->port();
 }
 
 void DoubleWindow::closeBothPorts()
@@ -127,10 +164,10 @@ void DoubleWindow::on_pushButton_open2_clicked()
 
 void DoubleWindow::on_pushButton_double_clicked()
 {
-    setBridge(!m_bridge);
+    m_bridge->setOn(!m_bridge->isOn());
     // Only the user's switch is remembered: a bridge switched off because a
     // port was lost comes back on at the next start.
-    m_settings->writeSetting(SettingKeys::DualBridge, m_bridge ? TrueText : FalseText);
+    m_settings->writeSetting(SettingKeys::DualBridge, m_bridge->isOn() ? TrueText : FalseText);
 }
 
 void DoubleWindow::on_checkBox_toggled(bool checked)
@@ -138,45 +175,30 @@ void DoubleWindow::on_checkBox_toggled(bool checked)
     m_settings->writeSetting(SettingKeys::DualV3NewLine, checked ? TrueText : FalseText);
 }
 
-void DoubleWindow::setBridge(bool on)
+void DoubleWindow::showBridge(bool on)
 {
-    m_bridge = on;
-    ui->pushButton_double->setText(m_bridge ? BridgeOnCaption : BridgeOffCaption);
+    ui->pushButton_double->setText(on ? BridgeOnCaption : BridgeOffCaption);
 }
 
-void DoubleWindow::sideLost(Side &side, const QString &name, const QString &reason)
+void DoubleWindow::sideLost(int n, const QString &name, const QString &reason, bool bridgeWasOn)
 {
+    Side &side = this->side(n);
     QString notice = QStringLiteral("串口 %1 已断开：%2")
                          .arg(name, reason.isEmpty() ? QStringLiteral("原因未知") : reason);
-    if (m_bridge) {
-        setBridge(false);
+    if (bridgeWasOn)
         notice += QStringLiteral("；双串口转发已关闭");
-    }
     // What arrived before the loss is shown first, then the notice on a line
     // of its own, stamped like a frame line but without the colon.
     side.box->addText(DualDisplay::flush(side.held));
     side.box->addNotice(timeStamp() + QLatin1Char(' ') + notice);
 }
 
-void DoubleWindow::received(Side &from, Side &to, const QByteArray &data)
+void DoubleWindow::received(int n, const QByteArray &data)
 {
-    // The far device must not wait for the drawing: forward first. A side
-    // whose port failed has closed itself and is skipped from then on.
-    if (m_bridge && to.port->isOpen())
-        to.port->write(data);
-
+    // The bridge has forwarded the chunk already; only the text is made here.
+    Side &from = side(n);
     from.box->addText(
         DualDisplay::takeChunk(from.held, data, ui->checkBox->isChecked(), timeStamp()));
-}
-
-void DoubleWindow::com1OnDataReady(const QByteArray &data)
-{
-    received(m_side1, m_side2, data);
-}
-
-void DoubleWindow::com2OnDataReady(const QByteArray &data)
-{
-    received(m_side2, m_side1, data);
 }
 
 void DoubleWindow::flushHeld(Side &side)
@@ -198,13 +220,8 @@ void DoubleWindow::readbuf2()
 
 void DoubleWindow::sendToSide(Side &side, const QString &hexText)
 {
-    if (!side.port->isOpen())
-        return;
-    const QByteArray bytes = HexInput::toBytes(hexText);
-    if (bytes.isEmpty())
-        return;
-    side.port->write(bytes);
-    emit ManualDataSent(&side == &m_side1 ? 1 : 2, bytes);
+    // Nothing is added: no checksum, no escaping.
+    m_bridge->sendByHand(&side == &m_side1 ? 1 : 2, HexInput::toBytes(hexText));
 }
 
 QString DoubleWindow::presetLine(int line) const
@@ -287,7 +304,7 @@ void DoubleWindow::on_pushButton_module_clicked()
     // A window of its own with its own port: the dual tab's two ports stay
     // as they are, so the module can be played on a third line.
     if (!m_moduleWindow) {
-        m_moduleWindow = new ModuleWindow(this);
+        m_moduleWindow = new ModuleWindow(m_settings, this);
         m_moduleWindow->setObjectName(QStringLiteral("moduleWindow"));
     }
     m_moduleWindow->show();

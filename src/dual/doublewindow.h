@@ -12,8 +12,11 @@ class DoubleWindow;
 }
 
 class QTimer;
+class Line;
+class LineBridge;
 class ModuleWindow;
 class ReceiveBox;
+class SerialLine;
 class ZemSerialPort;
 class ZemTool;
 
@@ -23,8 +26,8 @@ class ZemTool;
 // while the bridge is on, and shown as timestamped hex in that side's
 // receive box. Preset lines and free hex text can be sent to either side.
 //
-// Forwarding comes first and never waits for the display: each chunk is
-// written to the other port before its text is made. The text (with the
+// The forwarding itself is the core's LineBridge: each chunk is written to
+// the other line before the tab sees it. The text (with the
 // chunk's arrival time) is made at once; the receive box draws it a little
 // later, all chunks of a short span in one edit (see ReceiveBox).
 //
@@ -44,6 +47,9 @@ class DoubleWindow : public QWidget
 {
     Q_OBJECT
 public:
+    // `settings` is the program's one settings object.
+    explicit DoubleWindow(ZemTool *settings, QWidget *parent = nullptr);
+    // A tab used on its own (a tool, a test) with a settings object of its own.
     explicit DoubleWindow(QWidget *parent = nullptr);
     ~DoubleWindow() override;
 
@@ -52,10 +58,14 @@ public:
     // Empties both receive boxes (F5).
     void clearReceiveBoxes();
 
-    // The ports of side 1 ("COM1") and side 2 ("COM2"), for whoever watches
-    // the line (the protocol analyzer's taps).
-    ZemSerialPort *port1() const { return m_side1.port; }
-    ZemSerialPort *port2() const { return m_side2.port; }
+    // The lines of side 1 ("COM1") and side 2 ("COM2"), for whoever watches
+    // them (the protocol analyzer's taps, the recorder).
+    Line *line1() const;
+    Line *line2() const;
+    // Their local serial ports, for what only a local port has.
+    ZemSerialPort *port1() const;
+    ZemSerialPort *port2() const;
+    LineBridge *bridge() const { return m_bridge; }
 
 signals:
     // Bytes the user sent by hand (a preset line or a send box) to side 1
@@ -68,8 +78,6 @@ public slots:
     void UpdateUi(const QStringList &ports);
 
 private slots:
-    void com1OnDataReady(const QByteArray &data);
-    void com2OnDataReady(const QByteArray &data);
     void readbuf1();
     void readbuf2();
 
@@ -96,17 +104,19 @@ private slots:
 private:
     struct Side
     {
-        ZemSerialPort *port = nullptr;
+        SerialLine *line = nullptr;
         PortControls *controls = nullptr;
         ReceiveBox *box = nullptr;
         QByteArray held; // received bytes not turned into text yet (at most three)
         QTimer *flush = nullptr;
     };
 
+    void setUp();
     void setUpSide(Side &side, int n, const PortControls::Widgets &widgets, ReceiveBox *box);
-    void sideLost(Side &side, const QString &name, const QString &reason);
-    void setBridge(bool on);
-    void received(Side &from, Side &to, const QByteArray &data);
+    Side &side(int n) { return n == 2 ? m_side2 : m_side1; }
+    void sideLost(int side, const QString &name, const QString &reason, bool bridgeWasOn);
+    void showBridge(bool on);
+    void received(int side, const QByteArray &data);
     void flushHeld(Side &side);
     // Writes the hex text (non-hex characters skipped) to the side if it is
     // open; otherwise nothing happens. Nothing is added: no checksum, no
@@ -119,6 +129,6 @@ private:
     ZemTool *m_settings = nullptr;
     Side m_side1; // "COM1", left
     Side m_side2; // "COM2", right
-    bool m_bridge = true;
+    LineBridge *m_bridge = nullptr;
     ModuleWindow *m_moduleWindow = nullptr;
 };

@@ -47,10 +47,14 @@ constexpr int MaxUploadSeconds = 300;
 
 } // namespace
 
+McuWindow::McuWindow(QWidget *parent)
+    : McuWindow(nullptr, parent)
+{ }
+
 McuWindow::McuWindow(ZemTool *settings, QWidget *parent)
     : QWidget(parent)
     , ui(new Ui::McuWindow)
-    , m_tool(settings)
+    , m_tool(settings ? settings : new ZemTool(this))
 {
     ui->setupUi(this);
     ui->label_background2->setStyleSheet(
@@ -71,8 +75,8 @@ McuWindow::McuWindow(ZemTool *settings, QWidget *parent)
     connect(m_sim, &McuSimulator::valuesChanged, this, &McuWindow::showControl);
 
     m_portControls = new PortControls(
-        m_port, {ui->com_3, ui->rate_3, ui->data_3, ui->stop_3, ui->check_3, ui->pushButton_open3},
-        this);
+        m_sim->line(),
+        {ui->com_3, ui->rate_3, ui->data_3, ui->stop_3, ui->check_3, ui->pushButton_open3}, this);
     connect(m_port, &ZemSerialPort::ComListChange, this, &McuWindow::UpdateUi);
     connect(m_portControls, &PortControls::lost, this, &McuWindow::onPortLost);
     connect(m_portControls, &PortControls::returned, this, &McuWindow::onPortReturned);

@@ -43,6 +43,8 @@ class McuWindow : public QWidget
 public:
     // `settings` is the program's one settings object (not owned).
     explicit McuWindow(ZemTool *settings, QWidget *parent = nullptr);
+    // A tab used on its own (a tool, a test) with a settings object of its own.
+    explicit McuWindow(QWidget *parent = nullptr);
     ~McuWindow() override;
 
     // Called by the main window on tab changes and F5.

@@ -8,7 +8,7 @@
 #include "protocol/frameformat.h"
 #include "protocol/zemframer.h"
 #include "protocol/zemtool.h"
-#include "serial/zemserialport.h"
+#include "serial/line.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -51,10 +51,9 @@ const char *connectionName(int state)
 
 } // namespace
 
-ConformanceRun::ConformanceRun(ZemSerialPort *port, const ConformanceOptions &options,
-                               QObject *parent)
+ConformanceRun::ConformanceRun(Line *line, const ConformanceOptions &options, QObject *parent)
     : QObject(parent)
-    , m_port(port)
+    , m_line(line)
     , m_options(options)
     , m_framer(new ZemFramer(this))
     , m_timer(new QTimer(this))
@@ -62,8 +61,8 @@ ConformanceRun::ConformanceRun(ZemSerialPort *port, const ConformanceOptions &op
     m_timer->setSingleShot(true);
     connect(m_timer, &QTimer::timeout, this, &ConformanceRun::onTimeout);
     connect(m_framer, &ZemFramer::LineDataReady, this, &ConformanceRun::onFrame);
-    if (m_port)
-        connect(m_port, &ZemSerialPort::DataReady, this, &ConformanceRun::onData);
+    if (m_line)
+        connect(m_line, &Line::DataReady, this, &ConformanceRun::onData);
 }
 
 ConformanceRun::~ConformanceRun() = default;
@@ -394,8 +393,8 @@ void ConformanceRun::advance()
         case Action::Kind::Send:
             m_wire.clear();
             m_current.frames << QStringLiteral("> ") + ZemTool::hexText(a.wire).trimmed();
-            if (m_port)
-                m_port->write(a.wire);
+            if (m_line)
+                m_line->send(a.wire);
             m_sentClock.start();
             emit bytesSent(a.wire);
             m_actions.removeFirst();
@@ -451,9 +450,9 @@ void ConformanceRun::onFrame(const QByteArray &frame)
     emit frameReceived(frame);
     m_current.frames << QStringLiteral("< ") + ZemTool::hexText(frame).trimmed();
     const QByteArray answer = ModuleResponder::reply(frame);
-    if (!answer.isEmpty() && m_port) {
+    if (!answer.isEmpty() && m_line) {
         const QByteArray wire = ZemTool::escape(answer);
-        m_port->write(wire);
+        m_line->send(wire);
         m_current.frames << QStringLiteral("> ") + ZemTool::hexText(wire).trimmed();
         emit bytesSent(wire);
     }

@@ -16,7 +16,7 @@
 
 class QTimer;
 class ZemFramer;
-class ZemSerialPort;
+class Line;
 
 struct ConformanceOptions
 {
@@ -65,8 +65,7 @@ class ConformanceRun : public QObject
     Q_OBJECT
 public:
     // `port` must stay alive and open for the run; it is not owned.
-    ConformanceRun(ZemSerialPort *port, const ConformanceOptions &options,
-                   QObject *parent = nullptr);
+    ConformanceRun(Line *line, const ConformanceOptions &options, QObject *parent = nullptr);
     ~ConformanceRun() override;
 
     void start();
@@ -133,7 +132,7 @@ private:
     void onTimeout();
     void judge(const Action &action, const QByteArray &frame);
 
-    ZemSerialPort *m_port;
+    Line *m_line;
     ConformanceOptions m_options;
     ZemFramer *m_framer;
     QTimer *m_timer; // answer time-out and pauses

@@ -9,6 +9,7 @@
 #include "module/moduleresponder.h"
 #include "protocol/zemframer.h"
 #include "protocol/zemtool.h"
+#include "serial/serialline.h"
 #include "serial/zemserialport.h"
 #include "ui_modulewindow.h"
 
@@ -39,25 +40,29 @@ QString outcomeText(StepResult::Outcome outcome)
 } // namespace
 
 ModuleWindow::ModuleWindow(QWidget *parent)
+    : ModuleWindow(nullptr, parent)
+{ }
+
+ModuleWindow::ModuleWindow(ZemTool *settings, QWidget *parent)
     : QWidget(parent, Qt::Window)
     , ui(new Ui::ModuleWindow)
-    , m_tool(new ZemTool(this))
-    , m_port(new ZemSerialPort(this))
+    , m_tool(settings ? settings : new ZemTool(this))
+    , m_line(new SerialLine(this))
     , m_idleFramer(new ZemFramer(this))
 {
     ui->setupUi(this);
-    m_port->setObjectName(QStringLiteral("port_module"));
-    m_controls = new PortControls(m_port,
+    m_line->port()->setObjectName(QStringLiteral("port_module"));
+    m_controls = new PortControls(m_line,
                                   {ui->comboBox_port, ui->comboBox_rate, ui->comboBox_data,
                                    ui->comboBox_stop, ui->comboBox_check, ui->pushButton_open},
                                   this);
-    connect(m_port, &ZemSerialPort::ComListChange, m_controls, &PortControls::setPortList);
+    connect(m_line->port(), &ZemSerialPort::ComListChange, m_controls, &PortControls::setPortList);
     m_controls->setPortList(ZemSerialPort::currentPortNames());
     connect(m_controls, &PortControls::lost, this, [this](const QString &, const QString &reason) {
         if (isRunning())
             m_run->abort(QStringLiteral("serial port lost: ") + reason);
     });
-    connect(m_port, &ZemSerialPort::DataReady, this, [this](const QByteArray &chunk) {
+    connect(m_line, &Line::DataReady, this, [this](const QByteArray &chunk) {
         if (!isRunning())
             m_idleFramer->dataToV4(chunk);
     });
@@ -129,7 +134,7 @@ void ModuleWindow::startRun()
     options.definition = definitions.definition();
 
     delete m_run;
-    m_run = new ConformanceRun(m_port, options, this);
+    m_run = new ConformanceRun(m_line, options, this);
     connect(m_run, &ConformanceRun::stepFinished, this, &ModuleWindow::addResult);
     connect(m_run, &ConformanceRun::finished, this, &ModuleWindow::runFinished);
     m_report = ConformanceReport();
@@ -173,8 +178,8 @@ void ModuleWindow::runFinished()
 void ModuleWindow::answerIdle(const QByteArray &frame)
 {
     const QByteArray reply = ModuleResponder::reply(frame);
-    if (!reply.isEmpty() && m_port->isOpen())
-        m_port->write(ZemTool::escape(reply));
+    if (!reply.isEmpty())
+        m_line->send(ZemTool::escape(reply));
 }
 
 void ModuleWindow::on_tableWidget_results_currentCellChanged(int row, int, int, int)

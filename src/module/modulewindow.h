@@ -12,7 +12,7 @@ class ModuleWindow;
 class ConformanceRun;
 class PortControls;
 class ZemFramer;
-class ZemSerialPort;
+class SerialLine;
 class ZemTool;
 
 // The simulated Wi-Fi module as a window, opened from the dual tab: a port,
@@ -24,6 +24,9 @@ class ModuleWindow : public QWidget
 {
     Q_OBJECT
 public:
+    // `settings` is the program's one settings object.
+    explicit ModuleWindow(ZemTool *settings, QWidget *parent = nullptr);
+    // A window used on its own (a tool, a test) with a settings object of its own.
     explicit ModuleWindow(QWidget *parent = nullptr);
     ~ModuleWindow() override;
 
@@ -53,7 +56,7 @@ private:
 
     Ui::ModuleWindow *ui;
     ZemTool *m_tool;
-    ZemSerialPort *m_port;
+    SerialLine *m_line;
     PortControls *m_controls;
     ZemFramer *m_idleFramer; // frames while no run owns the line
     ConformanceRun *m_run = nullptr;

@@ -11,19 +11,21 @@ SerialLine::SerialLine(QObject *parent)
     connect(m_port, &ZemSerialPort::DataReady, this, &Line::DataReady);
     connect(m_port, &ZemSerialPort::DataSent, this, &Line::DataSent);
     connect(m_port, &ZemSerialPort::PortLost, this, &Line::Lost);
+    // Whoever opened the port (this line, or a caller that reached the port
+    // itself), the line is known by the name it was opened with.
+    connect(m_port, &ZemSerialPort::Opened, this, [this](const QString &name) {
+        m_address = name;
+        emit Opened(name);
+    });
 }
 
 SerialLine::~SerialLine() = default;
 
 bool SerialLine::openLine(const QString &address, const LineSettings::Settings &settings)
 {
-    if (!m_port->Open(address, settings))
-        return false;
-    // Qt shortens /dev/ paths to bare names; the caller's own spelling is
-    // what the line is known by.
-    m_address = address;
-    emit Opened(address);
-    return true;
+    // Qt shortens /dev/ paths to bare names; the port reports the caller's
+    // own spelling with Opened, and that is what the line is known by.
+    return m_port->Open(address, settings);
 }
 
 void SerialLine::closeLine()
