@@ -98,7 +98,7 @@ AnalyzerWindow::AnalyzerWindow(Source source, LiveAnalysis *live, SessionRecorde
     }
     {
         const QSignalBlocker blocker(ui->checkBox_autoRecord);
-        ui->checkBox_autoRecord->setChecked(SessionRecorder::autoStartEnabled());
+        ui->checkBox_autoRecord->setChecked(SessionRecorder::autoStartEnabled(m_settings));
     }
 
     updateSourceLabel();
@@ -453,7 +453,7 @@ void AnalyzerWindow::on_pushButton_record_clicked()
 
 void AnalyzerWindow::on_checkBox_autoRecord_toggled(bool checked)
 {
-    SessionRecorder::setAutoStartEnabled(checked);
+    SessionRecorder::setAutoStartEnabled(checked, m_settings);
 }
 
 void AnalyzerWindow::onRecordingChanged(bool recording, const QString &path)

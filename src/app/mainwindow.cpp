@@ -78,7 +78,7 @@ void MainWindow::setUpAnalyzers()
         Analyzer &a = m_analyzers[tab];
         a.monitor = new LineMonitor(this);
         a.live = new LiveAnalysis(a.monitor, m_settings, this);
-        a.recorder = new SessionRecorder(this);
+        a.recorder = new SessionRecorder(m_settings, this);
         a.recorder->watch(a.monitor);
     }
     // Dual tab: each side's reads, in the direction the user's choice of MCU

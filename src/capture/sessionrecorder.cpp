@@ -11,8 +11,13 @@
 #include <QTimer>
 
 SessionRecorder::SessionRecorder(QObject *parent)
+    : SessionRecorder(nullptr, parent)
+{ }
+
+SessionRecorder::SessionRecorder(ZemTool *settings, QObject *parent)
     : QObject(parent)
     , m_flushTimer(new QTimer(this))
+    , m_settings(settings)
 {
     m_flushTimer->setInterval(FlushIntervalMs);
     connect(m_flushTimer, &QTimer::timeout, this, &SessionRecorder::onFlushTick);
@@ -35,17 +40,24 @@ QString SessionRecorder::fileNameFor(const QDateTime &localTime)
         + QStringLiteral(".pcap");
 }
 
-bool SessionRecorder::autoStartEnabled()
+bool SessionRecorder::autoStartEnabled(ZemTool *settings)
 {
-    ZemTool settings;
-    return settings.readSetting(SettingKeys::AnalyzerAutoRecord) == QLatin1String("true");
+    if (!settings) {
+        ZemTool own;
+        return autoStartEnabled(&own);
+    }
+    return settings->readSetting(SettingKeys::AnalyzerAutoRecord) == QLatin1String("true");
 }
 
-void SessionRecorder::setAutoStartEnabled(bool on)
+void SessionRecorder::setAutoStartEnabled(bool on, ZemTool *settings)
 {
-    ZemTool settings;
-    settings.writeSetting(SettingKeys::AnalyzerAutoRecord,
-                          on ? QStringLiteral("true") : QStringLiteral("false"));
+    if (!settings) {
+        ZemTool own;
+        setAutoStartEnabled(on, &own);
+        return;
+    }
+    settings->writeSetting(SettingKeys::AnalyzerAutoRecord,
+                           on ? QStringLiteral("true") : QStringLiteral("false"));
 }
 
 bool SessionRecorder::start(LineMonitor *monitor, QString *error)
@@ -138,6 +150,6 @@ void SessionRecorder::watch(LineMonitor *monitor)
 
 void SessionRecorder::onPortOpened()
 {
-    if (!isRecording() && m_watched && autoStartEnabled())
+    if (!isRecording() && m_watched && autoStartEnabled(m_settings))
         start(m_watched);
 }

@@ -12,6 +12,7 @@
 #include <QVector>
 
 class LineMonitor;
+class ZemTool;
 class QTimer;
 
 // Records a tab's line to a capture file as the bytes arrive: every segment
@@ -33,6 +34,8 @@ public:
     static constexpr int FlushIntervalMs = 500;
 
     explicit SessionRecorder(QObject *parent = nullptr);
+    // `settings` is the program's one settings object (auto-start is read there).
+    explicit SessionRecorder(ZemTool *settings, QObject *parent = nullptr);
     ~SessionRecorder() override;
 
     // Starts a new file for what `monitor` hands on from now. False, with
@@ -50,9 +53,11 @@ public:
     // the auto-start setting is on (the setting is read at that moment).
     void watch(LineMonitor *monitor);
 
-    // The setting "analyzer/autorecord" in the settings file.
-    static bool autoStartEnabled();
-    static void setAutoStartEnabled(bool on);
+    // The setting "analyzer/autorecord" in the settings file, read and
+    // written through `settings` (without one, a settings object of its own
+    // on the same file, for tools and tests).
+    static bool autoStartEnabled(ZemTool *settings = nullptr);
+    static void setAutoStartEnabled(bool on, ZemTool *settings = nullptr);
 
     // The folder captures go to, and the name of one started at `localTime`.
     static QString captureDir();
@@ -75,5 +80,6 @@ private:
     QPointer<LineMonitor> m_monitor;
     QPointer<LineMonitor> m_watched;
     QTimer *m_flushTimer;
+    ZemTool *m_settings = nullptr;
     QString m_path;
 };
