@@ -4,10 +4,10 @@
 // widgets: the simulated-MCU window and bare QTableWidgets.
 #include "testsupport.h"
 
-#include "datapoint/datapointtable.h"
 #include "datapoint/zemjson.h"
 #include "engine/apppaths.h"
 #include "engine/settingkeys.h"
+#include "mcu/datapointtable.h"
 #include "mcu/mcuwindow.h"
 #include "protocol/zemtool.h"
 
@@ -82,27 +82,23 @@ QByteArray lampAnswer()
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// A bare table driven by a ZemJson loaded with `attrs`.
+// A bare table over a model of the values of a ZemJson loaded with `attrs`.
 struct Bench
 {
     explicit Bench(const QList<Attr> &attrs)
     {
         storeCache("k", answerOf(attrs));
         json.loadJson("k");
-        values = DataPointValues(json.definition());
-        DataPointTable::rebuild(&table, values, &table);
-        DataPointTable::connectEditors(&table, &values, &table, [](int) {});
+        model.setValues(DataPointValues(json.definition()));
+        DataPointTable::bind(&table, &model);
     }
     template <class T> T *editor(int row) { return qobject_cast<T *>(table.cellWidget(row, 1)); }
     // The values are the truth: the editors wrote into them.
-    QByteArray report() { return values.statusReport(); }
-    void apply(const QByteArray &frame)
-    {
-        DataPointTable::applyControlFrame(&table, values, frame);
-    }
+    QByteArray report() { return model.values().statusReport(); }
+    void apply(const QByteArray &frame) { model.applyControl(frame); }
 
     ZemJson json;
-    DataPointValues values;
+    DataPointModel model;
     QTableWidget table;
 };
 
@@ -421,8 +417,7 @@ void TestDataPointTable::rebuildDropsOldEditors()
     QPointer<QWidget> old = b.table.cellWidget(1, 1);
     b.editor<QSpinBox>(1)->setValue(1234);
     QVERIFY(old);
-    b.values = DataPointValues(b.json.definition()); // a new definition: new values
-    DataPointTable::rebuild(&b.table, b.values, &b.table);
+    b.model.setValues(DataPointValues(b.json.definition())); // a new definition: new values
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(old.isNull());
     QCOMPARE(b.table.findChildren<QSpinBox *>().size(), 2);
