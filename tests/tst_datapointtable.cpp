@@ -142,6 +142,7 @@ private slots:
     void enumValueWithoutLabelKeepsSelection();
     void enumWithoutLabelsWritesNothing();
     void collapsedRangeSitsOnMinimum();
+    void modelAndEditorsStayInStep();
 
 private:
     std::unique_ptr<TestRoot> m_root;
@@ -466,6 +467,52 @@ void TestDataPointTable::collapsedRangeSitsOnMinimum()
     QCOMPARE(spin->minimum(), 50);
     QCOMPARE(spin->maximum(), 50);
     QCOMPARE(b.report().at(9), char(50));
+}
+
+void TestDataPointTable::modelAndEditorsStayInStep()
+{
+    Bench b({{"on", "bool", "status_writable", "bit", 1, 0, 0, {}, 0, 0},
+             {"mode", "enum", "status_writable", "bit", 2, 0, 1, {"a", "b", "c"}, 0, 0},
+             {"blob", "binary", "status_writable", "byte", 2, 1, 0, {}, 0, 0},
+             {"temp", "uint8", "status_readonly", "byte", 1, 3, 0, {}, 0, 99}});
+    DataPointModel &m = b.model;
+    QCOMPARE(b.table.horizontalHeaderItem(1)->text(), m.headerData(1, Qt::Horizontal).toString());
+    // The editors are the delegate's persistent editors, found as cell widgets.
+    for (int row = 0; row < 4; ++row) {
+        QVERIFY(b.table.isPersistentEditorOpen(b.table.item(row, 1)));
+        QCOMPARE(b.table.indexWidget(b.table.model()->index(row, 1)), b.table.cellWidget(row, 1));
+    }
+    QSignalSpy changed(&m, &DataPointModel::dataChanged);
+    QSignalSpy edited(&m, &DataPointModel::edited);
+
+    // Model to editor: setData shows in the editor, once; the same value is no change.
+    QVERIFY(m.setData(m.index(1, 1), 2));
+    QVERIFY(m.setData(m.index(1, 1), 2));
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(b.editor<QComboBox>(1)->currentIndex(), 2);
+    QCOMPARE(m.index(1, 1).data().toString(), QStringLiteral("c"));
+    QVERIFY(!m.setData(m.index(1, 0), QStringLiteral("x"))); // names are no values
+    // Editor to model, at once.
+    b.editor<QSpinBox>(3)->setValue(42);
+    b.editor<QLineEdit>(2)->setText(QStringLiteral("ab"));
+    QCOMPARE(m.index(3, 1).data(Qt::EditRole).toInt(), 42);
+    QCOMPARE(m.index(2, 1).data(Qt::EditRole).toString(), QStringLiteral("ab"));
+    QCOMPARE(edited.size(), 3);
+    QCOMPARE(b.report().mid(9, 4), hex("04 AB 00 2A")); // mode 2 at bits 1-2
+
+    // A control frame: the rows it set change, the marks are the model's.
+    changed.clear();
+    b.apply(control(hex("01 01 00 00")));
+    QCOMPARE(b.editor<QSpinBox>(0)->value(), 1);
+    QVERIFY(!changed.isEmpty());
+    QCOMPARE(changed.last().at(0).toModelIndex().row(), 0);
+    const QColor expected[] = {DataPointTable::changedColor(), DataPointTable::clearedColor(),
+                               DataPointTable::clearedColor(), DataPointTable::readonlyColor()};
+    for (int row = 0; row < 4; ++row) {
+        QCOMPARE(QColor(m.index(row, 0).data(Qt::BackgroundRole).toString()), expected[row]);
+        QCOMPARE(background(&b.table, row), expected[row]);
+    }
+    QCOMPARE(edited.size(), 3); // a control frame is no edit
 }
 
 QTEST_MAIN(TestDataPointTable)
