@@ -4,8 +4,8 @@
 // parse and the bare codec.
 #include "datapoint/datapointcodec.h"
 #include "datapoint/datapointdefinition.h"
-#include "datapoint/datapointtable.h"
 #include "datapoint/zemjson.h"
+#include "mcu/datapointtable.h"
 #include "protocol/zemtool.h"
 
 #include <QApplication>
@@ -105,9 +105,11 @@ void BM_BuildTable100(benchmark::State &state)
 {
     Fixture &f = fixture();
     QTableWidget table;
+    DataPointModel model;
+    DataPointTable::bind(&table, &model);
     const DataPointValues values(f.json.definition());
     for (auto _ : state) {
-        DataPointTable::rebuild(&table, values, &table);
+        model.setValues(values); // the table is rebuilt on the reset
         // The old editors are deleted later; count that work too.
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
@@ -119,12 +121,12 @@ void BM_StatusReport100(benchmark::State &state)
 {
     Fixture &f = fixture();
     QTableWidget table;
-    DataPointValues values(f.json.definition());
-    DataPointTable::rebuild(&table, values, &table);
-    DataPointTable::connectEditors(&table, &values, &table, [](int) {});
+    DataPointModel model;
+    model.setValues(DataPointValues(f.json.definition()));
+    DataPointTable::bind(&table, &model);
     QByteArray report;
     for (auto _ : state)
-        benchmark::DoNotOptimize(report = values.statusReport());
+        benchmark::DoNotOptimize(report = model.values().statusReport());
     state.counters["bytes"] = report.size();
 }
 BENCHMARK(BM_StatusReport100)->Unit(benchmark::kMicrosecond);
@@ -150,11 +152,12 @@ void BM_ApplyControlFrame100(benchmark::State &state)
 {
     Fixture &f = fixture();
     QTableWidget table;
-    DataPointValues values(f.json.definition());
-    DataPointTable::rebuild(&table, values, &table);
+    DataPointModel model;
+    model.setValues(DataPointValues(f.json.definition()));
+    DataPointTable::bind(&table, &model);
     const QByteArray frame = controlSettingAll(f.json);
     for (auto _ : state)
-        DataPointTable::applyControlFrame(&table, values, frame);
+        model.applyControl(frame);
     state.counters["values"] = double(f.json.decodeControl(frame).size());
 }
 BENCHMARK(BM_ApplyControlFrame100)->Unit(benchmark::kMicrosecond);

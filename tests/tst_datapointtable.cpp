@@ -4,10 +4,10 @@
 // widgets: the simulated-MCU window and bare QTableWidgets.
 #include "testsupport.h"
 
-#include "datapoint/datapointtable.h"
 #include "datapoint/zemjson.h"
 #include "engine/apppaths.h"
 #include "engine/settingkeys.h"
+#include "mcu/datapointtable.h"
 #include "mcu/mcuwindow.h"
 #include "protocol/zemtool.h"
 
@@ -82,27 +82,23 @@ QByteArray lampAnswer()
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-// A bare table driven by a ZemJson loaded with `attrs`.
+// A bare table over a model of the values of a ZemJson loaded with `attrs`.
 struct Bench
 {
     explicit Bench(const QList<Attr> &attrs)
     {
         storeCache("k", answerOf(attrs));
         json.loadJson("k");
-        values = DataPointValues(json.definition());
-        DataPointTable::rebuild(&table, values, &table);
-        DataPointTable::connectEditors(&table, &values, &table, [](int) {});
+        model.setValues(DataPointValues(json.definition()));
+        DataPointTable::bind(&table, &model);
     }
     template <class T> T *editor(int row) { return qobject_cast<T *>(table.cellWidget(row, 1)); }
     // The values are the truth: the editors wrote into them.
-    QByteArray report() { return values.statusReport(); }
-    void apply(const QByteArray &frame)
-    {
-        DataPointTable::applyControlFrame(&table, values, frame);
-    }
+    QByteArray report() { return model.values().statusReport(); }
+    void apply(const QByteArray &frame) { model.applyControl(frame); }
 
     ZemJson json;
-    DataPointValues values;
+    DataPointModel model;
     QTableWidget table;
 };
 
@@ -146,6 +142,7 @@ private slots:
     void enumValueWithoutLabelKeepsSelection();
     void enumWithoutLabelsWritesNothing();
     void collapsedRangeSitsOnMinimum();
+    void modelAndEditorsStayInStep();
 
 private:
     std::unique_ptr<TestRoot> m_root;
@@ -421,8 +418,7 @@ void TestDataPointTable::rebuildDropsOldEditors()
     QPointer<QWidget> old = b.table.cellWidget(1, 1);
     b.editor<QSpinBox>(1)->setValue(1234);
     QVERIFY(old);
-    b.values = DataPointValues(b.json.definition()); // a new definition: new values
-    DataPointTable::rebuild(&b.table, b.values, &b.table);
+    b.model.setValues(DataPointValues(b.json.definition())); // a new definition: new values
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(old.isNull());
     QCOMPARE(b.table.findChildren<QSpinBox *>().size(), 2);
@@ -471,6 +467,52 @@ void TestDataPointTable::collapsedRangeSitsOnMinimum()
     QCOMPARE(spin->minimum(), 50);
     QCOMPARE(spin->maximum(), 50);
     QCOMPARE(b.report().at(9), char(50));
+}
+
+void TestDataPointTable::modelAndEditorsStayInStep()
+{
+    Bench b({{"on", "bool", "status_writable", "bit", 1, 0, 0, {}, 0, 0},
+             {"mode", "enum", "status_writable", "bit", 2, 0, 1, {"a", "b", "c"}, 0, 0},
+             {"blob", "binary", "status_writable", "byte", 2, 1, 0, {}, 0, 0},
+             {"temp", "uint8", "status_readonly", "byte", 1, 3, 0, {}, 0, 99}});
+    DataPointModel &m = b.model;
+    QCOMPARE(b.table.horizontalHeaderItem(1)->text(), m.headerData(1, Qt::Horizontal).toString());
+    // The editors are the delegate's persistent editors, found as cell widgets.
+    for (int row = 0; row < 4; ++row) {
+        QVERIFY(b.table.isPersistentEditorOpen(b.table.item(row, 1)));
+        QCOMPARE(b.table.indexWidget(b.table.model()->index(row, 1)), b.table.cellWidget(row, 1));
+    }
+    QSignalSpy changed(&m, &DataPointModel::dataChanged);
+    QSignalSpy edited(&m, &DataPointModel::edited);
+
+    // Model to editor: setData shows in the editor, once; the same value is no change.
+    QVERIFY(m.setData(m.index(1, 1), 2));
+    QVERIFY(m.setData(m.index(1, 1), 2));
+    QCOMPARE(changed.size(), 1);
+    QCOMPARE(b.editor<QComboBox>(1)->currentIndex(), 2);
+    QCOMPARE(m.index(1, 1).data().toString(), QStringLiteral("c"));
+    QVERIFY(!m.setData(m.index(1, 0), QStringLiteral("x"))); // names are no values
+    // Editor to model, at once.
+    b.editor<QSpinBox>(3)->setValue(42);
+    b.editor<QLineEdit>(2)->setText(QStringLiteral("ab"));
+    QCOMPARE(m.index(3, 1).data(Qt::EditRole).toInt(), 42);
+    QCOMPARE(m.index(2, 1).data(Qt::EditRole).toString(), QStringLiteral("ab"));
+    QCOMPARE(edited.size(), 3);
+    QCOMPARE(b.report().mid(9, 4), hex("04 AB 00 2A")); // mode 2 at bits 1-2
+
+    // A control frame: the rows it set change, the marks are the model's.
+    changed.clear();
+    b.apply(control(hex("01 01 00 00")));
+    QCOMPARE(b.editor<QSpinBox>(0)->value(), 1);
+    QVERIFY(!changed.isEmpty());
+    QCOMPARE(changed.last().at(0).toModelIndex().row(), 0);
+    const QColor expected[] = {DataPointTable::changedColor(), DataPointTable::clearedColor(),
+                               DataPointTable::clearedColor(), DataPointTable::readonlyColor()};
+    for (int row = 0; row < 4; ++row) {
+        QCOMPARE(QColor(m.index(row, 0).data(Qt::BackgroundRole).toString()), expected[row]);
+        QCOMPARE(background(&b.table, row), expected[row]);
+    }
+    QCOMPARE(edited.size(), 3); // a control frame is no edit
 }
 
 QTEST_MAIN(TestDataPointTable)

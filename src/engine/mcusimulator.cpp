@@ -82,6 +82,9 @@ McuSimulator::McuSimulator(ZemTool *settings, Line *line, QObject *parent)
     connect(m_json, &ZemJson::fetchFailed, this,
             [this](const QString &reason) { emit definitionFetched(false, reason); });
 
+    m_model = new DataPointModel(this);
+    m_model->setObjectName(QStringLiteral("dataPointModel"));
+
     m_reportTimer = new QTimer(this);
     connect(m_reportTimer, &QTimer::timeout, this, &McuSimulator::sendStatusReport);
 }
@@ -145,7 +148,7 @@ void McuSimulator::report(const QString &tag, const QByteArray &wire, const QByt
 
 void McuSimulator::applyControl(const QByteArray &frame)
 {
-    const QVector<int> rows = m_values.applyControl(frame);
+    const QVector<int> rows = m_model->applyControl(frame);
     emit valuesChanged(rows);
 }
 
@@ -228,9 +231,10 @@ void McuSimulator::loadDefinition()
 
 void McuSimulator::setDefinition(const DataPointDefinition &definition, const QString &savedValues)
 {
-    m_values = DataPointValues(definition);
+    DataPointValues values(definition);
     if (!savedValues.isEmpty())
-        m_values.restore(savedValues);
+        values.restore(savedValues);
+    m_model->setValues(values);
 }
 
 void McuSimulator::fetchDefinition()
@@ -240,7 +244,8 @@ void McuSimulator::fetchDefinition()
 
 bool McuSimulator::setValue(const QString &name, const QString &text, QString *error)
 {
-    const DataPointDefinition &def = m_values.definition();
+    const DataPointValues &vals = values();
+    const DataPointDefinition &def = vals.definition();
     int row = def.indexOf(name);
     for (int i = 0; row < 0 && i < def.records().size(); ++i)
         if (def.records().at(i).name == name)
@@ -250,26 +255,26 @@ bool McuSimulator::setValue(const QString &name, const QString &text, QString *e
         return false;
     }
     const json_struct &record = def.records().at(row);
-    switch (m_values.kind(row)) {
+    switch (vals.kind(row)) {
     case DataPointValues::Kind::Number: {
         qlonglong v = 0;
         if (!parseNumber(text, record.data_type == DataPointText::Bool, &v)) {
             *error = QStringLiteral("'%1' is no number for data point '%2'").arg(text, name);
             return false;
         }
-        if (v < m_values.minimum(row) || v > m_values.maximum(row)) {
+        if (v < vals.minimum(row) || v > vals.maximum(row)) {
             *error = QStringLiteral("%1 is outside %2..%3 for data point '%4'")
                          .arg(text.trimmed())
-                         .arg(m_values.minimum(row))
-                         .arg(m_values.maximum(row))
+                         .arg(vals.minimum(row))
+                         .arg(vals.maximum(row))
                          .arg(name);
             return false;
         }
-        m_values.setNumber(row, int(v));
+        m_model->setData(m_model->index(row, DataPointModel::ValueColumn), int(v));
         return true;
     }
     case DataPointValues::Kind::Choice: {
-        const QStringList labels = m_values.labels(row);
+        const QStringList labels = vals.labels(row);
         int index = labels.indexOf(text.trimmed());
         qlonglong v = -1;
         if (index < 0 && parseNumber(text, false, &v) && v >= 0 && v < labels.size())
@@ -279,7 +284,7 @@ bool McuSimulator::setValue(const QString &name, const QString &text, QString *e
                          .arg(text, name, labels.join(QStringLiteral(", ")));
             return false;
         }
-        m_values.setNumber(row, index);
+        m_model->setData(m_model->index(row, DataPointModel::ValueColumn), index);
         return true;
     }
     case DataPointValues::Kind::Bytes: {
@@ -290,14 +295,14 @@ bool McuSimulator::setValue(const QString &name, const QString &text, QString *e
             *error = QStringLiteral("'%1' is no hex text for data point '%2'").arg(text, name);
             return false;
         }
-        if (digits.size() > m_values.maxHexDigits(row)) {
+        if (digits.size() > vals.maxHexDigits(row)) {
             *error = QStringLiteral("'%1' has more than %2 hex digits for data point '%3'")
                          .arg(text)
-                         .arg(m_values.maxHexDigits(row))
+                         .arg(vals.maxHexDigits(row))
                          .arg(name);
             return false;
         }
-        m_values.setHexText(row, digits);
+        m_model->setData(m_model->index(row, DataPointModel::ValueColumn), digits);
         return true;
     }
     case DataPointValues::Kind::None:
@@ -312,7 +317,7 @@ bool McuSimulator::setValue(const QString &name, const QString &text, QString *e
 
 QByteArray McuSimulator::statusReport() const
 {
-    return m_values.statusReport();
+    return m_model->values().statusReport();
 }
 
 void McuSimulator::sendStatusReport()

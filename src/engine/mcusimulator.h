@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "datapoint/datapointvalues.h"
+#include "datapoint/datapointmodel.h"
 #include "engine/mcutransfer.h"
 #include "serial/linesettings.h"
 
@@ -34,7 +34,8 @@ class ZemTool;
 // every N seconds (startReports).
 //
 // The values are the truth: a report is built from them, a control frame
-// sets them, and a window's editors write into them as the user edits.
+// sets them, and a window's editors write into them as the user edits, all
+// through the values' model (model()).
 //
 // One thing the tab leaves to the user can be done here by itself
 // (setAnswerFirmwareStart, off by default): once a firmware start (0x19) has
@@ -96,9 +97,9 @@ public:
     // `savedValues` (DataPointValues::savedText) where they fit.
     void setDefinition(const DataPointDefinition &definition, const QString &savedValues);
 
-    const DataPointValues &values() const { return m_values; }
-    // For a view whose editors write the user's values in.
-    DataPointValues &values() { return m_values; }
+    const DataPointValues &values() const { return m_model->values(); }
+    // The values as a table model: the one way a view reads and writes them.
+    DataPointModel *model() const { return m_model; }
     // Sets one data point by its display name (or, failing that, its
     // identifier) from text: a decimal number within the range for numbers
     // ("true"/"false" for a bool), a label or its index for an enum, hex
@@ -169,7 +170,7 @@ private:
     ZemAnalyze *m_analyze = nullptr;
     ZemJson *m_json = nullptr;
     QTimer *m_reportTimer = nullptr;
-    DataPointValues m_values;
+    DataPointModel *m_model = nullptr;
     QString m_portPath; // as the caller named it (Qt shortens /dev/ paths)
     bool m_answerFirmwareStart = false;
 };

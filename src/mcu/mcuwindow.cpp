@@ -3,13 +3,13 @@
 #include "ui_mcuwindow.h"
 
 #include "app/portcontrols.h"
-#include "datapoint/datapointtable.h"
 #include "datapoint/zemjson.h"
 #include "engine/apppaths.h"
 #include "engine/mcusimulator.h"
 #include "engine/settingkeys.h"
 #include "engine/zemanalyze.h"
 #include "engine/zemdescriber.h"
+#include "mcu/datapointtable.h"
 #include "mcu/mcusettingwindow.h"
 #include "mcu/trafficlog.h"
 #include "protocol/zemframer.h"
@@ -72,7 +72,11 @@ McuWindow::McuWindow(ZemTool *settings, QWidget *parent)
     m_analyze = m_sim->analyze();
     m_analyze->setObjectName(QStringLiteral("mcuAnalyze"));
     connect(m_sim, &McuSimulator::transferred, this, &McuWindow::showTransfer);
-    connect(m_sim, &McuSimulator::valuesChanged, this, &McuWindow::showControl);
+    // The table shows the engine's values through their model, which the
+    // editors write into; what the user or a control frame set is kept.
+    DataPointTable::bind(ui->datapoint_table, m_sim->model());
+    connect(m_sim->model(), &DataPointModel::edited, this, &McuWindow::saveDataPointValues);
+    connect(m_sim, &McuSimulator::valuesChanged, this, &McuWindow::saveDataPointValues);
 
     m_portControls = new PortControls(
         m_sim->line(),
@@ -384,15 +388,6 @@ void McuWindow::updateDataPointWindow(const QList<json_struct> &list)
                          m_valuesKey.isEmpty()
                              ? QString()
                              : m_tool->readSetting(SettingKeys::dataPointValuesKey(m_valuesKey)));
-    DataPointTable::rebuild(ui->datapoint_table, m_sim->values(), this);
-    DataPointTable::connectEditors(ui->datapoint_table, &m_sim->values(), this,
-                                   [this](int) { saveDataPointValues(); });
-}
-
-void McuWindow::showControl(const QVector<int> &rows)
-{
-    DataPointTable::showControl(ui->datapoint_table, m_sim->values(), rows);
-    saveDataPointValues();
 }
 
 void McuWindow::saveDataPointValues()

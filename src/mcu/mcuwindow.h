@@ -92,7 +92,6 @@ private slots:
     void onPortReturned(const QString &name);
     void onFetchFailed(const QString &reason);
     void showTransfer(const McuTransfer &transfer);
-    void showControl(const QVector<int> &rows);
 
 private:
     // A one-line notice (time and text) that is no transfer.
