@@ -128,7 +128,8 @@ private slots:
         PtyPair pty;
         QVERIFY(pty.isValid());
         setExtraPorts({pty.slavePath()});
-        ModuleWindow window;
+        ZemTool settings;
+        ModuleWindow window(&settings);
         window.show();
         auto *port = child<QComboBox>(&window, "comboBox_port");
         QVERIFY(waitUntil([&] { return port->findText(pty.slavePath()) >= 0; }, 5000));

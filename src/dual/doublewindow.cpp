@@ -287,7 +287,7 @@ void DoubleWindow::on_pushButton_module_clicked()
     // A window of its own with its own port: the dual tab's two ports stay
     // as they are, so the module can be played on a third line.
     if (!m_moduleWindow) {
-        m_moduleWindow = new ModuleWindow(this);
+        m_moduleWindow = new ModuleWindow(m_settings, this);
         m_moduleWindow->setObjectName(QStringLiteral("moduleWindow"));
     }
     m_moduleWindow->show();
