@@ -47,7 +47,7 @@ void printTransfer(const McuTransfer &transfer)
 void printNotice(const QString &text)
 {
     HeadlessProgram::print(QStringLiteral("注意:") + logTime(QDateTime::currentMSecsSinceEpoch())
-                  + QLatin1Char(' ') + text);
+                           + QLatin1Char(' ') + text);
 }
 
 // --- values ------------------------------------------------------------------
@@ -78,7 +78,8 @@ bool readValuesFile(const QString &path, QList<Assignment> *out)
         QJsonParseError parseError;
         const QJsonDocument doc = QJsonDocument::fromJson(text, &parseError);
         if (!doc.isObject()) {
-            Program.error(QStringLiteral("%1: not a JSON object: %2").arg(path, parseError.errorString()));
+            Program.error(
+                QStringLiteral("%1: not a JSON object: %2").arg(path, parseError.errorString()));
             return false;
         }
         const QJsonObject object = doc.object();
@@ -93,7 +94,7 @@ bool readValuesFile(const QString &path, QList<Assignment> *out)
                 value = QString::number(v.toDouble(), 'g', 17); // 80.5 stays no whole number
             else {
                 Program.error(QStringLiteral("%1: value of '%2' is no string, number or bool")
-                          .arg(path, it.key()));
+                                  .arg(path, it.key()));
                 return false;
             }
             out->append({it.key(), value});
@@ -108,9 +109,9 @@ bool readValuesFile(const QString &path, QList<Assignment> *out)
         Assignment a;
         if (!splitAssignment(line, &a)) {
             Program.error(QStringLiteral("%1:%2: expected NAME=VALUE, got: %3")
-                      .arg(path)
-                      .arg(i + 1)
-                      .arg(line));
+                              .arg(path)
+                              .arg(i + 1)
+                              .arg(line));
             return false;
         }
         out->append(a);
@@ -154,14 +155,15 @@ public:
         if (!DefinitionStore::namesProduct(key) || m_sim->hasCachedDefinition()) {
             m_sim->loadDefinition();
             if (m_sim->values().count() == 0)
-                Program.error(QStringLiteral("warning: no data-point definition for product key %1 in "
-                                     "%2; status reports carry no data points")
-                          .arg(key, AppPaths::jsonDir()));
+                Program.error(
+                    QStringLiteral("warning: no data-point definition for product key %1 in "
+                                   "%2; status reports carry no data points")
+                        .arg(key, AppPaths::jsonDir()));
             run();
             return;
         }
         Program.error(QStringLiteral("fetching the data-point definition of %1 from %2")
-                  .arg(key, m_sim->tool()->readSetting(SettingKeys::Environment)));
+                          .arg(key, m_sim->tool()->readSetting(SettingKeys::Environment)));
         m_sim->fetchDefinition();
     }
 
@@ -170,7 +172,7 @@ private:
     {
         if (!ok) {
             Program.error(QStringLiteral("cannot fetch the data-point definition of %1: %2")
-                      .arg(m_sim->productKey(), reason));
+                              .arg(m_sim->productKey(), reason));
             QCoreApplication::exit(HeadlessProgram::ExitFailed);
             return;
         }
@@ -191,12 +193,12 @@ private:
             // A rig may start the MCU before the link it is to open exists.
             if (m_options.waitForPort && !QFileInfo::exists(m_options.port)) {
                 Program.error(QStringLiteral("port %1 does not exist yet; waiting for it")
-                          .arg(m_options.port));
+                                  .arg(m_options.port));
                 m_retry->start();
                 return;
             }
             Program.error(QStringLiteral("cannot open %1: %2")
-                      .arg(m_options.port, m_sim->openFailureReason()));
+                              .arg(m_options.port, m_sim->openFailureReason()));
             QCoreApplication::exit(HeadlessProgram::ExitFailed);
             return;
         }
@@ -223,7 +225,7 @@ private:
             return;
         }
         Program.error(QStringLiteral("port %1 lost: %2; waiting for it to return")
-                  .arg(m_options.port, reason));
+                          .arg(m_options.port, reason));
         m_retry->start();
     }
 
@@ -315,7 +317,7 @@ int main(int argc, char *argv[])
 
     if (!parser.positionalArguments().isEmpty())
         return Program.usage(QStringLiteral("unexpected argument: %1 (see --help)")
-                  .arg(parser.positionalArguments().first()));
+                                 .arg(parser.positionalArguments().first()));
     Options options;
     options.port = parser.value(portOption);
     if (options.port.isEmpty())
@@ -329,7 +331,7 @@ int main(int argc, char *argv[])
     options.reportEvery = parser.value(everyOption).toInt(&ok);
     if (!ok || options.reportEvery < 0)
         return Program.usage(QStringLiteral("--report-every takes whole seconds, 0 or more, not %1")
-                  .arg(parser.value(everyOption)));
+                                 .arg(parser.value(everyOption)));
     options.reportOnce = parser.isSet(onceOption);
     options.waitForPort = parser.isSet(waitOption);
     if (parser.isSet(valuesOption) && !readValuesFile(parser.value(valuesOption), &options.values))
@@ -358,7 +360,7 @@ int main(int argc, char *argv[])
     sim.setAnswerFirmwareStart(true);
     if (parser.isSet(keyOption) && !sim.setProductKey(parser.value(keyOption)))
         return Program.usage(QStringLiteral("not a product key (32 letters and digits): %1")
-                  .arg(parser.value(keyOption)));
+                                 .arg(parser.value(keyOption)));
 
     McuProgram program(options, &sim);
     if (!HeadlessProgram::onStopSignal(&program, [&sim] {

@@ -82,7 +82,7 @@ int main(int argc, char *argv[])
 
     if (!parser.positionalArguments().isEmpty())
         return program.usage(QStringLiteral("unexpected argument: %1 (see --help)")
-                        .arg(parser.positionalArguments().constFirst()));
+                                 .arg(parser.positionalArguments().constFirst()));
     if (!parser.isSet(portOption))
         return program.usage(QStringLiteral("--port PATH is required (see --help)"));
 
@@ -97,7 +97,7 @@ int main(int argc, char *argv[])
     const int limit = parser.value(limitOption).toInt(&ok);
     if (!ok || limit < 1 || limit > 600000)
         return program.usage(QStringLiteral("not a reply limit in milliseconds (1 to 600000): %1")
-                        .arg(parser.value(limitOption)));
+                                 .arg(parser.value(limitOption)));
 
     ConformanceOptions options;
     options.replyLimitMs = limit;
@@ -105,7 +105,8 @@ int main(int argc, char *argv[])
     if (parser.isSet(firmwareOption)) {
         const QFileInfo image(parser.value(firmwareOption));
         if (!image.isFile() || !image.isReadable())
-            return program.usage(QStringLiteral("cannot read firmware file %1").arg(image.filePath()));
+            return program.usage(
+                QStringLiteral("cannot read firmware file %1").arg(image.filePath()));
         options.firmwarePath = image.absoluteFilePath();
     }
 
@@ -204,21 +205,20 @@ int main(int argc, char *argv[])
 
     // The definition comes from the same store as the simulated-MCU tab's:
     // the cache, and when it lacks the key, the service.
-    QObject::connect(&definitions, &DefinitionStore::ready, &app,
-                     [&](const QString &, const DataPointDefinition &definition) {
-                         startRun(definition);
-                     });
-    QObject::connect(&definitions, &DefinitionStore::failed, &app,
-                     [&](const QString &, const QString &reason, bool refused) {
-                         program.error(
-                             refused ? QStringLiteral(
-                                           "the data-point service refused product key %1: %2")
-                                           .arg(key, reason)
-                                     : QStringLiteral("no cached definition for %1 and the "
-                                                      "service gave none: %2")
-                                           .arg(key, reason));
-                         finish(HeadlessProgram::ExitUsage);
-                     });
+    QObject::connect(
+        &definitions, &DefinitionStore::ready, &app,
+        [&](const QString &, const DataPointDefinition &definition) { startRun(definition); });
+    QObject::connect(
+        &definitions, &DefinitionStore::failed, &app,
+        [&](const QString &, const QString &reason, bool refused) {
+            program.error(refused
+                              ? QStringLiteral("the data-point service refused product key %1: %2")
+                                    .arg(key, reason)
+                              : QStringLiteral("no cached definition for %1 and the "
+                                               "service gave none: %2")
+                                    .arg(key, reason));
+            finish(HeadlessProgram::ExitUsage);
+        });
     if (DefinitionStore::namesProduct(key))
         definitions.obtain(key);
     else

@@ -77,7 +77,8 @@ McuSimulator::McuSimulator(ZemTool *settings, Line *line, QObject *parent)
             [this](const QString &key, const DataPointDefinition &definition) {
                 // The stored key may have changed while the fetch was under way.
                 if (key == productKey())
-                    setDefinition(definition, m_tool->readSetting(SettingKeys::dataPointValuesKey(key)));
+                    setDefinition(definition,
+                                  m_tool->readSetting(SettingKeys::dataPointValuesKey(key)));
                 else
                     loadDefinition();
                 emit definitionFetched(true, QString());

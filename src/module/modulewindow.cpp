@@ -63,10 +63,9 @@ ModuleWindow::ModuleWindow(ZemTool *settings, QWidget *parent)
             m_idleFramer->dataToV4(chunk);
     });
     connect(m_idleFramer, &ZemFramer::LineDataReady, this, &ModuleWindow::answerIdle);
-    connect(m_definitions, &DefinitionStore::ready, this,
-            [this](const QString &, const DataPointDefinition &definition) {
-                beginRun(definition);
-            });
+    connect(
+        m_definitions, &DefinitionStore::ready, this,
+        [this](const QString &, const DataPointDefinition &definition) { beginRun(definition); });
     connect(m_definitions, &DefinitionStore::failed, this,
             [this](const QString &key, const QString &reason, bool) {
                 m_waiting = false;
