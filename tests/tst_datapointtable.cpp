@@ -6,6 +6,7 @@
 
 #include "datapoint/zemjson.h"
 #include "engine/apppaths.h"
+#include "engine/mcusimulator.h"
 #include "engine/settingkeys.h"
 #include "mcu/datapointtable.h"
 #include "mcu/mcuwindow.h"
@@ -204,7 +205,7 @@ void TestDataPointTable::lampTableBuiltAtStartUp()
     QVERIFY(qobject_cast<QComboBox *>(table->cellWidget(7, 1)));
     QCOMPARE(spin(10)->maximum(), 1000000);
     QVERIFY(spin(13));
-    QCOMPARE(w.findChild<ZemJson *>(QStringLiteral("mcuJson"))->jsonList().size(), 14);
+    QCOMPARE(w.simulator()->values().definition().records().size(), 14);
 }
 
 void TestDataPointTable::lampReportFromTheEditors()

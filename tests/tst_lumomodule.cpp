@@ -86,8 +86,8 @@ private slots:
                                          "cannot read firmware file /nonexistent/image.bin");
         QTest::newRow("root") << QStringList{QStringLiteral("--port"), pty,
                                              QStringLiteral("--root"),
-                                             QStringLiteral("/nonexistent/root")}
-                              << QStringLiteral("no such folder");
+                                             QStringLiteral("/dev/null/root")}
+                              << QStringLiteral("cannot create the program folder /dev/null/root");
         QTest::newRow("unknown option")
             << QStringList{QStringLiteral("--speed")} << QStringLiteral("Unknown option");
     }
@@ -110,6 +110,13 @@ private slots:
         QCOMPARE(r.exitCode, 2);
         QVERIFY2(r.err.startsWith(QStringLiteral("lumo-module: cannot open /dev/lumo-absent")),
                  qPrintable(r.err));
+        // A --root that does not exist yet is made and given the shipped files.
+        const QString fresh = root.file(QStringLiteral("fresh/root"));
+        const Result made = runModule({QStringLiteral("--port"), QStringLiteral("/dev/lumo-absent"),
+                                       QStringLiteral("--root"), fresh});
+        QVERIFY2(made.err.startsWith(QStringLiteral("lumo-module: cannot open")),
+                 qPrintable(made.err));
+        QVERIFY(QFile::exists(fresh + QStringLiteral("/auto_analyze.ini")));
     }
 
     void lostPortEndsTheRunWithItsReport()

@@ -4,7 +4,9 @@
 #include "ptybridge.h"
 #include "testsupport.h"
 
+#include "datapoint/datapointserver.h"
 #include "dual/doublewindow.h"
+#include "engine/settingkeys.h"
 #include "module/modulewindow.h"
 #include "protocol/zemtool.h"
 
@@ -19,6 +21,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -120,6 +123,36 @@ private slots:
         QVERIFY(xml.contains("<failure message=\"sequence number 0x03, expected 0x02\""));
     }
 
+    void fetchesAMissingDefinitionAsLumoModuleDoes()
+    {
+        // Not cached: the run's definition is fetched from the service (a
+        // real one on 127.0.0.1), cached, and then the run starts.
+        TestRoot root;
+        QTemporaryDir folder;
+        QVERIFY(QFile::copy(QStringLiteral(LUMO_TEST_DATA "/smart-lamp.json"),
+                            folder.filePath(Key + QStringLiteral(".json"))));
+        DataPointServer server(folder.path());
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        ZemTool settings;
+        settings.writeSetting(SettingKeys::Environment,
+                              QStringLiteral("127.0.0.1:%1").arg(server.serverPort()));
+        const QString cache = root.file(QStringLiteral("json/%1.json").arg(Key));
+        QFile::remove(cache);
+        PtyPair pty;
+        QVERIFY(pty.isValid());
+        setExtraPorts({pty.slavePath()});
+        ModuleWindow window(&settings);
+        window.show();
+        auto *port = child<QComboBox>(&window, "comboBox_port");
+        QVERIFY(waitUntil([&] { return port->findText(pty.slavePath()) >= 0; }, 5000));
+        port->setCurrentIndex(port->findText(pty.slavePath()));
+        child<QLineEdit>(&window, "lineEdit_productkey")->setText(Key);
+        QTest::mouseClick(child<QPushButton>(&window, "pushButton_run"), Qt::LeftButton);
+        QVERIFY(waitUntil([&] { return window.isRunning(); }, 15000));
+        QVERIFY(QFile::exists(cache));
+        window.close();
+    }
+
     void answersTheMcuBetweenRuns()
     {
         // With the port open and no run going on, the window still plays a
@@ -128,7 +161,8 @@ private slots:
         PtyPair pty;
         QVERIFY(pty.isValid());
         setExtraPorts({pty.slavePath()});
-        ModuleWindow window;
+        ZemTool settings;
+        ModuleWindow window(&settings);
         window.show();
         auto *port = child<QComboBox>(&window, "comboBox_port");
         QVERIFY(waitUntil([&] { return port->findText(pty.slavePath()) >= 0; }, 5000));

@@ -10,20 +10,16 @@
 #include "capture/capturereader.h"
 #include "capture/sessionrecorder.h"
 #include "datapoint/datapointdefinition.h"
-#include "datapoint/zemjson.h"
-#include "engine/apppaths.h"
+#include "datapoint/definitionstore.h"
 #include "engine/settingkeys.h"
 #include "protocol/zemtool.h"
 #include "widgets/hexdumpview.h"
 
 #include <QClipboard>
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QHeaderView>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QScrollBar>
@@ -46,6 +42,7 @@ AnalyzerWindow::AnalyzerWindow(Source source, LiveAnalysis *live, SessionRecorde
     , m_live(live)
     , m_recorder(recorder)
     , m_settings(settings)
+    , m_definitions(new DefinitionStore(settings, this))
 {
     ui->setupUi(this);
     // A window of its own even with a parent, which only owns it.
@@ -199,12 +196,8 @@ void AnalyzerWindow::fillDefinitions()
     const QSignalBlocker blocker(combo);
     combo->clear();
     combo->addItem(NoDefinition, QString());
-    const QStringList files
-        = QDir(AppPaths::jsonDir()).entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name);
-    for (const QString &file : files) {
-        const QString key = file.left(file.size() - 5);
+    for (const QString &key : m_definitions->cachedKeys())
         combo->addItem(key == tabKey ? key + QStringLiteral("（模拟V4MCU）") : key, key);
-    }
     int index = combo->findData(filled ? current : tabKey);
     combo->setCurrentIndex(qMax(0, index));
     loadDefinition(combo->currentData().toString());
@@ -215,14 +208,9 @@ void AnalyzerWindow::loadDefinition(const QString &productKey)
     m_definition.reset();
     if (productKey.isEmpty())
         return;
-    QFile file(ZemJson::cachePath(productKey));
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
-    if (!doc.isObject())
-        return;
-    m_definition
-        = std::make_unique<DataPointDefinition>(DataPointDefinition::fromJson(doc.object()));
+    DataPointDefinition definition;
+    if (m_definitions->load(productKey, &definition))
+        m_definition = std::make_unique<DataPointDefinition>(definition);
 }
 
 void AnalyzerWindow::onDefinitionChosen(int index)

@@ -20,6 +20,7 @@ class FrameFieldModel;
 class FrameListModel;
 class LiveAnalysis;
 class SessionRecorder;
+class DefinitionStore;
 class ZemTool;
 
 // The protocol analyzer ("协议分析"): every frame that crosses the line of
@@ -122,6 +123,7 @@ private:
     LiveAnalysis *m_live;
     SessionRecorder *m_recorder;
     ZemTool *m_settings;
+    DefinitionStore *m_definitions; // reads json/ for the detail pane
     FrameListModel *m_liveModel = nullptr;
     FrameFieldModel *m_fields = nullptr;
     bool m_follow = false; // the list was at its bottom when rows came

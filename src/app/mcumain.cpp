@@ -4,7 +4,9 @@
 // answers the Wi-Fi module as the "模拟V4MCU" tab does, receives firmware into
 // bin/, sends status reports and prints the traffic log to standard output.
 // It runs until SIGINT or SIGTERM, or until the port is lost.
+#include "datapoint/definitionstore.h"
 #include "engine/apppaths.h"
+#include "engine/headlessprogram.h"
 #include "engine/mcusimulator.h"
 #include "engine/settingkeys.h"
 #include "protocol/zemtool.h"
@@ -14,19 +16,11 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLoggingCategory>
-#include <QSocketNotifier>
 #include <QTimer>
-
-#include <csignal>
-#include <cstdio>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #ifndef LUMO_VERSION
 #error "LUMO_VERSION is the project version, defined by cmake/install.cmake"
@@ -34,18 +28,8 @@
 
 namespace {
 
-const char *const Program = "lumo-mcu";
-constexpr int ExitUsage = 2;
-constexpr int ExitFailure = 1;
+const HeadlessProgram Program(QStringLiteral("lumo-mcu"));
 constexpr int RetryIntervalMs = 500;
-
-void printLine(FILE *stream, const QString &line)
-{
-    const QByteArray bytes = line.toUtf8() + '\n';
-    fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    // A pipe or a file would otherwise see the log in blocks.
-    fflush(stream);
-}
 
 // The tab's log form: the tag with the local time right after it, then the
 // bytes as hex text; a notice is "注意:" + time + " " + text.
@@ -56,70 +40,14 @@ QString logTime(qint64 msecs)
 
 void printTransfer(const McuTransfer &transfer)
 {
-    printLine(stdout, transfer.tag + logTime(transfer.time));
-    printLine(stdout, ZemTool::hexText(transfer.wire));
+    HeadlessProgram::print(transfer.tag + logTime(transfer.time));
+    HeadlessProgram::print(ZemTool::hexText(transfer.wire));
 }
 
 void printNotice(const QString &text)
 {
-    printLine(stdout,
-              QStringLiteral("注意:") + logTime(QDateTime::currentMSecsSinceEpoch())
-                  + QLatin1Char(' ') + text);
-}
-
-void error(const QString &text)
-{
-    printLine(stderr, QString::fromLatin1(Program) + QStringLiteral(": ") + text);
-}
-
-// --- signals ---------------------------------------------------------------
-// The handler only writes a byte into a socket pair; the event loop reads it
-// and shuts down with ordinary Qt calls.
-
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char byte = 1;
-    const ssize_t written = ::write(signalPipe[1], &byte, 1);
-    (void)written; // nothing a signal handler could do about a full pipe
-}
-
-bool installSignalHandlers()
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
-        return false;
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0;
-}
-
-// --- program folder ----------------------------------------------------------
-
-// A folder named with --root that lacks the settings file is filled with the
-// shipped files that are missing there, as the user's data folder is.
-bool useRoot(const QString &dir)
-{
-    if (!QDir().mkpath(dir)) {
-        error(QStringLiteral("cannot create the program folder %1").arg(dir));
-        return false;
-    }
-    const QString root = QDir(dir).absolutePath();
-    AppPaths::setRoot(root);
-    if (QFileInfo::exists(AppPaths::settingsFile()))
-        return true;
-    const QString programDir = QCoreApplication::applicationDirPath();
-    const QString shipped = QFileInfo::exists(programDir + QStringLiteral("/auto_analyze.ini"))
-        ? programDir
-        : AppPaths::installedRuntimeDir();
-    AppPaths::seedMissing(shipped, root);
-    if (!QFileInfo::exists(AppPaths::settingsFile())) {
-        error(QStringLiteral("no settings file in %1 and none shipped to copy").arg(root));
-        return false;
-    }
-    return true;
+    HeadlessProgram::print(QStringLiteral("注意:") + logTime(QDateTime::currentMSecsSinceEpoch())
+                           + QLatin1Char(' ') + text);
 }
 
 // --- values ------------------------------------------------------------------
@@ -141,7 +69,7 @@ bool readValuesFile(const QString &path, QList<Assignment> *out)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        error(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+        Program.error(QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
         return false;
     }
     const QByteArray text = file.readAll();
@@ -150,7 +78,8 @@ bool readValuesFile(const QString &path, QList<Assignment> *out)
         QJsonParseError parseError;
         const QJsonDocument doc = QJsonDocument::fromJson(text, &parseError);
         if (!doc.isObject()) {
-            error(QStringLiteral("%1: not a JSON object: %2").arg(path, parseError.errorString()));
+            Program.error(
+                QStringLiteral("%1: not a JSON object: %2").arg(path, parseError.errorString()));
             return false;
         }
         const QJsonObject object = doc.object();
@@ -164,8 +93,8 @@ bool readValuesFile(const QString &path, QList<Assignment> *out)
             else if (v.isDouble())
                 value = QString::number(v.toDouble(), 'g', 17); // 80.5 stays no whole number
             else {
-                error(QStringLiteral("%1: value of '%2' is no string, number or bool")
-                          .arg(path, it.key()));
+                Program.error(QStringLiteral("%1: value of '%2' is no string, number or bool")
+                                  .arg(path, it.key()));
                 return false;
             }
             out->append({it.key(), value});
@@ -179,10 +108,10 @@ bool readValuesFile(const QString &path, QList<Assignment> *out)
             continue;
         Assignment a;
         if (!splitAssignment(line, &a)) {
-            error(QStringLiteral("%1:%2: expected NAME=VALUE, got: %3")
-                      .arg(path)
-                      .arg(i + 1)
-                      .arg(line));
+            Program.error(QStringLiteral("%1:%2: expected NAME=VALUE, got: %3")
+                              .arg(path)
+                              .arg(i + 1)
+                              .arg(line));
             return false;
         }
         out->append(a);
@@ -223,18 +152,18 @@ public:
     void start()
     {
         const QString key = m_sim->productKey();
-        if (m_sim->hasCachedDefinition() || key == SettingKeys::PlaceholderProductKey
-            || key.isEmpty()) {
+        if (!DefinitionStore::namesProduct(key) || m_sim->hasCachedDefinition()) {
             m_sim->loadDefinition();
             if (m_sim->values().count() == 0)
-                error(QStringLiteral("warning: no data-point definition for product key %1 in "
-                                     "%2; status reports carry no data points")
-                          .arg(key, AppPaths::jsonDir()));
+                Program.error(
+                    QStringLiteral("warning: no data-point definition for product key %1 in "
+                                   "%2; status reports carry no data points")
+                        .arg(key, AppPaths::jsonDir()));
             run();
             return;
         }
-        error(QStringLiteral("fetching the data-point definition of %1 from %2")
-                  .arg(key, m_sim->tool()->readSetting(SettingKeys::Environment)));
+        Program.error(QStringLiteral("fetching the data-point definition of %1 from %2")
+                          .arg(key, m_sim->tool()->readSetting(SettingKeys::Environment)));
         m_sim->fetchDefinition();
     }
 
@@ -242,9 +171,9 @@ private:
     void onFetched(bool ok, const QString &reason)
     {
         if (!ok) {
-            error(QStringLiteral("cannot fetch the data-point definition of %1: %2")
-                      .arg(m_sim->productKey(), reason));
-            QCoreApplication::exit(ExitFailure);
+            Program.error(QStringLiteral("cannot fetch the data-point definition of %1: %2")
+                              .arg(m_sim->productKey(), reason));
+            QCoreApplication::exit(HeadlessProgram::ExitFailed);
             return;
         }
         run();
@@ -255,22 +184,22 @@ private:
         for (const Assignment &a : qAsConst(m_options.values)) {
             QString why;
             if (!m_sim->setValue(a.first, a.second, &why)) {
-                error(why);
-                QCoreApplication::exit(ExitUsage);
+                Program.error(why);
+                QCoreApplication::exit(HeadlessProgram::ExitUsage);
                 return;
             }
         }
         if (!openPort()) {
             // A rig may start the MCU before the link it is to open exists.
             if (m_options.waitForPort && !QFileInfo::exists(m_options.port)) {
-                error(QStringLiteral("port %1 does not exist yet; waiting for it")
-                          .arg(m_options.port));
+                Program.error(QStringLiteral("port %1 does not exist yet; waiting for it")
+                                  .arg(m_options.port));
                 m_retry->start();
                 return;
             }
-            error(QStringLiteral("cannot open %1: %2")
-                      .arg(m_options.port, m_sim->openFailureReason()));
-            QCoreApplication::exit(ExitFailure);
+            Program.error(QStringLiteral("cannot open %1: %2")
+                              .arg(m_options.port, m_sim->openFailureReason()));
+            QCoreApplication::exit(HeadlessProgram::ExitFailed);
             return;
         }
         opened();
@@ -291,12 +220,12 @@ private:
     void onPortLost(const QString &reason)
     {
         if (!m_options.waitForPort) {
-            error(QStringLiteral("port %1 lost: %2").arg(m_options.port, reason));
-            QCoreApplication::exit(ExitFailure);
+            Program.error(QStringLiteral("port %1 lost: %2").arg(m_options.port, reason));
+            QCoreApplication::exit(HeadlessProgram::ExitFailed);
             return;
         }
-        error(QStringLiteral("port %1 lost: %2; waiting for it to return")
-                  .arg(m_options.port, reason));
+        Program.error(QStringLiteral("port %1 lost: %2; waiting for it to return")
+                          .arg(m_options.port, reason));
         m_retry->start();
     }
 
@@ -305,7 +234,7 @@ private:
         if (!QFileInfo::exists(m_options.port) || !openPort())
             return;
         m_retry->stop();
-        error(QStringLiteral("port %1 is open").arg(m_options.port));
+        Program.error(QStringLiteral("port %1 is open").arg(m_options.port));
         opened();
     }
 
@@ -320,7 +249,7 @@ private:
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QString::fromLatin1(Program));
+    QCoreApplication::setApplicationName(Program.name());
     QCoreApplication::setApplicationVersion(QStringLiteral(LUMO_VERSION));
 
     QCommandLineParser parser;
@@ -356,11 +285,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption parityOption(
         QStringLiteral("parity"), QStringLiteral("none, odd, even or space (default none)."),
         QStringLiteral("parity"), QStringLiteral("none"));
-    const QCommandLineOption rootOption(
-        QStringLiteral("root"),
-        QStringLiteral("Program folder with auto_analyze.ini, json/ and bin/ (default: as lumo "
-                       "chooses it). Missing shipped files are copied into it."),
-        QStringLiteral("dir"));
+    const QCommandLineOption rootOption = HeadlessProgram::rootOption();
     const QCommandLineOption keyOption(
         QStringLiteral("product-key"),
         QStringLiteral("Product key, checked and stored as the simulated-MCU tab stores a key "
@@ -390,60 +315,39 @@ int main(int argc, char *argv[])
                        waitOption, verboseOption});
     parser.process(app);
 
-    if (!parser.positionalArguments().isEmpty()) {
-        error(QStringLiteral("unexpected argument: %1 (see --help)")
-                  .arg(parser.positionalArguments().first()));
-        return ExitUsage;
-    }
+    if (!parser.positionalArguments().isEmpty())
+        return Program.usage(QStringLiteral("unexpected argument: %1 (see --help)")
+                                 .arg(parser.positionalArguments().first()));
     Options options;
     options.port = parser.value(portOption);
-    if (options.port.isEmpty()) {
-        error(QStringLiteral("--port PATH is required (see --help)"));
-        return ExitUsage;
-    }
+    if (options.port.isEmpty())
+        return Program.usage(QStringLiteral("--port PATH is required (see --help)"));
     QString lineProblem;
     if (!LineSettings::parse(parser.value(baudOption), parser.value(dataBitsOption),
                              parser.value(stopBitsOption), parser.value(parityOption),
-                             &options.line, &lineProblem)) {
-        error(lineProblem);
-        return ExitUsage;
-    }
+                             &options.line, &lineProblem))
+        return Program.usage(lineProblem);
     bool ok = false;
     options.reportEvery = parser.value(everyOption).toInt(&ok);
-    if (!ok || options.reportEvery < 0) {
-        error(QStringLiteral("--report-every takes whole seconds, 0 or more, not %1")
-                  .arg(parser.value(everyOption)));
-        return ExitUsage;
-    }
+    if (!ok || options.reportEvery < 0)
+        return Program.usage(QStringLiteral("--report-every takes whole seconds, 0 or more, not %1")
+                                 .arg(parser.value(everyOption)));
     options.reportOnce = parser.isSet(onceOption);
     options.waitForPort = parser.isSet(waitOption);
     if (parser.isSet(valuesOption) && !readValuesFile(parser.value(valuesOption), &options.values))
-        return ExitUsage;
+        return HeadlessProgram::ExitUsage;
     for (const QString &text : parser.values(setOption)) {
         Assignment a;
-        if (!splitAssignment(text, &a)) {
-            error(QStringLiteral("--set takes NAME=VALUE, not %1").arg(text));
-            return ExitUsage;
-        }
+        if (!splitAssignment(text, &a))
+            return Program.usage(QStringLiteral("--set takes NAME=VALUE, not %1").arg(text));
         options.values.append(a);
     }
 
     // The engine writes its own debug lines (every request URL, every report
     // as hex); a test rig's standard error stays for what went wrong.
-    if (!parser.isSet(verboseOption))
-        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
-
-    if (parser.isSet(rootOption)) {
-        if (!useRoot(parser.value(rootOption)))
-            return ExitUsage;
-    } else {
-        AppPaths::chooseRoot();
-    }
-
-    if (!installSignalHandlers()) {
-        error(QStringLiteral("cannot install the SIGINT/SIGTERM handlers"));
-        return ExitFailure;
-    }
+    HeadlessProgram::showCoreDebug(parser.isSet(verboseOption));
+    if (!Program.chooseRoot(parser))
+        return HeadlessProgram::ExitUsage;
 
     // The program's one settings object, handed to the engine.
     ZemTool settings;
@@ -454,22 +358,18 @@ int main(int argc, char *argv[])
     // Nobody clicks "开始接收固件" on a rig: the 0x1B follows a firmware
     // start at once.
     sim.setAnswerFirmwareStart(true);
-    if (parser.isSet(keyOption) && !sim.setProductKey(parser.value(keyOption))) {
-        error(QStringLiteral("not a product key (32 letters and digits): %1")
-                  .arg(parser.value(keyOption)));
-        return ExitUsage;
-    }
+    if (parser.isSet(keyOption) && !sim.setProductKey(parser.value(keyOption)))
+        return Program.usage(QStringLiteral("not a product key (32 letters and digits): %1")
+                                 .arg(parser.value(keyOption)));
 
     McuProgram program(options, &sim);
-    QSocketNotifier stopNotifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, [&sim, &stopNotifier] {
-        stopNotifier.setEnabled(false);
-        char byte = 0;
-        const ssize_t got = ::read(signalPipe[0], &byte, 1);
-        (void)got;
-        sim.closePort();
-        QCoreApplication::exit(0);
-    });
+    if (!HeadlessProgram::onStopSignal(&program, [&sim] {
+            sim.closePort();
+            QCoreApplication::exit(HeadlessProgram::ExitOk);
+        })) {
+        Program.error(QStringLiteral("cannot install the SIGINT/SIGTERM handlers"));
+        return HeadlessProgram::ExitFailed;
+    }
     QTimer::singleShot(0, &program, [&program] { program.start(); });
     const int status = app.exec();
     sim.closePort();

@@ -2,8 +2,8 @@
 // lumo-module: plays the Wi-Fi module against an MCU on a serial port, runs
 // the conformance steps and exits 0 only when every step passed.
 // Usage: lumo-module --port PATH [--robust] [--firmware FILE] [--junit FILE] ...
-#include "datapoint/zemjson.h"
-#include "engine/apppaths.h"
+#include "datapoint/definitionstore.h"
+#include "engine/headlessprogram.h"
 #include "engine/settingkeys.h"
 #include "module/conformancerun.h"
 #include "protocol/zemtool.h"
@@ -13,47 +13,18 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
-#include <QLoggingCategory>
-#include <QTextStream>
 #include <QTimer>
 
 #ifndef LUMO_VERSION
 #error "LUMO_VERSION is the project version, defined by cmake/install.cmake"
 #endif
 
-namespace {
-
-// Exit statuses: 0 every step passed, 1 a step failed, 2 the run could not
-// be made (options, port, definition).
-constexpr int ExitFailed = 1;
-constexpr int ExitError = 2;
-
-QTextStream &out()
-{
-    static QTextStream stream(stdout);
-    return stream;
-}
-
-QTextStream &err()
-{
-    static QTextStream stream(stderr);
-    return stream;
-}
-
-int fail(const QString &message)
-{
-    err() << "lumo-module: " << message << Qt::endl;
-    return ExitError;
-}
-
-} // namespace
-
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("lumo-module"));
+    const HeadlessProgram program(QStringLiteral("lumo-module"));
+    QCoreApplication::setApplicationName(program.name());
     QCoreApplication::setApplicationVersion(QStringLiteral(LUMO_VERSION));
 
     QCommandLineParser parser;
@@ -81,11 +52,7 @@ int main(int argc, char *argv[])
         QStringLiteral("parity"),
         QStringLiteral("Parity: none, odd, even or space (default none)."),
         QStringLiteral("parity"), QStringLiteral("none"));
-    const QCommandLineOption rootOption(
-        QStringLiteral("root"),
-        QStringLiteral("Program folder holding auto_analyze.ini and the cached definitions in "
-                       "json/ (default: the folder Lumo itself uses)."),
-        QStringLiteral("dir"));
+    const QCommandLineOption rootOption = HeadlessProgram::rootOption();
     const QCommandLineOption keyOption(
         QStringLiteral("product-key"),
         QStringLiteral("Product key: the data-point definition to use (cached in json/, fetched "
@@ -115,23 +82,23 @@ int main(int argc, char *argv[])
     parser.process(app);
 
     if (!parser.positionalArguments().isEmpty())
-        return fail(QStringLiteral("unexpected argument: %1 (see --help)")
-                        .arg(parser.positionalArguments().constFirst()));
+        return program.usage(QStringLiteral("unexpected argument: %1 (see --help)")
+                                 .arg(parser.positionalArguments().constFirst()));
     if (!parser.isSet(portOption))
-        return fail(QStringLiteral("--port PATH is required (see --help)"));
+        return program.usage(QStringLiteral("--port PATH is required (see --help)"));
 
     LineSettings::Settings line;
     QString problem;
     if (!LineSettings::parse(parser.value(baudOption), parser.value(dataBitsOption),
                              parser.value(stopBitsOption), parser.value(parityOption), &line,
                              &problem))
-        return fail(problem);
+        return program.usage(problem);
 
     bool ok = false;
     const int limit = parser.value(limitOption).toInt(&ok);
     if (!ok || limit < 1 || limit > 600000)
-        return fail(QStringLiteral("not a reply limit in milliseconds (1 to 600000): %1")
-                        .arg(parser.value(limitOption)));
+        return program.usage(QStringLiteral("not a reply limit in milliseconds (1 to 600000): %1")
+                                 .arg(parser.value(limitOption)));
 
     ConformanceOptions options;
     options.replyLimitMs = limit;
@@ -139,32 +106,27 @@ int main(int argc, char *argv[])
     if (parser.isSet(firmwareOption)) {
         const QFileInfo image(parser.value(firmwareOption));
         if (!image.isFile() || !image.isReadable())
-            return fail(QStringLiteral("cannot read firmware file %1").arg(image.filePath()));
+            return program.usage(
+                QStringLiteral("cannot read firmware file %1").arg(image.filePath()));
         options.firmwarePath = image.absoluteFilePath();
     }
 
-    if (parser.isSet(rootOption)) {
-        const QDir root(parser.value(rootOption));
-        if (!root.exists())
-            return fail(QStringLiteral("no such folder: %1").arg(root.path()));
-        AppPaths::setRoot(root.absolutePath());
-    } else {
-        AppPaths::chooseRoot();
-    }
+    if (!program.chooseRoot(parser))
+        return HeadlessProgram::ExitUsage;
 
     const QString junitPath = parser.value(junitOption);
     const bool verbose = parser.isSet(verboseOption);
     // The core's debug lines (the definition fetch, each status report)
     // would mix with the results; --verbose keeps them.
-    if (!verbose)
-        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    HeadlessProgram::showCoreDebug(verbose);
     const QString portPath = parser.value(portOption);
 
+    // The program's one settings object, for the key and the store.
     ZemTool tool;
     QString key = parser.value(keyOption).trimmed();
     if (parser.isSet(keyOption)) {
         if (key.isEmpty())
-            return fail(QStringLiteral("--product-key needs a key"));
+            return program.usage(QStringLiteral("--product-key needs a key"));
         options.expectedProductKey = key;
     } else {
         key = tool.readSetting(SettingKeys::ProductKey);
@@ -173,9 +135,9 @@ int main(int argc, char *argv[])
     SerialLine port;
     // A path typed on the command line is the device meant, listed or not.
     port.port()->setAcceptUnlisted(true);
-    ZemJson definitions;
+    DefinitionStore definitions(&tool);
     ConformanceRun *run = nullptr;
-    int status = ExitError;
+    int status = HeadlessProgram::ExitUsage;
     bool portLost = false;
 
     auto finish = [&](int code) {
@@ -184,75 +146,85 @@ int main(int argc, char *argv[])
         QTimer::singleShot(0, &app, [&app, code] { app.exit(code); });
     };
 
-    auto startRun = [&]() {
-        options.definition = definitions.definition();
+    auto startRun = [&](const DataPointDefinition &definition) {
+        options.definition = definition;
         if (!port.openLine(portPath, line)) {
-            fail(QStringLiteral("cannot open %1: %2").arg(portPath, port.openFailureReason()));
-            finish(ExitError);
+            program.error(
+                QStringLiteral("cannot open %1: %2").arg(portPath, port.openFailureReason()));
+            finish(HeadlessProgram::ExitUsage);
             return;
         }
         run = new ConformanceRun(&port, options, &app);
         QObject::connect(run, &ConformanceRun::stepFinished, &app, [](const StepResult &step) {
-            out() << ConformanceReport::line(step) << Qt::endl;
+            HeadlessProgram::print(ConformanceReport::line(step));
         });
         if (verbose) {
             QObject::connect(run, &ConformanceRun::bytesSent, &app, [](const QByteArray &wire) {
-                out() << "  > " << ZemTool::hexText(wire).trimmed() << Qt::endl;
+                HeadlessProgram::print(QStringLiteral("  > ") + ZemTool::hexText(wire).trimmed());
             });
             QObject::connect(run, &ConformanceRun::frameReceived, &app, [](const QByteArray &f) {
-                out() << "  < " << ZemTool::hexText(f).trimmed() << Qt::endl;
+                HeadlessProgram::print(QStringLiteral("  < ") + ZemTool::hexText(f).trimmed());
             });
         }
         QObject::connect(&port, &Line::Lost, &app, [&](const QString &reason) {
-            err() << "lumo-module: lost " << portPath << ": " << reason << Qt::endl;
+            program.error(QStringLiteral("lost %1: %2").arg(portPath, reason));
             portLost = true;
             run->abort(QStringLiteral("serial port lost: ") + reason);
         });
         QObject::connect(run, &ConformanceRun::finished, &app, [&](bool allPassed) {
             const ConformanceReport &report = run->report();
-            out() << report.summary() << Qt::endl;
-            int code = portLost ? ExitError : allPassed ? 0 : ExitFailed;
+            HeadlessProgram::print(report.summary());
+            int code = portLost ? HeadlessProgram::ExitUsage
+                : allPassed     ? HeadlessProgram::ExitOk
+                                : HeadlessProgram::ExitFailed;
             if (!junitPath.isEmpty()) {
                 QString error;
                 if (!report.writeJUnit(junitPath, QStringLiteral("lumo-module"), &error)) {
-                    err() << "lumo-module: cannot write " << junitPath << ": " << error << Qt::endl;
-                    code = ExitError;
+                    program.error(QStringLiteral("cannot write %1: %2").arg(junitPath, error));
+                    code = HeadlessProgram::ExitUsage;
                 }
             }
             finish(code);
         });
-        out() << "lumo-module: " << portPath << " at " << line.baudRate << " baud, product key "
-              << (key.isEmpty() ? QStringLiteral("(none)") : key) << ", "
-              << options.definition.records().size() << " data points" << Qt::endl;
+        HeadlessProgram::print(QStringLiteral("%1: %2 at %3 baud, product key %4, %5 data points")
+                                   .arg(program.name(), portPath)
+                                   .arg(line.baudRate)
+                                   .arg(key.isEmpty() ? QStringLiteral("(none)") : key)
+                                   .arg(options.definition.records().size()));
         run->start();
     };
 
-    // The definition comes from the same cache (and, when the cache lacks
-    // it, the same service) as the simulated-MCU tab's.
-    const bool cached = !key.isEmpty() && QFileInfo::exists(ZemJson::cachePath(key));
-    if (key.isEmpty() || cached || key == SettingKeys::PlaceholderProductKey) {
-        if (cached)
-            definitions.loadJson(key);
-        QTimer::singleShot(0, &app, startRun);
-    } else {
-        QObject::connect(&definitions, &ZemJson::json_stat, &app, [&](bool stored) {
-            if (!stored) {
-                fail(QStringLiteral("the data-point service refused product key %1: %2")
-                         .arg(key, definitions.lastFetchDetail()));
-                finish(ExitError);
-                return;
-            }
-            definitions.loadJson(key);
-            startRun();
-        });
-        QObject::connect(&definitions, &ZemJson::fetchFailed, &app, [&](const QString &reason) {
-            fail(QStringLiteral("no cached definition for %1 and the service gave none: %2")
-                     .arg(key, reason));
-            finish(ExitError);
-        });
-        QDir().mkpath(AppPaths::jsonDir());
-        definitions.getJson(key);
+    // A stop ends the run as a failed one, its report still written.
+    if (!HeadlessProgram::onStopSignal(&app, [&] {
+            if (run && run->isRunning())
+                run->abort(QStringLiteral("stopped by a signal"));
+            else
+                finish(HeadlessProgram::ExitFailed);
+        })) {
+        program.error(QStringLiteral("cannot install the SIGINT/SIGTERM handlers"));
+        return HeadlessProgram::ExitFailed;
     }
+
+    // The definition comes from the same store as the simulated-MCU tab's:
+    // the cache, and when it lacks the key, the service.
+    QObject::connect(
+        &definitions, &DefinitionStore::ready, &app,
+        [&](const QString &, const DataPointDefinition &definition) { startRun(definition); });
+    QObject::connect(
+        &definitions, &DefinitionStore::failed, &app,
+        [&](const QString &, const QString &reason, bool refused) {
+            program.error(refused
+                              ? QStringLiteral("the data-point service refused product key %1: %2")
+                                    .arg(key, reason)
+                              : QStringLiteral("no cached definition for %1 and the "
+                                               "service gave none: %2")
+                                    .arg(key, reason));
+            finish(HeadlessProgram::ExitUsage);
+        });
+    if (DefinitionStore::namesProduct(key))
+        definitions.obtain(key);
+    else
+        QTimer::singleShot(0, &app, [&] { startRun(DataPointDefinition()); });
     app.exec();
     return status;
 }

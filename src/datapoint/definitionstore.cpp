@@ -3,6 +3,7 @@
 
 #include "datapoint/zemjson.h"
 #include "engine/apppaths.h"
+#include "engine/settingkeys.h"
 #include "engine/zemproductkey.h"
 
 #include <QDir>
@@ -20,6 +21,11 @@ DefinitionStore::DefinitionStore(ZemTool *settings, QObject *parent)
     qRegisterMetaType<DataPointDefinition>("DataPointDefinition");
     connect(m_json, &ZemJson::json_stat, this, &DefinitionStore::onStored);
     connect(m_json, &ZemJson::fetchFailed, this, &DefinitionStore::onFetchFailed);
+}
+
+bool DefinitionStore::namesProduct(const QString &productKey)
+{
+    return !productKey.isEmpty() && productKey != SettingKeys::PlaceholderProductKey;
 }
 
 QStringList DefinitionStore::cachedKeys() const

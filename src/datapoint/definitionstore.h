@@ -26,6 +26,11 @@ class DefinitionStore : public QObject
 public:
     explicit DefinitionStore(ZemTool *settings, QObject *parent = nullptr);
 
+    // False for a key that names no product (none entered, the placeholder
+    // stored before the user saved one): there is no definition to load or
+    // fetch, and a program goes on without data points.
+    static bool namesProduct(const QString &productKey);
+
     // The product keys that have a cache file, in order.
     QStringList cachedKeys() const;
     bool isCached(const QString &productKey) const;

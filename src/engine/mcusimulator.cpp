@@ -2,7 +2,7 @@
 #include "engine/mcusimulator.h"
 
 #include "datapoint/datapointtext.h"
-#include "datapoint/zemjson.h"
+#include "datapoint/definitionstore.h"
 #include "engine/settingkeys.h"
 #include "engine/zemanalyze.h"
 #include "engine/zemfirmware.h"
@@ -15,7 +15,6 @@
 
 #include <QDateTime>
 #include <QDebug>
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTimer>
 
@@ -73,14 +72,21 @@ McuSimulator::McuSimulator(ZemTool *settings, Line *line, QObject *parent)
     m_analyze->setStatusSource([this] { return statusReport(); });
     connect(m_analyze, &ZemAnalyze::RespondReady, this, &McuSimulator::fromRespond);
 
-    m_json = new ZemJson(this);
-    connect(m_json, &ZemJson::json_stat, this, [this](bool ok) {
-        if (ok)
-            loadDefinition();
-        emit definitionFetched(ok, ok ? QString() : m_json->lastFetchDetail());
-    });
-    connect(m_json, &ZemJson::fetchFailed, this,
-            [this](const QString &reason) { emit definitionFetched(false, reason); });
+    m_definitions = new DefinitionStore(m_tool, this);
+    connect(m_definitions, &DefinitionStore::ready, this,
+            [this](const QString &key, const DataPointDefinition &definition) {
+                // The stored key may have changed while the fetch was under way.
+                if (key == productKey())
+                    setDefinition(definition,
+                                  m_tool->readSetting(SettingKeys::dataPointValuesKey(key)));
+                else
+                    loadDefinition();
+                emit definitionFetched(true, QString());
+            });
+    connect(m_definitions, &DefinitionStore::failed, this,
+            [this](const QString &, const QString &reason, bool) {
+                emit definitionFetched(false, reason);
+            });
 
     m_model = new DataPointModel(this);
     m_model->setObjectName(QStringLiteral("dataPointModel"));
@@ -217,14 +223,15 @@ QString McuSimulator::productKey() const
 
 bool McuSimulator::hasCachedDefinition() const
 {
-    return QFileInfo::exists(ZemJson::cachePath(productKey()));
+    return m_definitions->isCached(productKey());
 }
 
 void McuSimulator::loadDefinition()
 {
     const QString key = productKey();
-    m_json->loadJson(key);
-    setDefinition(m_json->definition(),
+    DataPointDefinition definition;
+    m_definitions->load(key, &definition);
+    setDefinition(definition,
                   key.isEmpty() ? QString()
                                 : m_tool->readSetting(SettingKeys::dataPointValuesKey(key)));
 }
@@ -239,7 +246,7 @@ void McuSimulator::setDefinition(const DataPointDefinition &definition, const QS
 
 void McuSimulator::fetchDefinition()
 {
-    m_json->getJson(productKey());
+    m_definitions->fetch(productKey());
 }
 
 bool McuSimulator::setValue(const QString &name, const QString &text, QString *error)

@@ -10,11 +10,11 @@
 #include <QString>
 #include <QVector>
 
+class DefinitionStore;
 class Line;
 class QTimer;
 class ZemAnalyze;
 class ZemFramer;
-class ZemJson;
 class ZemSerialPort;
 class ZemTool;
 
@@ -64,7 +64,9 @@ public:
     ZemSerialPort *port() const { return m_port; }
     ZemFramer *framer() const { return m_framer; }
     ZemAnalyze *analyze() const { return m_analyze; }
-    ZemJson *json() const { return m_json; }
+    // Where the definitions come from (cache and service), made with the
+    // settings object above; a window showing this engine uses it too.
+    DefinitionStore *definitions() const { return m_definitions; }
 
     // Opens `path` with `settings`. False with openFailureReason() set
     // when it cannot be opened.
@@ -83,13 +85,13 @@ public:
     bool setProductKey(const QString &text);
     // The stored key; the placeholder while none was entered.
     QString productKey() const;
-    // True when json/<stored key>.json exists.
+    // True when the stored key is usable and its cache file exists.
     bool hasCachedDefinition() const;
     // Parses the cached definition of the stored key and takes back the
     // values stored for it. A missing cache leaves no data points.
     void loadDefinition();
     // Fetches the stored key's definition from the service named in the
-    // settings (bounded by ZemJson's time limit); ends in definitionFetched.
+    // settings (bounded by the fetcher's time limit); ends in definitionFetched.
     // On success the new definition is loaded as by loadDefinition().
     void fetchDefinition();
 
@@ -168,7 +170,7 @@ private:
     ZemSerialPort *m_port = nullptr;
     ZemFramer *m_framer = nullptr;
     ZemAnalyze *m_analyze = nullptr;
-    ZemJson *m_json = nullptr;
+    DefinitionStore *m_definitions = nullptr;
     QTimer *m_reportTimer = nullptr;
     DataPointModel *m_model = nullptr;
     QString m_portPath; // as the caller named it (Qt shortens /dev/ paths)

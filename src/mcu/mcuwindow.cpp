@@ -3,6 +3,7 @@
 #include "ui_mcuwindow.h"
 
 #include "app/portcontrols.h"
+#include "datapoint/definitionstore.h"
 #include "datapoint/zemjson.h"
 #include "engine/apppaths.h"
 #include "engine/mcusimulator.h"
@@ -86,12 +87,26 @@ McuWindow::McuWindow(ZemTool *settings, QWidget *parent)
     connect(m_portControls, &PortControls::returned, this, &McuWindow::onPortReturned);
     m_portControls->remember(m_tool, SettingKeys::McuPortGroup);
 
-    m_json = m_sim->json();
+    // The engine's store is the tab's: a fetch from here is the engine's
+    // fetch, and the table shows what the engine uses.
+    m_definitions = m_sim->definitions();
+    m_definitions->setObjectName(QStringLiteral("mcuDefinitions"));
+    m_json = m_definitions->fetcher();
     m_json->setObjectName(QStringLiteral("mcuJson"));
-    connect(m_json, &ZemJson::json_stat, this, &McuWindow::jsonState);
+    connect(m_definitions, &DefinitionStore::ready, this, &McuWindow::definitionReady);
+    connect(m_definitions, &DefinitionStore::failed, this,
+            [this](const QString &, const QString &reason, bool refused) {
+                if (refused)
+                    jsonState(false, reason);
+                else
+                    onFetchFailed(reason);
+            });
+    // Whoever parses through the fetcher (a test, a tool) rebuilds the table too.
     connect(m_json, &ZemJson::ListOk, this, &McuWindow::updateDataPointWindow);
-    connect(m_json, &ZemJson::fetchFailed, this, &McuWindow::onFetchFailed);
-    m_json->loadJson(m_tool->readSetting(SettingKeys::ProductKey));
+    // The stored key's definition from the cache, before the window shows.
+    DataPointDefinition cached;
+    if (m_definitions->load(m_tool->readSetting(SettingKeys::ProductKey), &cached))
+        updateDataPointWindow(cached.records());
 
     // The field shows what the user left in it; before anything was typed,
     // the stored key (the placeholder means none, so nothing is shown).
@@ -263,7 +278,7 @@ void McuWindow::on_pushButton_updatejson_clicked()
 
 void McuWindow::startFetch()
 {
-    m_json->getJson(m_tool->readSetting(SettingKeys::ProductKey));
+    m_definitions->fetch(m_tool->readSetting(SettingKeys::ProductKey));
     // The fetch ends by itself after this time, so the user knows how long
     // a silent service can keep them waiting.
     ui->label_jsonstate->setText(QStringLiteral("正在获取数据点列表…（最长等待%1秒）")
@@ -274,19 +289,32 @@ void McuWindow::startFetch()
 // result still gets its message box.
 void McuWindow::showFetchResult(const QString &text)
 {
-    if (m_json->pendingFetches() == 0)
+    if (!m_definitions->busy())
         ui->label_jsonstate->setText(text);
 }
 
-void McuWindow::jsonState(bool ok)
+void McuWindow::definitionReady(const QString &productKey, const DataPointDefinition &definition)
+{
+    jsonState(true, QString());
+    // The table follows the key stored now, which another save may have
+    // changed while this fetch was under way.
+    const QString stored = m_tool->readSetting(SettingKeys::ProductKey);
+    if (productKey == stored) {
+        updateDataPointWindow(definition.records());
+        return;
+    }
+    DataPointDefinition cached;
+    if (m_definitions->load(stored, &cached))
+        updateDataPointWindow(cached.records());
+}
+
+void McuWindow::jsonState(bool ok, const QString &detail)
 {
     const QString time = logTime().left(8);
     if (ok) {
         showFetchResult(QStringLiteral("%1 数据点列表已更新").arg(time));
         QMessageBox::about(this, QStringLiteral("成功"), QStringLiteral("获取数据点列表成功！"));
-        m_json->loadJson(m_tool->readSetting(SettingKeys::ProductKey));
     } else {
-        const QString detail = m_json->lastFetchDetail();
         showFetchResult(QStringLiteral("%1 获取数据点列表失败：%2").arg(time, detail));
         showMessage(QStringLiteral("失败"),
                     QStringLiteral("获取数据点列表失败，请检查product_key是否正确！"), detail);

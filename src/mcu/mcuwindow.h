@@ -22,6 +22,8 @@ class McuSimulator;
 class ZemTool;
 class ZemSerialPort;
 class ZemAnalyze;
+class DataPointDefinition;
+class DefinitionStore;
 class ZemJson;
 class McuSettingWindow;
 class PortControls;
@@ -78,7 +80,8 @@ public slots:
     void on_pushButton_send3_clicked();
     void on_pushButton_productkey_clicked();
     void on_listWidget_clicked(const QModelIndex &index);
-    void jsonState(bool ok);
+    // A fetch ended: ok, or refused with what the service said.
+    void jsonState(bool ok, const QString &detail);
     void updateDataPointWindow(const QList<json_struct> &list);
     void autoUpLoad();
     void on_pushButton_updatejson_clicked();
@@ -91,6 +94,7 @@ private slots:
     void onPortLost(const QString &name, const QString &reason);
     void onPortReturned(const QString &name);
     void onFetchFailed(const QString &reason);
+    void definitionReady(const QString &productKey, const DataPointDefinition &definition);
     void showTransfer(const McuTransfer &transfer);
 
 private:
@@ -107,7 +111,8 @@ private:
     McuSimulator *m_sim = nullptr;
     ZemSerialPort *m_port = nullptr;
     ZemAnalyze *m_analyze = nullptr;
-    ZemJson *m_json = nullptr;
+    DefinitionStore *m_definitions = nullptr;
+    ZemJson *m_json = nullptr; // the store's fetcher
     QTimer *m_uploadTimer = nullptr;
     bool m_autoUpload = false;
     McuCmdWindow *m_cmdWindow = nullptr;

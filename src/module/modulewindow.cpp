@@ -2,7 +2,7 @@
 #include "module/modulewindow.h"
 
 #include "app/portcontrols.h"
-#include "datapoint/zemjson.h"
+#include "datapoint/definitionstore.h"
 #include "engine/apppaths.h"
 #include "engine/settingkeys.h"
 #include "module/conformancerun.h"
@@ -47,6 +47,7 @@ ModuleWindow::ModuleWindow(ZemTool *settings, QWidget *parent)
     : QWidget(parent, Qt::Window)
     , ui(new Ui::ModuleWindow)
     , m_tool(settings ? settings : new ZemTool(this))
+    , m_definitions(new DefinitionStore(m_tool, this))
     , m_line(new SerialLine(this))
     , m_idleFramer(new ZemFramer(this))
 {
@@ -67,6 +68,16 @@ ModuleWindow::ModuleWindow(ZemTool *settings, QWidget *parent)
             m_idleFramer->dataToV4(chunk);
     });
     connect(m_idleFramer, &ZemFramer::LineDataReady, this, &ModuleWindow::answerIdle);
+    connect(
+        m_definitions, &DefinitionStore::ready, this,
+        [this](const QString &, const DataPointDefinition &definition) { beginRun(definition); });
+    connect(m_definitions, &DefinitionStore::failed, this,
+            [this](const QString &key, const QString &reason, bool) {
+                m_waiting = false;
+                ui->label_summary->clear();
+                QMessageBox::about(this, QStringLiteral("失败"),
+                                   QStringLiteral("无法获取%1的数据点定义：%2").arg(key, reason));
+            });
 
     QHeaderView *header = ui->tableWidget_results->horizontalHeader();
     header->setSectionResizeMode(0, QHeaderView::Interactive);
@@ -109,6 +120,8 @@ void ModuleWindow::on_pushButton_run_clicked()
         m_run->abort(QStringLiteral("stopped by the user"));
         return;
     }
+    if (m_waiting)
+        return; // the definition is still on its way
     if (!m_controls->isOpen() && !m_controls->open())
         return; // the controls have said why
     startRun();
@@ -124,15 +137,31 @@ void ModuleWindow::startRun()
         QMessageBox::about(this, QStringLiteral("错误"), QStringLiteral("无法读取固件文件！"));
         return;
     }
-    // The definition comes from the same cache as the simulated-MCU tab's.
+    // The definition comes from the same store, by the same rule, as
+    // lumo-module's: the cache, and when it lacks the key, the service.
     const QString expected = ui->lineEdit_productkey->text().trimmed();
     options.expectedProductKey = expected;
+    m_options = options;
     const QString key
         = expected.isEmpty() ? m_tool->readSetting(SettingKeys::ProductKey) : expected;
-    ZemJson definitions;
-    definitions.loadJson(key);
-    options.definition = definitions.definition();
+    if (!DefinitionStore::namesProduct(key)) {
+        beginRun(DataPointDefinition());
+        return;
+    }
+    m_waiting = true;
+    ui->label_summary->setText(QStringLiteral("正在获取数据点定义……"));
+    m_definitions->obtain(key);
+}
 
+void ModuleWindow::beginRun(const DataPointDefinition &definition)
+{
+    m_waiting = false;
+    if (!m_line->isLineOpen()) {
+        ui->label_summary->clear();
+        return; // closed while the definition was on its way
+    }
+    ConformanceOptions options = m_options;
+    options.definition = definition;
     delete m_run;
     m_run = new ConformanceRun(m_line, options, this);
     connect(m_run, &ConformanceRun::stepFinished, this, &ModuleWindow::addResult);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "module/conformancereport.h"
+#include "module/conformancerun.h"
 
 #include <QWidget>
 
@@ -12,6 +13,8 @@ class ModuleWindow;
 class ConformanceRun;
 class PortControls;
 class ZemFramer;
+class DataPointDefinition;
+class DefinitionStore;
 class SerialLine;
 class ZemTool;
 
@@ -49,16 +52,21 @@ private slots:
                                                    int previousColumn);
 
 private:
+    // Takes the options and gets the definition; beginRun starts the run.
     void startRun();
+    void beginRun(const DataPointDefinition &definition);
     void addResult(const StepResult &step);
     void runFinished();
     void answerIdle(const QByteArray &frame);
 
     Ui::ModuleWindow *ui;
     ZemTool *m_tool;
+    DefinitionStore *m_definitions;
     SerialLine *m_line;
     PortControls *m_controls;
     ZemFramer *m_idleFramer; // frames while no run owns the line
     ConformanceRun *m_run = nullptr;
     ConformanceReport m_report;
+    ConformanceOptions m_options; // of the run waiting for its definition
+    bool m_waiting = false;       // for the definition of the next run
 };
