@@ -92,7 +92,7 @@ void streamRequests(int masterFd, int frames, std::vector<double> *latencies)
             }
             at = from + 6;
         }
-        in.remove(0, std::max(at, in.size() - 5));
+        in.remove(0, std::max(at, int(in.size()) - 5));
     }
 }
 
@@ -159,7 +159,7 @@ void BM_ReplyLatencyBarePort(benchmark::State &state)
             port.write(reply);
             at = from + 6;
         }
-        in.remove(0, std::max(at, in.size() - 5));
+        in.remove(0, std::max(at, int(in.size()) - 5));
     });
     std::vector<double> latencies;
     qint64 maxStallNs = 0;
