@@ -2,6 +2,7 @@
 // The serial port through real pseudo-terminals.
 #include "testsupport.h"
 
+#include "serial/portwatcher.h"
 #include "serial/zemserialport.h"
 
 #include <QElapsedTimer>
@@ -30,8 +31,12 @@ void TestZemSerialPort::cleanup()
 void TestZemSerialPort::extraPortAppearsAndDisappears()
 {
     QStringList last;
+    QStringList other;
     ZemSerialPort port;
+    ZemSerialPort second; // the list is watched once, for every port
     connect(&port, &ZemSerialPort::ComListChange, [&last](const QStringList &l) { last = l; });
+    connect(&second, &ZemSerialPort::ComListChange, [&other](const QStringList &l) { other = l; });
+    PortWatcher *watcher = PortWatcher::instance();
 
     // A link to the pty stands for the device node, as a socat link does: its
     // removal cannot be undone by another test's pty reusing the number.
@@ -44,11 +49,21 @@ void TestZemSerialPort::extraPortAppearsAndDisappears()
 
     QVERIFY(waitUntil([&] { return last.contains(path); }, 2500));
     QVERIFY(!last.contains(QStringLiteral("/dev/lumo-does-not-exist")));
+    QCOMPARE(other, last);
+    QCOMPARE(ZemSerialPort::currentPortNames(), last);
     QVERIFY(port.Open(path, QStringLiteral("9600"), 3, 0, 0)); // listed names open
     port.Close();
 
-    QVERIFY(QFile::remove(path)); // the device goes away
-    QVERIFY(waitUntil([&] { return !last.contains(path); }, 2500));
+    // The device goes away; asked for, the new list comes before the next tick.
+    QVERIFY(QFile::remove(path));
+    const int scans = watcher->scanCount();
+    port.getComList();
+    QVERIFY(waitUntil([&] { return !last.contains(path); }, 900));
+    QCOMPARE(other, last);
+    QVERIFY(watcher->scanCount() > scans);
+    // Every scan ran on the watcher's thread, none on this (the GUI) thread.
+    QVERIFY(watcher->lastScanThread() && watcher->lastScanThread() != QThread::currentThread());
+    QCOMPARE(watcher->mainThreadScans(), 0);
 }
 
 void TestZemSerialPort::openStreamsBothWays()

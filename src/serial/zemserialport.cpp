@@ -1,12 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serial/zemserialport.h"
 
-#include <QFileInfo>
-#include <QTimer>
+#include "serial/portwatcher.h"
 
 namespace {
-constexpr int PollIntervalMs = 1000;
-
 // The user's words for why a port did not open, followed by the system's own.
 QString openErrorText(QSerialPort::SerialPortError error, const QString &systemText)
 {
@@ -32,49 +29,36 @@ QString openErrorText(QSerialPort::SerialPortError error, const QString &systemT
 
 ZemSerialPort::ZemSerialPort(QObject *parent)
     : QSerialPort(parent)
-    , m_pollTimer(new QTimer(this))
 {
     m_unused.clear();
-    m_pollTimer->setInterval(PollIntervalMs);
-    connect(m_pollTimer, &QTimer::timeout, this, &ZemSerialPort::getComList);
-    m_pollTimer->start();
+    PortWatcher *watcher = PortWatcher::instance();
+    connect(watcher, &PortWatcher::portsChanged, this, &ZemSerialPort::takePortList);
+    // The list the watcher already holds is this port's first report, made
+    // from the event loop so that the owner has connected by then.
+    QMetaObject::invokeMethod(
+        this, [this] { takePortList(currentPortNames()); }, Qt::QueuedConnection);
     connect(this, &QSerialPort::errorOccurred, this, &ZemSerialPort::onErrorOccurred);
 }
 
 ZemSerialPort::~ZemSerialPort() = default;
 
-QStringList ZemSerialPort::extraPortPaths()
-{
-    QStringList paths;
-    const QString spec = qEnvironmentVariable("LUMO_EXTRA_PORTS");
-    const QStringList parts = spec.split(QLatin1Char(','), Qt::SkipEmptyParts);
-    for (const QString &part : parts) {
-        const QString path = part.trimmed();
-        if (!path.isEmpty() && !paths.contains(path) && QFileInfo::exists(path))
-            paths.append(path);
-    }
-    return paths;
-}
-
 QStringList ZemSerialPort::currentPortNames()
 {
-    QStringList names;
-    const auto ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : ports)
-        names.append(info.portName());
-    for (const QString &path : extraPortPaths())
-        if (!names.contains(path))
-            names.append(path);
-    return names;
+    return PortWatcher::instance()->ports();
+}
+
+void ZemSerialPort::takePortList(const QStringList &ports)
+{
+    if (ports == m_lastPorts)
+        return;
+    m_lastPorts = ports;
+    emit ComListChange(ports);
 }
 
 void ZemSerialPort::getComList()
 {
-    const QStringList names = currentPortNames();
-    if (names == m_lastPorts)
-        return;
-    m_lastPorts = names;
-    emit ComListChange(names);
+    takePortList(currentPortNames());
+    PortWatcher::instance()->rescan();
 }
 
 bool ZemSerialPort::Open(const QString &name, const QString &baudText, int dataBitsIndex,
@@ -89,31 +73,29 @@ bool ZemSerialPort::Open(const QString &name, const LineSettings::Settings &sett
     if (isOpen())
         Close();
 
-    bool found = false;
-    const auto ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : ports) {
-        if (info.portName() == name) {
-            setPort(info);
-            found = true;
-            break;
-        }
-    }
-    if (!found && !name.isEmpty() && (m_acceptUnlisted || extraPortPaths().contains(name))) {
-        // A full path is used as the device's location as it stands.
-        setPortName(name);
-        found = true;
-    }
+    // Opened by name: the system's ports by their name (Qt finds the device
+    // under /dev), the extra ports by their path. Membership is checked
+    // against the watcher's list; enumerating here would stall the caller.
+    const bool found = !name.isEmpty() && (m_acceptUnlisted || currentPortNames().contains(name));
     if (!found) {
-        setPort(QSerialPortInfo());
+        setPortName(QString());
         m_openFailure = name.isEmpty() ? QStringLiteral("没有选择串口")
                                        : QStringLiteral("串口 %1 不存在").arg(name);
         return false;
     }
+    setPortName(name);
 
     m_failurePending = false;
     m_openFailure.clear();
     if (!open(QIODevice::ReadWrite)) {
-        m_openFailure = openErrorText(error(), errorString());
+        // A listed device that vanished since the last scan is no port any
+        // longer; the list is brought up to date at once.
+        if (error() == QSerialPort::DeviceNotFoundError && !m_acceptUnlisted) {
+            m_openFailure = QStringLiteral("串口 %1 不存在").arg(name);
+            PortWatcher::instance()->rescan();
+        } else {
+            m_openFailure = openErrorText(error(), errorString());
+        }
         clearError();
         return false;
     }

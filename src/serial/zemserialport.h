@@ -8,12 +8,10 @@
 #include <QSerialPortInfo>
 #include <QStringList>
 
-class QTimer;
-
-// One serial port of the program. It watches the host's port list (once a
-// second), opens a port by name with the settings the forms show (baud text
-// and the indexes of the data-bits, stop-bits and parity combos) and hands
-// every chunk it reads to its owner.
+// One serial port of the program. It reports the host's port list (kept by
+// the program's PortWatcher, off the GUI thread), opens a port by name with the settings the forms
+// show (baud text and the indexes of the data-bits, stop-bits and parity combos) and hands every
+// chunk it reads to its owner.
 //
 // Besides the ports the system enumerates, the paths named in the
 // environment variable LUMO_EXTRA_PORTS (comma-separated) are listed while
@@ -54,10 +52,13 @@ public:
     bool acceptsUnlisted() const { return m_acceptUnlisted; }
 
     // The names the port list currently offers: the system's ports, then the
-    // extra ports whose paths exist.
+    // extra ports whose paths exist, as the watcher last found them. Never
+    // enumerates on the calling thread.
     static QStringList currentPortNames();
 
 signals:
+    // The port list: first the ports present (once the watcher knows them),
+    // then again on each change.
     void ComListChange(const QStringList &ports);
     void DataReady(const QByteArray &data);
     // The same bytes, emitted just before DataReady: a tap that watches the
@@ -73,10 +74,13 @@ signals:
     void PortLost(const QString &reason);
 
 public slots:
+    // Reports the list now if it differs from the last report, and asks the
+    // watcher for an immediate rescan (its result arrives as ComListChange).
     void getComList();
     void readComData();
 
 private slots:
+    void takePortList(const QStringList &ports);
     void onErrorOccurred(QSerialPort::SerialPortError error);
     void closeAfterFailure();
 
@@ -84,10 +88,7 @@ protected:
     qint64 writeData(const char *data, qint64 maxSize) override;
 
 private:
-    static QStringList extraPortPaths();
-
     QStringList m_lastPorts;
-    QTimer *m_pollTimer;
     QByteArray m_unused;
     bool m_failurePending = false;
     QString m_failureReason;

@@ -3,6 +3,7 @@
 
 #include "engine/apppaths.h"
 #include "protocol/zemtool.h"
+#include "serial/portwatcher.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -142,6 +143,14 @@ QString TestRoot::settingsText() const
 void setExtraPorts(const QStringList &paths)
 {
     qputenv("LUMO_EXTRA_PORTS", paths.join(QLatin1Char(',')).toLocal8Bit());
+    syncPortList();
+}
+
+bool syncPortList(int timeoutMs)
+{
+    PortWatcher *watcher = PortWatcher::instance();
+    const quint64 ticket = watcher->rescan();
+    return waitUntil([watcher, ticket] { return watcher->scannedTicket() >= ticket; }, timeoutMs);
 }
 
 MessageBoxCatcher::MessageBoxCatcher(int timeoutMs)

@@ -58,8 +58,12 @@ private:
     QTemporaryDir m_dir;
 };
 
-// Sets LUMO_EXTRA_PORTS so that the port list offers these paths.
+// Sets LUMO_EXTRA_PORTS so that the port list offers these paths, and
+// waits for the port watcher's list to take them in (syncPortList).
 void setExtraPorts(const QStringList &paths);
+// Has the port watcher rescan and waits (running events) until its list
+// comes from a scan begun after the call.
+bool syncPortList(int timeoutMs = 3000);
 
 // Arms a watcher that closes the next modal message box to appear (within
 // timeoutMs) and records its title, text and informative text. Call before
