@@ -14,7 +14,7 @@
 // a file for offline analysis starts with).
 #include "testsupport.h"
 
-#include "analyzer/streamsegmenter.h"
+#include "protocol/streamsegmenter.h"
 #include "capture/capturereader.h"
 #include "capture/capturewriter.h"
 #include "capture/linemonitor.h"

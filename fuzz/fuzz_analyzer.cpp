@@ -27,7 +27,7 @@
 #include "analyzer/frameanalyzer.h"
 #include "analyzer/framefields.h"
 #include "analyzer/framelistmodel.h"
-#include "analyzer/streamsegmenter.h"
+#include "protocol/streamsegmenter.h"
 #include "protocol/frameformat.h"
 
 #include <QVector>

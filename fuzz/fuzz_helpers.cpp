@@ -16,6 +16,7 @@
 //   however it is split.
 #include "fuzzsupport.h"
 
+#include "protocol/frameescape.h"
 #include "protocol/frameformat.h"
 #include "protocol/zemframer.h"
 #include "protocol/zemtool.h"

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "analyzer/streamsegmenter.h"
+#include "protocol/streamsegmenter.h"
 
 #include "protocol/frameformat.h"
 
@@ -299,6 +299,21 @@ qint64 StreamSegmenter::heldSinceUs() const
     if (!m_other.isEmpty())
         return m_otherTimeUs;
     return m_frame.isEmpty() ? -1 : m_frameTimeUs;
+}
+
+QByteArray StreamSegmenter::heldFrame4() const
+{
+    switch (m_state) {
+    case State::V4Header1:
+    case State::V4Header2:
+    case State::V4LengthHi:
+    case State::V4LengthFf:
+    case State::V4Body:
+    case State::V4EndFfFf:
+        return m_frame;
+    default:
+        return QByteArray();
+    }
 }
 
 void StreamSegmenter::clear()

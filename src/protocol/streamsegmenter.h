@@ -1,11 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "analyzer/linesegment.h"
+#include "protocol/linesegment.h"
 
 #include <QByteArray>
 #include <QVector>
 
+// The one rule of this program for where a frame begins and ends: the
+// analyzer shows, the capture records and the simulated MCU answers (through
+// ZemFramer) the frames cut here.
+//
 // Cuts one direction's byte stream into segments without losing or merging a
 // byte: every version 4 frame is one segment, every version 3 frame another,
 // and the bytes between frames come as runs of their own.
@@ -36,6 +40,9 @@ public:
     void flush(QVector<LineSegment> &out);
     bool holding() const;
     qint64 heldSinceUs() const; // arrival time of the first held byte
+    // The version 4 frame (or its header) begun and not yet emitted, wire
+    // form; empty when none is.
+    QByteArray heldFrame4() const;
     void clear();
 
     static constexpr int MaxOtherRun = 4096;
