@@ -18,12 +18,18 @@
 // bytes as the length asks for, counted after unescaping (an FF 55 pair is one
 // byte; a final FF waits for its 55). An FF followed by FF instead of 55 inside
 // a frame is the header of the next frame: the frame ends there, short of its
-// length. After a final FF, FF FF FF means the final FF lacked its 55 and the
-// next two open a header; FF FF and anything else, that the frame was cut. A length below 5 is no
-// frame, nor is FF FF FF: the first FF is taken for noise before a header (a length whose high byte
-// is FF would mean a frame of more than 65,000 bytes). Version 3: 00 00 00 03, a 2-byte big-endian
-// length, that many bytes. Other bytes: a run ends where a frame begins, after a newline (a
-// module's boot text comes one line per segment), at 4096 bytes, or at flush().
+// length. After a final FF (the last byte the length counts), FF FF FF means
+// the final FF lacked its 55 and the next two open a header. FF FF and
+// anything else is either a frame cut one byte short whose "final" FF opens
+// the header, or a whole frame whose checksum FF came bare, followed by a
+// header that lost a byte: the checksum tells (a right one keeps the frame,
+// a wrong one cuts it). Every frame whose bytes arrived whole is so kept. A
+// length below 5 is no frame, nor is FF FF FF: the first FF is taken for
+// noise before a header (a length whose high byte is FF would mean a frame of
+// more than 65,000 bytes). Version 3: 00 00 00 03, a 2-byte big-endian
+// length, that many bytes. Other bytes: a run ends where a frame begins,
+// after a newline (a module's boot text comes one line per segment), at 4096
+// bytes, or at flush().
 //
 // Each byte is looked at once; a header that turns out to be none is looked at
 // again, but it is never longer than six bytes, so the work stays linear.
@@ -69,6 +75,7 @@ private:
     void rejectCandidate(qint64 timeUs, QVector<LineSegment> &out);
     void emitOther(QVector<LineSegment> &out);
     void emitFrame(SegmentKind kind, QVector<LineSegment> &out);
+    bool lastByteIsChecksum() const;
 
     LineDirection m_direction;
     State m_state = State::Idle;
