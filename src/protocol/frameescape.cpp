@@ -3,6 +3,9 @@
 
 QByteArray Frame::unescape(const QByteArray &wire)
 {
+    // Nothing escaped: the same bytes, shared rather than copied.
+    if (wire.indexOf(char(HeaderByte), FirstEscapedOffset) < 0)
+        return wire;
     QByteArray frame(wire.size(), Qt::Uninitialized);
     char *out = frame.data();
     forEachUnescaped(wire.constData(), wire.size(), [&out](quint8 b, bool) {
