@@ -2,8 +2,6 @@
 // The frame assembler: cutting a raw, escaped byte stream into whole frames.
 #include "testsupport.h"
 
-#include "protocol/frameescape.h"
-#include "protocol/streamsegmenter.h"
 #include "protocol/zemframer.h"
 #include "protocol/zemtool.h"
 #include "serial/zemserialport.h"
@@ -45,7 +43,6 @@ private slots:
     void randomStreamStaysBounded();
     void damageCostsOnlyTheFramesItTouches();
     void untouchedFramesOfBothSendersSurvive();
-    void framesAreTheSegmentersWholeFrames();
     void constructedWithoutPortSaysSo();
 };
 
@@ -348,34 +345,6 @@ void TestZemFramer::untouchedFramesOfBothSendersSurvive()
     }
     qInfo("%d of %d untouched frames lost", lost, int(untouched.size()));
     QCOMPARE(lost, 0);
-}
-
-void TestZemFramer::framesAreTheSegmentersWholeFrames()
-{
-    // On any bytes and any chunking, the frames answered are exactly the whole
-    // version 4 frames the analyzer shows, unescaped, in order.
-    QRandomGenerator rng(4711);
-    for (int round = 0; round < 200; ++round) {
-        QByteArray stream(int(rng.bounded(1, 600)), '\0');
-        for (char &c : stream) {
-            static const char special[] = {char(0xFF), char(0x55), 0, 5};
-            c = rng.bounded(2) == 0 ? special[rng.bounded(4)] : char(rng.bounded(256));
-        }
-        StreamSegmenter segmenter(LineDirection::McuToModule);
-        QVector<LineSegment> segments;
-        segmenter.feed(stream, 0, segments);
-        QList<QByteArray> expected;
-        for (const LineSegment &s : segments)
-            if (s.kind == SegmentKind::Frame4 && Frame::isWhole(Frame::unescape(s.wire)))
-                expected.append(Frame::unescape(s.wire));
-        QList<QByteArray> chunks;
-        for (int at = 0; at < stream.size();) {
-            const int n = int(rng.bounded(1, 40));
-            chunks.append(stream.mid(at, n));
-            at += n;
-        }
-        QCOMPARE(feed(chunks), expected);
-    }
 }
 
 namespace {
