@@ -103,10 +103,6 @@ void TestStreamSegmenter::segments_data()
         << finalFfBare + heartbeat << QStringList{seg("4", finalFfBare), seg("4", heartbeat)};
     QTest::newRow("two stray FFs between the final FF and its 55") << finalFfBare + hex("FF FF 55")
             + heartbeat << QStringList{seg("4", finalFfBare), "O:FF FF 55", seg("4", heartbeat)};
-    QTest::newRow("bare checksum FF before a header that lost a byte")
-        << hex("FF FF 00 05 07 F3 00 00 FF") + heartbeat.mid(1)
-        << QStringList{"4:FF FF 00 05 07 F3 00 00 FF",
-                       "O:" + ZemTool::hexText(heartbeat.mid(1)).trimmed()};
     QTest::newRow("final FF without 55 before text") << finalFfBare
             + "ok\n" << QStringList{seg("4", finalFfBare), "O:6F 6B 0A"};
     QTest::newRow("cut where the next header's FF is the last byte counted") << heartbeat.left(8)

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "protocol/streamsegmenter.h"
 
-#include "protocol/frameescape.h"
 #include "protocol/frameformat.h"
 
 #include <algorithm>
@@ -158,13 +157,6 @@ void StreamSegmenter::step(char c, qint64 timeUs, QVector<LineSegment> &out)
             appendHeld(Ff, m_nextFfTimeUs);
             appendHeld(Ff, timeUs);
             m_state = State::V4Header2;
-        } else if (lastByteIsChecksum()) {
-            // … FF | FF hh, the FF the right checksum of the bytes before it:
-            // the frame is whole, its checksum came bare, and the FF after it
-            // is noise or a header that lost a byte.
-            emitFrame(SegmentKind::Frame4, out);
-            startCandidate(Ff, m_nextFfTimeUs, out);
-            step(c, timeUs, out);
         } else {
             // … | FF FF hh: the frame was cut short, its FF opens the header.
             m_frame.chop(1);
@@ -208,22 +200,6 @@ void StreamSegmenter::step(char c, qint64 timeUs, QVector<LineSegment> &out)
             emitFrame(SegmentKind::Frame3, out);
         return;
     }
-}
-
-// Whether the frame held, whole by its length, ends in the checksum of its
-// bytes from offset 2 on. Asked once a frame, so the work stays linear.
-bool StreamSegmenter::lastByteIsChecksum() const
-{
-    qsizetype offset = 0;
-    unsigned sum = 0;
-    int last = -1;
-    Frame::forEachUnescaped(m_frame.constData(), m_frame.size(), [&](quint8 b, bool) {
-        if (offset++ >= Frame::ChecksumStart)
-            sum += b;
-        last = b;
-        return true;
-    });
-    return last >= 0 && quint8(sum - unsigned(last)) == last;
 }
 
 // The length is known: room for the whole frame at once (a few escapes

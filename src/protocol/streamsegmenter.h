@@ -20,10 +20,10 @@
 // a frame is the header of the next frame: the frame ends there, short of its
 // length. After a final FF (the last byte the length counts), FF FF FF means
 // the final FF lacked its 55 and the next two open a header. FF FF and
-// anything else is either a frame cut one byte short whose "final" FF opens
-// the header, or a whole frame whose checksum FF came bare, followed by a
-// header that lost a byte: the checksum tells (a right one keeps the frame,
-// a wrong one cuts it). Every frame whose bytes arrived whole is so kept. A
+// anything else means the frame was cut one byte short and its "final" FF
+// opens the header. The same bytes could be a whole frame whose checksum FF
+// came bare, followed by a header that lost a byte; but a byte lost anywhere
+// in a frame leaves it one short, so the cut is by far the likelier. A
 // length below 5 is no frame, nor is FF FF FF: the first FF is taken for
 // noise before a header (a length whose high byte is FF would mean a frame of
 // more than 65,000 bytes). Version 3: 00 00 00 03, a 2-byte big-endian
@@ -75,7 +75,6 @@ private:
     void rejectCandidate(qint64 timeUs, QVector<LineSegment> &out);
     void emitOther(QVector<LineSegment> &out);
     void emitFrame(SegmentKind kind, QVector<LineSegment> &out);
-    bool lastByteIsChecksum() const;
 
     LineDirection m_direction;
     State m_state = State::Idle;
