@@ -6,7 +6,7 @@
 
 #include "analyzer/frameanalyzer.h"
 #include "analyzer/framelistmodel.h"
-#include "analyzer/streamsegmenter.h"
+#include "protocol/streamsegmenter.h"
 #include "protocol/zemtool.h"
 
 #include <QCoreApplication>

@@ -14,10 +14,10 @@
 // a file for offline analysis starts with).
 #include "testsupport.h"
 
-#include "analyzer/streamsegmenter.h"
 #include "capture/capturereader.h"
 #include "capture/capturewriter.h"
 #include "capture/linemonitor.h"
+#include "protocol/streamsegmenter.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>

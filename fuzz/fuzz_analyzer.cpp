@@ -27,8 +27,8 @@
 #include "analyzer/frameanalyzer.h"
 #include "analyzer/framefields.h"
 #include "analyzer/framelistmodel.h"
-#include "analyzer/streamsegmenter.h"
 #include "protocol/frameformat.h"
+#include "protocol/streamsegmenter.h"
 
 #include <QVector>
 

@@ -16,6 +16,7 @@
 //   however it is split.
 #include "fuzzsupport.h"
 
+#include "protocol/frameescape.h"
 #include "protocol/frameformat.h"
 #include "protocol/zemframer.h"
 #include "protocol/zemtool.h"
@@ -68,10 +69,10 @@ void checkFrameRoundTrip(const QByteArray &bytes, const QByteArray &input)
     frame.append(body).append('\0');
     ZemTool::setFrameChecksum(frame);
     checkEscape(frame, input);
-    // Length 0 and lengths of FF00 or more are no frames the assembler can
+    // Lengths below 5 and lengths of FF00 or more are no frames the assembler can
     // take (the latter read FF FF FF, a stray FF before a header).
     const int length = body.size() + 1;
-    if (length < 1 || length >= 0xFF00)
+    if (length < Frame::MinLength || length >= 0xFF00)
         return;
 
     ZemFramer framer;

@@ -4,8 +4,9 @@
 #include "testsupport.h"
 
 #include "analyzer/frameanalyzer.h"
-#include "analyzer/streamsegmenter.h"
+#include "protocol/frameescape.h"
 #include "protocol/frameformat.h"
+#include "protocol/streamsegmenter.h"
 #include "protocol/zemtool.h"
 
 #include <QRandomGenerator>

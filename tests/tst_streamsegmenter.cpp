@@ -3,7 +3,7 @@
 // without losing, adding or merging a byte.
 #include "testsupport.h"
 
-#include "analyzer/streamsegmenter.h"
+#include "protocol/streamsegmenter.h"
 #include "protocol/zemtool.h"
 
 #include <QRandomGenerator>
@@ -101,6 +101,8 @@ void TestStreamSegmenter::segments_data()
         << checksumFf + heartbeat << QStringList{seg("4", checksumFf), seg("4", heartbeat)};
     QTest::newRow("final FF without 55 before the next header")
         << finalFfBare + heartbeat << QStringList{seg("4", finalFfBare), seg("4", heartbeat)};
+    QTest::newRow("two stray FFs between the final FF and its 55") << finalFfBare + hex("FF FF 55")
+            + heartbeat << QStringList{seg("4", finalFfBare), "O:FF FF 55", seg("4", heartbeat)};
     QTest::newRow("final FF without 55 before text") << finalFfBare
             + "ok\n" << QStringList{seg("4", finalFfBare), "O:6F 6B 0A"};
     QTest::newRow("cut where the next header's FF is the last byte counted") << heartbeat.left(8)

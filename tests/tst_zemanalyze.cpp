@@ -715,7 +715,8 @@ void TestZemAnalyze::requestOverSerialLineIsAnswered()
     TestRoot root;
     ZemTool tool;
     ZemSerialPort port;
-    ZemFramer framer(&tool, &port);
+    ZemFramer framer;
+    framer.listenTo(&port);
     ZemAnalyze analyze(&framer, &tool);
     connect(&analyze, &ZemAnalyze::RespondReady,
             [&port](const QByteArray &reply) { port.write(ZemTool::escape(reply)); });

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "analyzer/linesegment.h"
+#include "protocol/linesegment.h"
 
 #include <QByteArray>
 #include <QObject>

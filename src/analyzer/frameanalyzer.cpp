@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "analyzer/frameanalyzer.h"
 
+#include "protocol/frameescape.h"
 #include "protocol/frameformat.h"
 
 #include <algorithm>
@@ -119,7 +120,7 @@ qint64 FrameAnalyzer::add(const LineSegment &segment)
 }
 
 // Reads the fields straight from the wire bytes, undoing the FF 55 escaping on
-// the way, so that no unescaped copy is made.
+// the way (Frame::forEachUnescaped), so that no unescaped copy is made.
 void FrameAnalyzer::decode(const QByteArray &wire, FrameRecord &r) const
 {
     if (r.kind == SegmentKind::Other) {
@@ -144,15 +145,10 @@ void FrameAnalyzer::decode(const QByteArray &wire, FrameRecord &r) const
     int last = -1;
     int lengthHi = -1;
     int lengthLo = -1;
-    for (qsizetype i = 0; i < size; ++i) {
-        const quint8 b = bytes[i];
+    Frame::forEachUnescaped(wire.constData(), size, [&](quint8 b, bool bare) {
         const qsizetype offset = unescapedSize++;
-        if (b == Frame::HeaderByte && i >= Frame::FirstEscapedOffset) {
-            if (i + 1 < size && bytes[i + 1] == Frame::EscapeByte)
-                ++i;
-            else
-                r.problems |= FrameProblem::UnescapedFf;
-        }
+        if (bare)
+            r.problems |= FrameProblem::UnescapedFf;
         switch (offset) {
         case Frame::LengthOffset:
             lengthHi = b;
@@ -172,7 +168,8 @@ void FrameAnalyzer::decode(const QByteArray &wire, FrameRecord &r) const
         if (offset >= Frame::ChecksumStart)
             sum += b;
         last = b;
-    }
+        return true;
+    });
     if (lengthLo >= 0)
         r.lengthField = (lengthHi << 8) | lengthLo;
     if (r.lengthField < Frame::MinLength

@@ -2,6 +2,7 @@
 #include "analyzer/framelistmodel.h"
 
 #include "engine/settingkeys.h"
+#include "protocol/frameescape.h"
 #include "protocol/frameformat.h"
 #include "protocol/zemtool.h"
 
@@ -27,14 +28,14 @@ QByteArray unescapedHead(const char *wire, quint32 size)
 int unescapedByteAt(const char *wire, quint32 size, int offset)
 {
     int at = 0;
-    for (quint32 i = 0; i < size; ++i, ++at) {
-        if (at == offset)
-            return quint8(wire[i]);
-        if (i >= quint32(Frame::FirstEscapedOffset) && quint8(wire[i]) == Frame::HeaderByte
-            && i + 1 < size && quint8(wire[i + 1]) == Frame::EscapeByte)
-            ++i;
-    }
-    return -1;
+    int found = -1;
+    Frame::forEachUnescaped(wire, qsizetype(size), [&](quint8 b, bool) {
+        if (at++ != offset)
+            return true;
+        found = b;
+        return false;
+    });
+    return found;
 }
 
 // Descriptions differ by command, and for 03 by its action byte and for 04 by

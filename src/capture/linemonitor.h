@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "analyzer/linesegment.h"
-#include "analyzer/streamsegmenter.h"
+#include "protocol/linesegment.h"
+#include "protocol/streamsegmenter.h"
 
 #include <QHash>
 #include <QObject>

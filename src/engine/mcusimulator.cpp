@@ -7,6 +7,7 @@
 #include "engine/zemanalyze.h"
 #include "engine/zemfirmware.h"
 #include "engine/zemreply.h"
+#include "protocol/frameescape.h"
 #include "protocol/frameformat.h"
 #include "protocol/zemframer.h"
 #include "protocol/zemtool.h"

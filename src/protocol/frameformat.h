@@ -12,7 +12,8 @@
 // every use of a command or a field.
 //
 // Layout of a frame as it travels between the MCU and the Wi-Fi module
-// (unescaped form; see ZemTool::escape for the wire form):
+// (unescaped form; see ZemTool::escape for the wire form, protocol/frameescape.h
+// for reading it back):
 //
 //   offset 0  2 bytes  header, always FF FF
 //   offset 2  2 bytes  length, big-endian: bytes from the command through the
@@ -231,24 +232,6 @@ inline bool isStatusAnswer(const QByteArray &frame)
 {
     return isCommand(frame, Command::StatusReply) && lengthField(frame) > MinLength
         && action(frame) == code(StatusAction::Answer);
-}
-
-// The frame a receiver reads from these wire bytes: from offset 3 on, each
-// FF 55 becomes a single FF. An FF followed by anything else is kept as it
-// is (a sender that did not escape). One pass, linear in the input.
-inline QByteArray unescape(const QByteArray &wire)
-{
-    QByteArray frame;
-    frame.reserve(wire.size());
-    const int size = wire.size();
-    for (int i = 0; i < size; ++i) {
-        const char c = wire.at(i);
-        frame.append(c);
-        if (i >= FirstEscapedOffset && quint8(c) == HeaderByte && i + 1 < size
-            && quint8(wire.at(i + 1)) == EscapeByte)
-            ++i;
-    }
-    return frame;
 }
 
 } // namespace Frame

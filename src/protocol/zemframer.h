@@ -1,33 +1,30 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "protocol/streamsegmenter.h"
+
 #include <QByteArray>
+#include <QDebug>
 #include <QObject>
 
-class ZemTool;
-class ZemSerialPort;
-
-// Cuts the raw byte stream of one serial port into whole, unescaped frames.
+// Cuts the raw byte stream of one serial port into whole, unescaped frames,
+// header to checksum, for whatever answers them (the simulated MCU, the
+// module's conformance run).
 //
-// The stream is read as the wire rules make it: a frame starts with FF FF, the
-// first length byte is sent as is, and from the second length byte on every
-// FF is followed by an inserted 55. So the un-escaping happens on the raw
-// stream, byte by byte, and an FF followed by FF after the header can only be
-// the start of a new frame: the partial one is dropped and assembly starts
-// again at that header. Noise, a stray FF, a truncated frame or a corrupted
-// length thus cost at most the frame they touch, and each byte costs O(1).
+// Where a frame begins and ends is StreamSegmenter's to decide, the same rule
+// the analyzer and the capture use, so the frame the user sees there is the
+// frame that was answered. Of its version 4 segments only the whole ones (as
+// long as their length says) are emitted: a frame cut short or a frame whose
+// length was damaged is shown by the analyzer but answered by nobody. Version
+// 3 frames and the bytes between frames are dropped.
 //
-// A frame whose length is complete on an FF is not emitted at once: that FF
-// may be the first byte of the next header (the frame lost a byte, or its
-// length reads one too many). The next raw byte decides: 55 completes the
-// frame (the FF was data, escaped), FF starts a new frame (the partial one is
-// dropped, so the next, undamaged frame is kept), anything else means the
-// sender did not escape the last FF: the frame is emitted and the byte is
-// dropped as noise.
-//
-// A length whose high byte is FF (a frame of 65 280 bytes or more) cannot be
-// told apart from a stray FF in front of a header, FF FF FF 00 05 ...; the
-// run of FFs is read as one header, which is what every real module sends.
+// A frame is emitted as soon as the stream decides it: at its last counted
+// byte, or, when that byte is an FF, at the byte after it (55: the FF was
+// escaped; anything but FF: the sender did not escape it). FF FF after that
+// last FF waits one byte more: FF FF FF is the next header behind a frame
+// whose last FF came bare, FF FF and anything else a frame cut one byte short
+// whose FF opens that header. A sound sender writes FF 55 in one write, so a
+// frame with checksum FF is answered at its 55 without waiting.
 //
 // The checksum is not verified here: a frame with a wrong checksum is still
 // emitted, so that the user sees it in the log.
@@ -35,16 +32,25 @@ class ZemFramer : public QObject
 {
     Q_OBJECT
 public:
-    // A framer fed only by calling dataToV4 (tests, tools, benchmarks).
+    // Fed by calling dataToV4; the owner connects its line's DataReady there
+    // (listenTo does so).
     explicit ZemFramer(QObject *parent = nullptr);
-    // Listens to `port`'s DataReady. A missing port is reported as an
-    // error: the owner meant to connect one.
-    ZemFramer(ZemTool *tool, ZemSerialPort *port, QObject *parent = nullptr);
+
+    // Connects `line`'s DataReady(QByteArray) to dataToV4. A missing line is
+    // reported as an error: the owner meant to connect one.
+    template <typename Line> void listenTo(Line *line)
+    {
+        if (!line) {
+            qDebug() << "error zemSerialPort";
+            return;
+        }
+        connect(line, &Line::DataReady, this, &ZemFramer::dataToV4);
+    }
 
     // Drops any partial frame (the owner does so when it closes the port).
     void clear();
     // The partial frame assembled so far, unescaped.
-    const QByteArray &buffer() const { return m_buffer; }
+    QByteArray buffer() const;
 
 signals:
     void LineDataReady(const QByteArray &frame);
@@ -53,13 +59,5 @@ public slots:
     void dataToV4(const QByteArray &chunk);
 
 private:
-    static bool isComplete(const QByteArray &buffer);
-    void emitFrame();
-
-    ZemTool *m_tool = nullptr;
-    ZemSerialPort *m_port = nullptr;
-    QByteArray m_buffer;
-    // The last raw byte was an FF inside the escaped part of the frame; the
-    // next raw byte decides whether it was data (55 follows) or a header.
-    bool m_pendingEscape = false;
+    StreamSegmenter m_segmenter;
 };

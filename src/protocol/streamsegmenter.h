@@ -1,11 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "analyzer/linesegment.h"
+#include "protocol/linesegment.h"
 
 #include <QByteArray>
 #include <QVector>
 
+// The one rule of this program for where a frame begins and ends: the
+// analyzer shows, the capture records and the simulated MCU answers (through
+// ZemFramer) the frames cut here.
+//
 // Cuts one direction's byte stream into segments without losing or merging a
 // byte: every version 4 frame is one segment, every version 3 frame another,
 // and the bytes between frames come as runs of their own.
@@ -14,12 +18,18 @@
 // bytes as the length asks for, counted after unescaping (an FF 55 pair is one
 // byte; a final FF waits for its 55). An FF followed by FF instead of 55 inside
 // a frame is the header of the next frame: the frame ends there, short of its
-// length. After a final FF, FF FF FF means the final FF lacked its 55 and the
-// next two open a header; FF FF and anything else, that the frame was cut. A length below 5 is no
-// frame, nor is FF FF FF: the first FF is taken for noise before a header (a length whose high byte
-// is FF would mean a frame of more than 65,000 bytes). Version 3: 00 00 00 03, a 2-byte big-endian
-// length, that many bytes. Other bytes: a run ends where a frame begins, after a newline (a
-// module's boot text comes one line per segment), at 4096 bytes, or at flush().
+// length. After a final FF (the last byte the length counts), FF FF FF means
+// the final FF lacked its 55 and the next two open a header. FF FF and
+// anything else means the frame was cut one byte short and its "final" FF
+// opens the header. The same bytes could be a whole frame whose checksum FF
+// came bare, followed by a header that lost a byte; but a byte lost anywhere
+// in a frame leaves it one short, so the cut is by far the likelier. A
+// length below 5 is no frame, nor is FF FF FF: the first FF is taken for
+// noise before a header (a length whose high byte is FF would mean a frame of
+// more than 65,000 bytes). Version 3: 00 00 00 03, a 2-byte big-endian
+// length, that many bytes. Other bytes: a run ends where a frame begins,
+// after a newline (a module's boot text comes one line per segment), at 4096
+// bytes, or at flush().
 //
 // Each byte is looked at once; a header that turns out to be none is looked at
 // again, but it is never longer than six bytes, so the work stays linear.
@@ -36,6 +46,9 @@ public:
     void flush(QVector<LineSegment> &out);
     bool holding() const;
     qint64 heldSinceUs() const; // arrival time of the first held byte
+    // The version 4 frame (or its header) begun and not yet emitted, wire
+    // form; empty when none is.
+    QByteArray heldFrame4() const;
     void clear();
 
     static constexpr int MaxOtherRun = 4096;

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "analyzer/streamsegmenter.h"
+#include "protocol/streamsegmenter.h"
 
 #include "protocol/frameformat.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -22,8 +23,25 @@ void StreamSegmenter::feed(const QByteArray &chunk, qint64 timeUs, QVector<LineS
 {
     const char *data = chunk.constData();
     const qsizetype size = chunk.size();
-    for (qsizetype i = 0; i < size; ++i)
-        step(data[i], timeUs, out);
+    for (qsizetype i = 0; i < size;) {
+        if (m_state == State::V4Body && !m_pendingFf) {
+            // Inside a frame only an FF asks for a decision: the bytes up to
+            // the next one (or to the end of the length) are taken at once.
+            const qsizetype want = std::min<qsizetype>(m_length - m_counted, size - i);
+            const char *start = data + i;
+            const void *ff = std::memchr(start, Ff, size_t(want));
+            const qsizetype run = ff ? static_cast<const char *>(ff) - start : want;
+            if (run > 0) {
+                m_frame.append(start, int(run));
+                m_counted += int(run);
+                i += run;
+                if (m_counted == m_length)
+                    emitFrame(SegmentKind::Frame4, out);
+                continue;
+            }
+        }
+        step(data[i++], timeUs, out);
+    }
 }
 
 void StreamSegmenter::step(char c, qint64 timeUs, QVector<LineSegment> &out)
@@ -299,6 +317,21 @@ qint64 StreamSegmenter::heldSinceUs() const
     if (!m_other.isEmpty())
         return m_otherTimeUs;
     return m_frame.isEmpty() ? -1 : m_frameTimeUs;
+}
+
+QByteArray StreamSegmenter::heldFrame4() const
+{
+    switch (m_state) {
+    case State::V4Header1:
+    case State::V4Header2:
+    case State::V4LengthHi:
+    case State::V4LengthFf:
+    case State::V4Body:
+    case State::V4EndFfFf:
+        return m_frame;
+    default:
+        return QByteArray();
+    }
 }
 
 void StreamSegmenter::clear()
