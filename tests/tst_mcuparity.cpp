@@ -8,6 +8,7 @@
 
 #include "engine/settingkeys.h"
 #include "mcu/mcuwindow.h"
+#include "protocol/frameescape.h"
 #include "protocol/frameformat.h"
 #include "protocol/zemframer.h"
 #include "protocol/zemtool.h"
