@@ -12,9 +12,9 @@
 // frame: proportional to an index, not to the text of rows) and the
 // process's peak resident size (getrusage; run one benchmark alone with
 // --benchmark_filter for its own peak).
-#include "analyzer/analyzerwindow.h"
 #include "analyzer/frameanalyzer.h"
 #include "analyzer/framelistmodel.h"
+#include "analyzerwindow/analyzerwindow.h"
 #include "capture/capturereader.h"
 #include "capture/capturewriter.h"
 #include "protocol/zemtool.h"

@@ -17,7 +17,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 
-#include "engine/apppaths.h"
+#include "base/apppaths.h"
 
 #include <benchmark/benchmark.h>
 

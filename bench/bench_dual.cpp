@@ -10,8 +10,8 @@
 // forwarded byte arrives intact and in order, the forwarding latency (write
 // on one device to arrival at the other) and how late a 5 ms timer of the
 // GUI thread fires (event-loop delay).
+#include "bridge/dualdisplay.h"
 #include "dual/doublewindow.h"
-#include "dual/dualdisplay.h"
 #include "dual/receivebox.h"
 #include "protocol/zemtool.h"
 #include "serial/zemserialport.h"

@@ -16,9 +16,9 @@
 //   core; the recording's own share is the difference between the runs with
 //   and without it (bench_capture measures it directly, per packet);
 // - rss_MB: resident memory at the end.
-#include "analyzer/analyzerwindow.h"
 #include "analyzer/duallinetap.h"
 #include "analyzer/liveanalysis.h"
+#include "analyzerwindow/analyzerwindow.h"
 #include "capture/capturereader.h"
 #include "capture/linemonitor.h"
 #include "capture/sessionrecorder.h"

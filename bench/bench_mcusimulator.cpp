@@ -6,7 +6,7 @@
 #include "testsupport.h"
 
 #include "engine/mcusimulator.h"
-#include "engine/settingkeys.h"
+#include "protocol/settingkeys.h"
 #include "protocol/zemframer.h"
 #include "protocol/zemtool.h"
 #include "serial/zemserialport.h"

@@ -4,8 +4,8 @@
 #include "testsupport.h"
 
 #include "engine/zemanalyze.h"
-#include "engine/zemproductkey.h"
 #include "protocol/zemframer.h"
+#include "protocol/zemproductkey.h"
 #include "protocol/zemtool.h"
 
 #include <QCoreApplication>

@@ -12,12 +12,12 @@
 // letters and digits only.
 #include "fuzzsupport.h"
 
+#include "base/apppaths.h"
 #include "datapoint/zemjson.h"
-#include "engine/apppaths.h"
-#include "engine/settingkeys.h"
 #include "engine/zemanalyze.h"
-#include "engine/zemproductkey.h"
 #include "engine/zemreply.h"
+#include "protocol/settingkeys.h"
+#include "protocol/zemproductkey.h"
 #include "protocol/zemtool.h"
 
 #include <QFileInfo>

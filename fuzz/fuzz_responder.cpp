@@ -16,10 +16,10 @@
 // piece data received.
 #include "fuzzsupport.h"
 
-#include "engine/settingkeys.h"
 #include "engine/zemanalyze.h"
 #include "engine/zemreply.h"
 #include "protocol/frameformat.h"
+#include "protocol/settingkeys.h"
 #include "protocol/zemtool.h"
 
 #include <QDir>

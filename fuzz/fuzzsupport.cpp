@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "fuzzsupport.h"
 
-#include "engine/apppaths.h"
+#include "base/apppaths.h"
 
 #include <QCoreApplication>
 #include <QDir>

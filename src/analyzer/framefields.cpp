@@ -4,8 +4,8 @@
 #include "datapoint/datapointcodec.h"
 #include "datapoint/datapointdefinition.h"
 #include "datapoint/datapointtext.h"
-#include "engine/settingkeys.h"
 #include "protocol/frameformat.h"
+#include "protocol/settingkeys.h"
 #include "protocol/zemtool.h"
 
 namespace {

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "analyzer/framelistmodel.h"
 
-#include "engine/settingkeys.h"
 #include "protocol/frameescape.h"
 #include "protocol/frameformat.h"
+#include "protocol/settingkeys.h"
 #include "protocol/zemtool.h"
 
 #include <QDateTime>

@@ -2,8 +2,8 @@
 // lumo-dpserver: serves data-point definitions from a folder of KEY.json
 // files on 127.0.0.1, so that Lumo can fetch definitions without a cloud
 // account. Usage: lumo-dpserver [--port N] [--folder DIR] [--max-connections N]
-#include "datapoint/datapointserver.h"
-#include "engine/apppaths.h"
+#include "base/apppaths.h"
+#include "dpservice/datapointserver.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

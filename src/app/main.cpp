@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/mainwindow.h"
-#include "engine/apppaths.h"
-#include "engine/qtcompat.h"
+#include "base/apppaths.h"
+#include "base/qtcompat.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

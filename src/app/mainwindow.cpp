@@ -2,9 +2,9 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "analyzer/analyzerwindow.h"
 #include "analyzer/duallinetap.h"
 #include "analyzer/liveanalysis.h"
+#include "analyzerwindow/analyzerwindow.h"
 #include "capture/linemonitor.h"
 #include "capture/sessionrecorder.h"
 #include "dual/doublewindow.h"

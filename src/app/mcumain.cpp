@@ -4,11 +4,11 @@
 // answers the Wi-Fi module as the "模拟V4MCU" tab does, receives firmware into
 // bin/, sends status reports and prints the traffic log to standard output.
 // It runs until SIGINT or SIGTERM, or until the port is lost.
+#include "base/apppaths.h"
 #include "datapoint/definitionstore.h"
-#include "engine/apppaths.h"
 #include "engine/headlessprogram.h"
 #include "engine/mcusimulator.h"
-#include "engine/settingkeys.h"
+#include "protocol/settingkeys.h"
 #include "protocol/zemtool.h"
 #include "serial/linesettings.h"
 #include "serial/zemserialport.h"

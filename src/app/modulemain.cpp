@@ -4,8 +4,8 @@
 // Usage: lumo-module --port PATH [--robust] [--firmware FILE] [--junit FILE] ...
 #include "datapoint/definitionstore.h"
 #include "engine/headlessprogram.h"
-#include "engine/settingkeys.h"
 #include "module/conformancerun.h"
+#include "protocol/settingkeys.h"
 #include "protocol/zemtool.h"
 #include "serial/linesettings.h"
 #include "serial/serialline.h"

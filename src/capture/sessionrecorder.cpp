@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "capture/sessionrecorder.h"
 
+#include "base/apppaths.h"
 #include "capture/linemonitor.h"
-#include "engine/apppaths.h"
-#include "engine/settingkeys.h"
+#include "protocol/settingkeys.h"
 #include "protocol/zemtool.h"
 
 #include <QDir>

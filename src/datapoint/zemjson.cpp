@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "datapoint/zemjson.h"
 
+#include "base/apppaths.h"
 #include "datapoint/datapointcodec.h"
-#include "engine/apppaths.h"
-#include "engine/settingkeys.h"
-#include "engine/zemproductkey.h"
+#include "protocol/settingkeys.h"
+#include "protocol/zemproductkey.h"
 #include "protocol/zemtool.h"
 
 #include <QDebug>

@@ -2,18 +2,18 @@
 #include "dual/doublewindow.h"
 #include "ui_doublewindow.h"
 
+#include "base/apppaths.h"
+#include "bridge/dualdisplay.h"
 #include "bridge/linebridge.h"
-#include "dual/dualdisplay.h"
-#include "dual/presetframes.h"
+#include "bridge/presetframes.h"
+#include "dual/modulewindow.h"
 #include "dual/receivebox.h"
-#include "engine/apppaths.h"
-#include "engine/settingkeys.h"
-#include "module/modulewindow.h"
 #include "protocol/hexinput.h"
+#include "protocol/settingkeys.h"
 #include "protocol/zemtool.h"
 #include "serial/serialline.h"
 #include "serial/zemserialport.h"
-#include "tools/hexinputhint.h"
+#include "widgets/hexinputhint.h"
 
 #include <QTime>
 #include <QTimer>

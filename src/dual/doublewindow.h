@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "app/portcontrols.h"
+#include "widgets/portcontrols.h"
 
 #include <QByteArray>
 #include <QStringList>

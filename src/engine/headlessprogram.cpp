@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/headlessprogram.h"
 
-#include "engine/apppaths.h"
+#include "base/apppaths.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

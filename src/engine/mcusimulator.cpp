@@ -3,12 +3,12 @@
 
 #include "datapoint/datapointtext.h"
 #include "datapoint/definitionstore.h"
-#include "engine/settingkeys.h"
 #include "engine/zemanalyze.h"
 #include "engine/zemfirmware.h"
 #include "engine/zemreply.h"
 #include "protocol/frameescape.h"
 #include "protocol/frameformat.h"
+#include "protocol/settingkeys.h"
 #include "protocol/zemframer.h"
 #include "protocol/zemtool.h"
 #include "serial/serialline.h"

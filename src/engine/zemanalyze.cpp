@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/zemanalyze.h"
 
-#include "engine/apppaths.h"
-#include "engine/settingkeys.h"
+#include "base/apppaths.h"
 #include "engine/zemdescriber.h"
-#include "engine/zemproductkey.h"
 #include "engine/zemreply.h"
 #include "protocol/frameformat.h"
+#include "protocol/settingkeys.h"
 #include "protocol/zemframer.h"
+#include "protocol/zemproductkey.h"
 #include "protocol/zemtool.h"
 
 #include <QDebug>

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/zemdescriber.h"
 
-#include "engine/settingkeys.h"
 #include "protocol/frameformat.h"
+#include "protocol/settingkeys.h"
 #include "protocol/zemtool.h"
 
 namespace {

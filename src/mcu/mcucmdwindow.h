@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "engine/cmd.h"
+#include "protocol/cmd.h"
 
 #include <QWidget>
 

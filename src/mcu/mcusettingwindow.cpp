@@ -2,8 +2,8 @@
 #include "mcu/mcusettingwindow.h"
 #include "ui_mcusettingwindow.h"
 
-#include "engine/settingkeys.h"
 #include "engine/zemreply.h"
+#include "protocol/settingkeys.h"
 #include "protocol/zemtool.h"
 
 #include <QRegularExpression>

@@ -2,22 +2,22 @@
 #include "mcu/mcuwindow.h"
 #include "ui_mcuwindow.h"
 
-#include "app/portcontrols.h"
+#include "base/apppaths.h"
 #include "datapoint/definitionstore.h"
 #include "datapoint/zemjson.h"
-#include "engine/apppaths.h"
 #include "engine/mcusimulator.h"
-#include "engine/settingkeys.h"
 #include "engine/zemanalyze.h"
 #include "engine/zemdescriber.h"
 #include "mcu/datapointtable.h"
 #include "mcu/mcusettingwindow.h"
 #include "mcu/trafficlog.h"
+#include "protocol/settingkeys.h"
 #include "protocol/zemframer.h"
 #include "protocol/zemtool.h"
 #include "serial/line.h"
 #include "serial/zemserialport.h"
-#include "tools/hexinputhint.h"
+#include "widgets/hexinputhint.h"
+#include "widgets/portcontrols.h"
 
 #include <QDebug>
 #include <QMessageBox>

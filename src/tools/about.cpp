@@ -2,7 +2,7 @@
 #include "tools/about.h"
 #include "ui_about.h"
 
-#include "engine/apppaths.h"
+#include "base/apppaths.h"
 
 About::About(QWidget *parent)
     : QWidget(parent)

@@ -2,10 +2,10 @@
 #include "tools/toolwindow.h"
 #include "ui_toolwindow.h"
 
-#include "engine/apppaths.h"
+#include "base/apppaths.h"
 #include "protocol/hexinput.h"
 #include "protocol/zemtool.h"
-#include "tools/hexinputhint.h"
+#include "widgets/hexinputhint.h"
 
 ToolWindow::ToolWindow(QWidget *parent)
     : QWidget(parent)

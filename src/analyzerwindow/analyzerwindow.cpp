@@ -1,0 +1,602 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "analyzerwindow/analyzerwindow.h"
+#include "ui_analyzerwindow.h"
+
+#include "analyzer/frameanalyzer.h"
+#include "analyzer/framefieldmodel.h"
+#include "analyzer/framefields.h"
+#include "analyzer/framelistmodel.h"
+#include "analyzer/liveanalysis.h"
+#include "capture/capturereader.h"
+#include "capture/sessionrecorder.h"
+#include "datapoint/datapointdefinition.h"
+#include "datapoint/definitionstore.h"
+#include "protocol/settingkeys.h"
+#include "protocol/zemtool.h"
+#include "widgets/hexdumpview.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QScrollBar>
+#include <QTimer>
+
+namespace {
+
+// Typing in the search box re-filters once the typing pauses.
+constexpr int SearchDelayMs = 250;
+
+const QString NoDefinition = QStringLiteral("不解析数据点");
+
+} // namespace
+
+AnalyzerWindow::AnalyzerWindow(Source source, LiveAnalysis *live, SessionRecorder *recorder,
+                               ZemTool *settings, QWidget *parent)
+    : QWidget(parent)
+    , ui(new Ui::AnalyzerWindow)
+    , m_source(source)
+    , m_live(live)
+    , m_recorder(recorder)
+    , m_settings(settings)
+    , m_definitions(new DefinitionStore(settings, this))
+{
+    ui->setupUi(this);
+    // A window of its own even with a parent, which only owns it.
+    setWindowFlag(Qt::Window);
+    setWindowTitle(QStringLiteral("协议分析"));
+    setObjectName(source == Source::Dual ? QStringLiteral("analyzerWindow_dual")
+                                         : QStringLiteral("analyzerWindow_mcu"));
+
+    // Only capture files: a live list that nothing feeds.
+    if (!m_live)
+        m_live = new LiveAnalysis(nullptr, m_settings, this);
+    m_liveModel = m_live->model();
+    {
+        const QSignalBlocker blocker(ui->spinBox_replyLimit);
+        ui->spinBox_replyLimit->setValue(m_live->replyLimitMs());
+    }
+    m_fields = new FrameFieldModel(this);
+    m_fields->setObjectName(QStringLiteral("fieldModel"));
+    ui->tableWidget_fields->setModel(m_fields);
+
+    setUpTable();
+    setUpFilters();
+    fillDefinitions();
+    useModel(m_liveModel, m_live->analyzer());
+
+    ui->comboBox_mcuSide->setVisible(source == Source::Dual);
+    connect(ui->comboBox_mcuSide, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            [this](int index) { setMcuSide(index + 1); });
+    connect(ui->spinBox_replyLimit, QOverload<int>::of(&QSpinBox::valueChanged), this,
+            &AnalyzerWindow::onReplyLimitChanged);
+    connect(ui->comboBox_definition, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &AnalyzerWindow::onDefinitionChosen);
+    connect(ui->tableWidget_fields->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &AnalyzerWindow::onFieldSelected);
+
+    connect(m_live, &LiveAnalysis::aboutToAppend, this, &AnalyzerWindow::onAboutToAppend);
+    connect(m_live, &LiveAnalysis::appended, this, &AnalyzerWindow::onAppended);
+    connect(m_live, &LiveAnalysis::checked, this, &AnalyzerWindow::updateCounters);
+    if (m_recorder) {
+        connect(m_recorder, &SessionRecorder::recordingChanged, this,
+                &AnalyzerWindow::onRecordingChanged);
+        connect(m_recorder, &SessionRecorder::failed, this, [this](const QString &message) {
+            QMessageBox::about(this, QStringLiteral("错误"),
+                               QStringLiteral("录制已停止：") + message);
+        });
+        onRecordingChanged(m_recorder->isRecording(), m_recorder->filePath());
+    } else {
+        ui->pushButton_record->setEnabled(false);
+        ui->checkBox_autoRecord->setEnabled(false);
+    }
+    {
+        const QSignalBlocker blocker(ui->checkBox_autoRecord);
+        ui->checkBox_autoRecord->setChecked(SessionRecorder::autoStartEnabled(m_settings));
+    }
+
+    updateSourceLabel();
+    updateCounters();
+}
+
+AnalyzerWindow::~AnalyzerWindow()
+{
+    // The views let go of the models before the analyzers they read go (the
+    // live model stays with its analysis).
+    ui->tableView_frames->setModel(nullptr);
+    delete ui;
+}
+
+FrameAnalyzer *AnalyzerWindow::analyzer() const
+{
+    return m_file ? m_file.get() : m_live->analyzer();
+}
+
+FrameListModel *AnalyzerWindow::model() const
+{
+    return m_fileModel ? m_fileModel : m_liveModel;
+}
+
+// --- set-up ------------------------------------------------------------------
+
+void AnalyzerWindow::setUpTable()
+{
+    QTableView *view = ui->tableView_frames;
+    // Every row one line high, measured once: a million rows scroll without
+    // the view asking each one for its size.
+    QHeaderView *rows = view->verticalHeader();
+    rows->setVisible(false);
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setDefaultSectionSize(view->fontMetrics().height() + 6);
+    QHeaderView *columns = view->horizontalHeader();
+    columns->setSectionResizeMode(QHeaderView::Interactive);
+    columns->setStretchLastSection(true);
+    columns->setHighlightSections(false);
+    view->installEventFilter(this);
+
+    QHeaderView *fieldColumns = ui->tableWidget_fields->horizontalHeader();
+    fieldColumns->setStretchLastSection(true);
+    fieldColumns->setHighlightSections(false);
+    ui->tableWidget_fields->verticalHeader()->setVisible(false);
+    ui->tableWidget_fields->setColumnWidth(FrameFieldModel::NameColumn, 130);
+    ui->splitter_main->setStretchFactor(0, 3);
+    ui->splitter_main->setStretchFactor(1, 2);
+    ui->splitter_detail->setStretchFactor(0, 1);
+    ui->splitter_detail->setStretchFactor(1, 1);
+}
+
+void AnalyzerWindow::setUpFilters()
+{
+    QComboBox *direction = ui->comboBox_direction;
+    direction->addItem(QStringLiteral("全部"), -1);
+    for (LineDirection d : {LineDirection::McuToModule, LineDirection::ModuleToMcu})
+        direction->addItem(FrameListModel::directionText(d), int(d));
+
+    QComboBox *command = ui->comboBox_command;
+    command->addItem(QStringLiteral("全部"), -1);
+    for (int code = 0x01; code <= 0x20; ++code) {
+        const QString key = SettingKeys::commandDescriptionKey(SettingKeys::hexCode(code));
+        QString name = m_settings->readSetting(key);
+        // "模组→MCU：请求设备信息（…）": the short name before the details.
+        const int colon = name.indexOf(QStringLiteral("："));
+        if (colon >= 0)
+            name = name.mid(colon + 1);
+        const int paren = name.indexOf(QStringLiteral("（"));
+        if (paren > 0)
+            name = name.left(paren);
+        command->addItem(QStringLiteral("0x%1 %2").arg(SettingKeys::hexCode(code), name), code);
+    }
+
+    auto *searchDelay = new QTimer(this);
+    searchDelay->setSingleShot(true);
+    searchDelay->setInterval(SearchDelayMs);
+    connect(searchDelay, &QTimer::timeout, this, &AnalyzerWindow::applyFilter);
+    connect(ui->lineEdit_search, &QLineEdit::textChanged, searchDelay,
+            QOverload<>::of(&QTimer::start));
+    connect(ui->lineEdit_search, &QLineEdit::returnPressed, this, &AnalyzerWindow::applyFilter);
+    connect(direction, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &AnalyzerWindow::applyFilter);
+    connect(command, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &AnalyzerWindow::applyFilter);
+    connect(ui->checkBox_problems, &QCheckBox::toggled, this, &AnalyzerWindow::applyFilter);
+}
+
+// The definitions cached in json/ (one file per product key); the key of
+// the simulated-MCU tab is chosen when its definition is there.
+void AnalyzerWindow::fillDefinitions()
+{
+    QComboBox *combo = ui->comboBox_definition;
+    // The user's choice (none included) stays; the first time, the tab's.
+    const bool filled = combo->count() > 0;
+    const QString current = combo->currentData().toString();
+    const QString tabKey = m_settings->readSetting(SettingKeys::ProductKey).trimmed();
+    const QSignalBlocker blocker(combo);
+    combo->clear();
+    combo->addItem(NoDefinition, QString());
+    for (const QString &key : m_definitions->cachedKeys())
+        combo->addItem(key == tabKey ? key + QStringLiteral("（模拟V4MCU）") : key, key);
+    int index = combo->findData(filled ? current : tabKey);
+    combo->setCurrentIndex(qMax(0, index));
+    loadDefinition(combo->currentData().toString());
+}
+
+void AnalyzerWindow::loadDefinition(const QString &productKey)
+{
+    m_definition.reset();
+    if (productKey.isEmpty())
+        return;
+    DataPointDefinition definition;
+    if (m_definitions->load(productKey, &definition))
+        m_definition = std::make_unique<DataPointDefinition>(definition);
+}
+
+void AnalyzerWindow::onDefinitionChosen(int index)
+{
+    loadDefinition(ui->comboBox_definition->itemData(index).toString());
+    showFields(m_shownId);
+}
+
+// --- models ------------------------------------------------------------------
+
+void AnalyzerWindow::useModel(FrameListModel *model, FrameAnalyzer *analyzer)
+{
+    Q_UNUSED(analyzer)
+    QTableView *view = ui->tableView_frames;
+    QItemSelectionModel *old = view->selectionModel();
+    view->setModel(model);
+    delete old;
+    connect(view->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            &AnalyzerWindow::onRowSelected);
+    QHeaderView *columns = view->horizontalHeader();
+    const QFontMetrics fm = view->fontMetrics();
+    const auto width = [&fm](const char *sample) {
+        return fm.horizontalAdvance(QString::fromUtf8(sample)) + 16;
+    };
+    columns->resizeSection(FrameListModel::TimeColumn, width("00:00:00.000000"));
+    columns->resizeSection(FrameListModel::RelativeColumn, width("+000.000000"));
+    columns->resizeSection(FrameListModel::DirectionColumn, width("模组→MCU"));
+    columns->resizeSection(FrameListModel::CommandColumn, width("0x00 模组→MCU：请求设备信息"));
+    columns->resizeSection(FrameListModel::SequenceColumn, width("序号"));
+    columns->resizeSection(FrameListModel::LengthColumn, width("长度 00"));
+    columns->resizeSection(FrameListModel::ChecksumColumn, width("校验和错误"));
+    columns->resizeSection(FrameListModel::PairColumn, width("应答 #000000 000.0 ms"));
+    clearDetail();
+    applyFilter();
+    view->scrollToBottom();
+}
+
+void AnalyzerWindow::applyFilter()
+{
+    FrameListModel::Filter filter;
+    filter.direction = ui->comboBox_direction->currentData().toInt();
+    filter.command = ui->comboBox_command->currentData().toInt();
+    filter.problemsOnly = ui->checkBox_problems->isChecked();
+    filter.text = ui->lineEdit_search->text().trimmed();
+    FrameListModel *shown = model();
+    const qint64 keep = m_shownId;
+    shown->setFilter(filter);
+    // The frame looked at stays selected when the filter still shows it.
+    const int row = keep >= 0 ? shown->rowOfId(keep) : -1;
+    if (row >= 0) {
+        ui->tableView_frames->selectRow(row);
+        ui->tableView_frames->scrollTo(shown->index(row, 0));
+    } else {
+        clearDetail();
+    }
+    // The live model keeps the same filter for when the file is closed.
+    if (shown != m_liveModel)
+        m_liveModel->setFilter(filter);
+}
+
+// --- live --------------------------------------------------------------------
+
+void AnalyzerWindow::onAboutToAppend()
+{
+    m_follow = !m_file && atBottom();
+}
+
+void AnalyzerWindow::onAppended()
+{
+    if (m_follow)
+        ui->tableView_frames->scrollToBottom();
+    m_follow = false;
+}
+
+bool AnalyzerWindow::atBottom() const
+{
+    const QScrollBar *bar = ui->tableView_frames->verticalScrollBar();
+    return bar->value() >= bar->maximum();
+}
+
+void AnalyzerWindow::onReplyLimitChanged(int ms)
+{
+    m_live->setReplyLimitMs(ms);
+    // A file is analyzed again with the new limit.
+    if (m_file)
+        openCapture(m_filePath);
+}
+
+void AnalyzerWindow::on_pushButton_clear_clicked()
+{
+    m_live->clear();
+    if (!m_file)
+        clearDetail();
+    updateCounters();
+}
+
+void AnalyzerWindow::setMcuSide(int side)
+{
+    side = side == 2 ? 2 : 1;
+    if (ui->comboBox_mcuSide->currentIndex() != side - 1)
+        ui->comboBox_mcuSide->setCurrentIndex(side - 1); // comes back here
+    if (side == m_mcuSide)
+        return;
+    m_mcuSide = side;
+    emit mcuSideChanged(side);
+}
+
+// --- files -------------------------------------------------------------------
+
+bool AnalyzerWindow::openCapture(const QString &path)
+{
+    auto analyzer = std::make_unique<FrameAnalyzer>();
+    analyzer->setReplyLimitUs(qint64(m_live->replyLimitMs()) * 1000);
+    QString error;
+    bool cutShort = false;
+    FrameAnalyzer *target = analyzer.get();
+    const bool ok = CaptureReader::read(
+        path,
+        [target](const LineSegment &segment, const QString &) {
+            target->add(segment);
+            return true;
+        },
+        &error, &cutShort);
+    if (!ok && analyzer->endId() == analyzer->firstId()) {
+        QMessageBox::about(
+            this, QStringLiteral("错误"),
+            QStringLiteral("打开失败！\n%1\n%2").arg(QDir::toNativeSeparators(path), error));
+        return false;
+    }
+    // Requests the file's end leaves waiting count as unanswered only when
+    // the file goes on beyond their limit.
+    analyzer->expire(analyzer->counters().lastTimeUs, nullptr);
+
+    auto *fileModel = new FrameListModel(this);
+    fileModel->setObjectName(QStringLiteral("fileModel"));
+    fileModel->setDescriptionLookup(
+        [tool = m_settings](const QString &key) { return tool->readSetting(key); });
+    fileModel->reset(analyzer.get());
+    fileModel->appendFrom(*analyzer);
+
+    FrameListModel *oldModel = m_fileModel;
+    std::unique_ptr<FrameAnalyzer> oldAnalyzer = std::move(m_file);
+    m_file = std::move(analyzer);
+    m_fileModel = fileModel;
+    m_filePath = path;
+    m_fileNote.clear();
+    if (cutShort)
+        m_fileNote = QStringLiteral("文件在一个包的中间结束，已读到最后一个完整的包");
+    else if (!ok)
+        m_fileNote = QStringLiteral("文件后面的内容无法读取：") + error;
+    useModel(m_fileModel, m_file.get());
+    delete oldModel;
+    oldAnalyzer.reset();
+
+    ui->pushButton_live->setEnabled(true);
+    ui->pushButton_clear->setEnabled(false);
+    updateSourceLabel();
+    updateCounters();
+    return true;
+}
+
+void AnalyzerWindow::showLive()
+{
+    if (!m_file)
+        return;
+    useModel(m_liveModel, m_live->analyzer());
+    delete m_fileModel;
+    m_fileModel = nullptr;
+    m_file.reset();
+    m_filePath.clear();
+    m_fileNote.clear();
+    ui->pushButton_live->setEnabled(false);
+    ui->pushButton_clear->setEnabled(true);
+    updateSourceLabel();
+    updateCounters();
+}
+
+void AnalyzerWindow::on_pushButton_live_clicked()
+{
+    showLive();
+}
+
+void AnalyzerWindow::on_pushButton_openCapture_clicked()
+{
+    const QString dir
+        = m_file ? QFileInfo(m_filePath).absolutePath() : SessionRecorder::captureDir();
+    const QString path = QFileDialog::getOpenFileName(
+        this, QStringLiteral("打开抓包文件"), dir,
+        QStringLiteral("抓包文件 (*.pcap *.pcapng *.cap);;所有文件 (*)"));
+    if (!path.isEmpty())
+        openCapture(path);
+}
+
+bool AnalyzerWindow::exportCsv(const QString &path, QString *error)
+{
+    return model()->writeCsv(path, error);
+}
+
+void AnalyzerWindow::on_pushButton_exportCsv_clicked()
+{
+    const QString name
+        = QStringLiteral("lumo-frames-%1.csv")
+              .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    const QString path = QFileDialog::getSaveFileName(
+        this, QStringLiteral("导出CSV"), QDir(SessionRecorder::captureDir()).filePath(name),
+        QStringLiteral("CSV文件 (*.csv)"));
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!exportCsv(path, &error))
+        QMessageBox::about(this, QStringLiteral("错误"), QStringLiteral("导出失败：") + error);
+}
+
+// --- recording ---------------------------------------------------------------
+
+void AnalyzerWindow::on_pushButton_record_clicked()
+{
+    if (!m_recorder)
+        return;
+    if (m_recorder->isRecording()) {
+        m_recorder->stop();
+        return;
+    }
+    QString error;
+    if (!m_recorder->start(m_live->monitor(), &error))
+        QMessageBox::about(this, QStringLiteral("错误"), QStringLiteral("无法开始录制：") + error);
+}
+
+void AnalyzerWindow::on_checkBox_autoRecord_toggled(bool checked)
+{
+    SessionRecorder::setAutoStartEnabled(checked, m_settings);
+}
+
+void AnalyzerWindow::onRecordingChanged(bool recording, const QString &path)
+{
+    ui->pushButton_record->setText(recording ? QStringLiteral("停止录制")
+                                             : QStringLiteral("开始录制"));
+    const QString name = QFileInfo(path).fileName();
+    if (recording)
+        ui->label_recording->setText(QStringLiteral("录制中：") + name);
+    else if (!path.isEmpty())
+        ui->label_recording->setText(QStringLiteral("已保存：") + name);
+    else
+        ui->label_recording->setText(QStringLiteral("未录制"));
+    ui->label_recording->setToolTip(QDir::toNativeSeparators(path));
+}
+
+// --- views -------------------------------------------------------------------
+
+void AnalyzerWindow::updateSourceLabel()
+{
+    QString text;
+    if (m_file) {
+        text = QStringLiteral("文件：") + QDir::toNativeSeparators(m_filePath);
+        if (!m_fileNote.isEmpty())
+            text += QStringLiteral("（") + m_fileNote + QStringLiteral("）");
+    } else if (m_source == Source::Dual) {
+        text = QStringLiteral("实时：双串口");
+    } else {
+        text = QStringLiteral("实时：模拟V4MCU（模组发来的为模组→MCU，Lumo发出的为MCU→模组）");
+    }
+    ui->label_source->setText(text);
+    ui->label_source->setToolTip(text);
+    ui->comboBox_mcuSide->setEnabled(!m_file);
+}
+
+void AnalyzerWindow::updateCounters()
+{
+    const AnalyzerCounters &c = analyzer()->counters();
+    double fps = m_live->framesPerSecond();
+    if (m_file) {
+        const qint64 span = c.lastTimeUs - c.firstTimeUs;
+        fps = span > 0 ? double(c.framesTotal()) * 1e6 / double(span) : 0.0;
+    }
+    const auto direction = [&c](LineDirection d) {
+        const int i = int(d);
+        return QStringLiteral("%1：%2帧 %3字节")
+            .arg(FrameListModel::directionText(d))
+            .arg(c.frames[i])
+            .arg(c.bytes[i]);
+    };
+    QString text = direction(LineDirection::McuToModule) + QStringLiteral("　")
+        + direction(LineDirection::ModuleToMcu)
+        + QStringLiteral("　每秒%1帧").arg(fps, 0, 'f', fps < 10 ? 1 : 0);
+    QStringList problems;
+    for (int kind = 0; kind < FrameProblem::KindCount; ++kind)
+        if (c.problems[kind] > 0)
+            problems.append(QStringLiteral("%1 %2")
+                                .arg(FrameListModel::problemName(kind))
+                                .arg(c.problems[kind]));
+    text += QStringLiteral("　问题：")
+        + (problems.isEmpty() ? QStringLiteral("无") : problems.join(QStringLiteral("，")));
+    if (ui->label_counters->text() != text)
+        ui->label_counters->setText(text);
+}
+
+void AnalyzerWindow::onRowSelected()
+{
+    const QModelIndex current = ui->tableView_frames->selectionModel()->currentIndex();
+    if (!current.isValid()) {
+        clearDetail();
+        return;
+    }
+    showFields(model()->rowId(current.row()));
+}
+
+void AnalyzerWindow::clearDetail()
+{
+    m_shownId = -1;
+    m_fields->clear();
+    ui->plainTextEdit_bytes->setBytes(QByteArray());
+}
+
+void AnalyzerWindow::showFields(qint64 id)
+{
+    const FrameAnalyzer *a = analyzer();
+    if (id < 0 || !a->contains(id)) {
+        clearDetail();
+        return;
+    }
+    m_shownId = id;
+    const QByteArray frame = a->frame(id);
+    const FrameRecord &record = a->record(id);
+    const QSignalBlocker blocker(ui->tableWidget_fields->selectionModel());
+    m_fields->setFields(frameFields(
+        frame, record.kind, [this](const QString &key) { return m_settings->readSetting(key); },
+        m_definition.get()));
+
+    HexDumpView *bytes = ui->plainTextEdit_bytes;
+    bytes->setBytes(frame);
+    const QByteArray wire = a->wire(id);
+    if (wire != frame)
+        bytes->addSection(QStringLiteral("线上字节（FF后插入的55已在上面去掉）："), wire);
+}
+
+void AnalyzerWindow::onFieldSelected()
+{
+    const QModelIndexList rows = ui->tableWidget_fields->selectionModel()->selectedRows();
+    if (rows.isEmpty()) {
+        ui->plainTextEdit_bytes->clearMarks();
+        return;
+    }
+    const FrameField field = m_fields->field(rows.first().row());
+    ui->plainTextEdit_bytes->markField(field.offset, field.size);
+}
+
+// --- copying -----------------------------------------------------------------
+
+QVector<int> AnalyzerWindow::selectedRows() const
+{
+    QVector<int> rows;
+    const QModelIndexList selected = ui->tableView_frames->selectionModel()->selectedRows();
+    rows.reserve(selected.size());
+    for (const QModelIndex &index : selected)
+        rows.append(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void AnalyzerWindow::on_pushButton_copyHex_clicked()
+{
+    const QVector<int> rows = selectedRows();
+    if (!rows.isEmpty())
+        QGuiApplication::clipboard()->setText(model()->rowsHex(rows));
+}
+
+void AnalyzerWindow::on_pushButton_copyText_clicked()
+{
+    const QVector<int> rows = selectedRows();
+    if (!rows.isEmpty())
+        QGuiApplication::clipboard()->setText(model()->rowsText(rows));
+}
+
+bool AnalyzerWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ui->tableView_frames && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent *>(event)->matches(QKeySequence::Copy)) {
+        on_pushButton_copyText_clicked();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void AnalyzerWindow::showEvent(QShowEvent *event)
+{
+    // A definition fetched in the simulated-MCU tab since the last look.
+    fillDefinitions();
+    QWidget::showEvent(event);
+}
