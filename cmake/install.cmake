@@ -10,7 +10,7 @@
 #   share/man/man1/                    a manual page for each program
 #   share/doc/lumo/                    copyright and changelog
 # The program finds its shipped files as ../share/lumo from its own folder
-# and copies them into the user's data folder at start (src/engine/apppaths),
+# and copies them into the user's data folder at start (src/base/apppaths),
 # so bin/ and share/ are fixed names here rather than GNUInstallDirs choices.
 #
 #   cmake --install build --prefix /opt/lumo     (or DESTDIR=... for staging)
