@@ -5,6 +5,7 @@
 #include "protocol/frameformat.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -98,7 +99,7 @@ qint64 FrameAnalyzer::add(const LineSegment &segment)
 
     decode(segment.wire, r);
     if (r.kind == SegmentKind::Frame4 && r.command >= 0 && r.sequence >= 0)
-        pair(id, r);
+        pair(id, r, segment.wire);
 
     AnalyzerCounters &c = m_counters;
     ++c.rows;
@@ -183,16 +184,25 @@ void FrameAnalyzer::decode(const QByteArray &wire, FrameRecord &r) const
         r.problems |= FrameProblem::BadChecksum;
 }
 
-void FrameAnalyzer::pair(qint64 id, FrameRecord &r)
+void FrameAnalyzer::pair(qint64 id, FrameRecord &r, const QByteArray &wire)
 {
     const int command = r.command;
     if (isRequestCode(command)) {
         qint64 &slot = m_lastRequest[size_t(requestSlot(r.direction, command, r.sequence))];
         if (contains(slot)) {
+            // Sequence numbers come round again (a firmware transfer uses
+            // each one many times), so a repeated number alone proves
+            // nothing: the request is sent again only while the earlier one
+            // waits for its answer, or when it repeats the earlier one's bytes;
+            // either within ten reply limits (a heartbeat whose number came
+            // round an hour later is a new one, bytes and all).
             const FrameRecord &earlier = record(slot);
             const qint64 since = r.timeUs - earlier.timeUs;
-            const bool unanswered = earlier.pairId < 0 && since <= m_replyLimitUs * LatePairFactor;
-            if (unanswered || since <= m_replyLimitUs)
+            const bool recent = since <= m_replyLimitUs * LatePairFactor;
+            const bool unanswered = earlier.pairId < 0;
+            const bool sameBytes = qsizetype(earlier.wireSize) == wire.size()
+                && std::memcmp(wireData(slot), wire.constData(), size_t(wire.size())) == 0;
+            if (recent && (unanswered || sameBytes))
                 r.problems |= FrameProblem::Retransmission;
         }
         slot = id;

@@ -73,7 +73,7 @@ struct AnalyzerCounters
 // limits later (beyond the limit the request keeps its NoReply mark; beyond
 // ten limits the reply answers nothing, since sequence numbers come round
 // again). A request repeating the direction, code and sequence number of one
-// still unanswered, or sent within the limit, is a retransmission.
+// still unanswered, or repeating its bytes, is a retransmission.
 class FrameAnalyzer
 {
 public:
@@ -125,7 +125,7 @@ private:
 
     FrameRecord &recordRef(qint64 id);
     void decode(const QByteArray &wire, FrameRecord &r) const;
-    void pair(qint64 id, FrameRecord &r);
+    void pair(qint64 id, FrameRecord &r, const QByteArray &wire);
     void expireBefore(qint64 nowUs, QVector<qint64> *changed);
     void markProblem(FrameRecord &r, quint16 problem);
     void unmarkProblem(FrameRecord &r, quint16 problem);

@@ -323,19 +323,31 @@ void TestFrameAnalyzer::retransmissions_data()
     QTest::addColumn<int>("secondSequence");
     QTest::addColumn<bool>("answerFirst");
     QTest::addColumn<qint64>("gap");
+    QTest::addColumn<QByteArray>("secondPayload");
     QTest::addColumn<bool>("retransmission");
 
     const int module = int(Module);
-    QTest::newRow("unanswered, resent after the limit") << module << 4 << false << 300 * Ms << true;
-    QTest::newRow("unanswered, resent at once") << module << 4 << false << 1 * Ms << true;
-    QTest::newRow("answered, same number within the limit")
-        << module << 4 << true << 150 * Ms << true;
-    QTest::newRow("answered, same number after the limit")
-        << module << 4 << true << 201 * Ms << false;
-    QTest::newRow("unanswered, next number") << module << 5 << false << 300 * Ms << false;
-    QTest::newRow("same number from the other side") << int(Mcu) << 4 << false << 10 * Ms << false;
+    const QByteArray same;
+    const QByteArray other = QByteArray::fromHex("0102");
+    QTest::newRow("unanswered, resent after the limit")
+        << module << 4 << false << 300 * Ms << same << true;
+    QTest::newRow("unanswered, resent at once") << module << 4 << false << 1 * Ms << same << true;
+    QTest::newRow("unanswered, other bytes") << module << 4 << false << 1 * Ms << other << true;
+    QTest::newRow("answered, same bytes within the limit")
+        << module << 4 << true << 150 * Ms << same << true;
+    QTest::newRow("answered, same bytes after the limit")
+        << module << 4 << true << 201 * Ms << same << true;
+    // Sequence numbers wrap: a later firmware piece with the number of an
+    // answered one is a new request.
+    QTest::newRow("answered, number come round again within the limit")
+        << module << 4 << true << 150 * Ms << other << false;
+    QTest::newRow("unanswered, next number") << module << 5 << false << 300 * Ms << same << false;
+    QTest::newRow("same number from the other side")
+        << int(Mcu) << 4 << false << 10 * Ms << same << false;
     QTest::newRow("unanswered for ten limits: a new request")
-        << module << 4 << false << 2001 * Ms << false;
+        << module << 4 << false << 2001 * Ms << other << false;
+    QTest::newRow("answered, same bytes ten limits later: a new request")
+        << module << 4 << true << 2001 * Ms << same << false;
 }
 
 void TestFrameAnalyzer::retransmissions()
@@ -344,14 +356,15 @@ void TestFrameAnalyzer::retransmissions()
     QFETCH(int, secondSequence);
     QFETCH(bool, answerFirst);
     QFETCH(qint64, gap);
+    QFETCH(QByteArray, secondPayload);
     QFETCH(bool, retransmission);
 
     FrameAnalyzer analyzer;
     const qint64 first = analyzer.add(segment(Module, T0, wireFrame(0x13, 4)));
     if (answerFirst)
         analyzer.add(segment(Mcu, T0 + 20 * Ms, wireFrame(0x14, 4)));
-    const qint64 second = analyzer.add(
-        segment(LineDirection(secondDirection), T0 + gap, wireFrame(0x13, secondSequence)));
+    const qint64 second = analyzer.add(segment(LineDirection(secondDirection), T0 + gap,
+                                               wireFrame(0x13, secondSequence, secondPayload)));
     QCOMPARE(bool(analyzer.record(second).problems & FrameProblem::Retransmission), retransmission);
     QVERIFY(!(analyzer.record(first).problems & FrameProblem::Retransmission));
 
