@@ -37,7 +37,8 @@ int main(int argc, char *argv[])
         QStringLiteral("folder"));
     const QCommandLineOption maxOption(
         {QStringLiteral("m"), QStringLiteral("max-connections")},
-        QStringLiteral("Connections served at once; more are answered 503 (default %1).")
+        QStringLiteral("Connections served at once (default %1). When all are taken, the one "
+                       "idle longest makes room; when all are busy, 503.")
             .arg(DataPointServer::DefaultMaxConnections),
         QStringLiteral("count"), QString::number(DataPointServer::DefaultMaxConnections));
     parser.addOption(portOption);

@@ -19,6 +19,7 @@ namespace {
 constexpr int MaxHeadBytes = 16 * 1024;
 constexpr qint64 MaxFileBytes = 16 * 1024 * 1024;
 const char AnsweredProperty[] = "lumoAnswered";
+const char ActivityProperty[] = "lumoLastActivityMs";
 
 QByteArray errorBody(const QString &field, const QString &reason, const QString &message)
 {
@@ -85,6 +86,7 @@ DataPointServer::DataPointServer(const QString &folder, QObject *parent)
     , m_folder(folder)
 {
     connect(m_server, &QTcpServer::newConnection, this, &DataPointServer::onNewConnection);
+    m_clock.start();
 }
 
 bool DataPointServer::listen(const QHostAddress &address, quint16 port)
@@ -117,8 +119,13 @@ void DataPointServer::onNewConnection()
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         // An answered socket reads and drops what still comes, so that its
         // answer is not cut short by a reset.
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+            touch(socket);
+            onReadyRead(socket);
+        });
         startIdleTimer(socket);
+        if (m_openConnections >= m_maxConnections)
+            evictLongestIdle();
         if (m_openConnections >= m_maxConnections) {
             // Answered before its request is read: the request line is not
             // known, and waiting for it would hold the socket just as long.
@@ -128,9 +135,48 @@ void DataPointServer::onNewConnection()
             continue;
         }
         ++m_openConnections;
-        connect(socket, &QTcpSocket::disconnected, this, [this] { --m_openConnections; });
+        m_served.append(socket);
+        touch(socket);
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { release(socket); });
+        connect(socket, &QObject::destroyed, this, [this, socket] { release(socket); });
+        // Saying what it wants takes a client one line; one that has not
+        // done so by now only holds a place.
+        QTimer::singleShot(RequestLineTimeoutMs, socket, [socket] {
+            if (!socket->property(AnsweredProperty).toBool()
+                && !socket->peek(MaxHeadBytes + 4).contains('\n'))
+                socket->abort();
+        });
         onReadyRead(socket); // bytes may already be waiting
     }
+}
+
+void DataPointServer::touch(QTcpSocket *socket)
+{
+    socket->setProperty(ActivityProperty, m_clock.elapsed());
+}
+
+void DataPointServer::release(QTcpSocket *socket)
+{
+    if (m_served.removeOne(socket))
+        --m_openConnections;
+}
+
+bool DataPointServer::evictLongestIdle()
+{
+    QTcpSocket *victim = nullptr;
+    qint64 oldest = 0;
+    for (QTcpSocket *s : qAsConst(m_served)) {
+        const qint64 at = s->property(ActivityProperty).toLongLong();
+        if (!victim || at < oldest) {
+            victim = s;
+            oldest = at;
+        }
+    }
+    if (!victim || m_clock.elapsed() - oldest < EvictableIdleMs)
+        return false; // every place is in use
+    release(victim);
+    victim->abort();
+    return true;
 }
 
 void DataPointServer::onReadyRead(QTcpSocket *socket)

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHostAddress>
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -18,9 +20,12 @@ class QTcpSocket;
 // One request per connection (the answer says "Connection: close"). Request
 // heads above 16 KiB and connections that stay silent are dropped; the key
 // must be letters and digits, so a request can only read KEY.json files of
-// the folder. At most maxConnections() connections are served at once: one
-// beyond that is answered 503 at once and closed, so a client holding many
-// sockets open cannot lock everyone else out until its sockets time out.
+// the folder. At most maxConnections() connections are served at once. No
+// client can hold a place without using it: a connection that has not sent
+// a whole request line within about 2 s is closed, and when every place is
+// taken, the one idle longest (silent for half a second at least) is closed
+// to admit the newcomer. Only when all are busy is the newcomer answered 503
+// at once. So a client holding many sockets open cannot lock anyone out.
 // Each answer is reported as one log line.
 class DataPointServer : public QObject
 {
@@ -28,6 +33,10 @@ class DataPointServer : public QObject
 public:
     static constexpr quint16 DefaultPort = 8086;
     static constexpr int DefaultMaxConnections = 32;
+    // A client must have sent its whole request line within this.
+    static constexpr int RequestLineTimeoutMs = 2000;
+    // A place whose client is silent this long may go to a newcomer.
+    static constexpr int EvictableIdleMs = 500;
 
     explicit DataPointServer(const QString &folder, QObject *parent = nullptr);
 
@@ -54,6 +63,9 @@ signals:
 private:
     void onNewConnection();
     void startIdleTimer(QTcpSocket *socket);
+    void touch(QTcpSocket *socket);
+    void release(QTcpSocket *socket);
+    bool evictLongestIdle();
     void onReadyRead(QTcpSocket *socket);
     void answer(QTcpSocket *socket, const QByteArray &requestLine);
     void send(QTcpSocket *socket, const QByteArray &requestLine, bool head, int status,
@@ -64,4 +76,6 @@ private:
     int m_idleTimeoutMs = 10000;
     int m_maxConnections = DefaultMaxConnections;
     int m_openConnections = 0;
+    QList<QTcpSocket *> m_served; // the connections holding a place
+    QElapsedTimer m_clock;        // for the time of each client's last bytes
 };

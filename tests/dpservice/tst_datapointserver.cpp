@@ -16,6 +16,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <memory>
+#include <vector>
+
 namespace {
 
 struct Response
@@ -78,6 +81,7 @@ private slots:
     void oversizedHeadIsRefused_data();
     void oversizedHeadIsRefused();
     void connectionsBeyondTheCapAreRefused();
+    void idleSocketsCannotLockOthersOut();
     void programCapsConnections();
     void silentClientIsDropped();
     void logLineIsOneLineOfPrintableText();
@@ -235,6 +239,30 @@ void TestDataPointServer::connectionsBeyondTheCapAreRefused()
     // One cut for its silence frees its place too.
     QVERIFY(waitUntil([&] { return m_server->openConnections() == 0; }, 5000));
     QCOMPARE(silent2.state(), QAbstractSocket::UnconnectedState);
+}
+
+void TestDataPointServer::idleSocketsCannotLockOthersOut()
+{
+    const quint16 port = m_server->serverPort();
+    // Every place held by a client that connects and says nothing.
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < DataPointServer::DefaultMaxConnections; ++i) {
+        idle.push_back(std::make_unique<QTcpSocket>());
+        idle.back()->connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(idle.back()->waitForConnected(3000));
+    }
+    QVERIFY(waitUntil(
+        [&] { return m_server->openConnections() == DataPointServer::DefaultMaxConnections; }));
+    QTest::qWait(DataPointServer::EvictableIdleMs + 100);
+
+    // A good request takes the longest-idle place at once.
+    QElapsedTimer clock;
+    clock.start();
+    const Response r = exchange(port, {get("/v2/datapoint?product_key=abc123&format=json")});
+    QCOMPARE(r.status, 200);
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    // The silent ones are cut once they failed to send a request line in time.
+    QVERIFY(waitUntil([&] { return m_server->openConnections() == 0; }, 4000));
 }
 
 void TestDataPointServer::programCapsConnections()
