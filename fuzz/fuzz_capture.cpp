@@ -49,6 +49,7 @@ void readAsCapture(const QByteArray &input, Fuzz::Random &random)
     bool afterStop = false;
     QString error;
     bool cutShort = false;
+    qint64 skipped = 0;
     const bool ok = CaptureReader::read(
         path,
         [&](const LineSegment &s, const QString &portName) {
@@ -63,11 +64,13 @@ void readAsCapture(const QByteArray &input, Fuzz::Random &random)
                 Fuzz::fail("packets hold more bytes than the file", input, s.wire);
             return stopAfter < 0 || delivered < stopAfter;
         },
-        &error, &cutShort);
+        &error, &cutShort, &skipped);
     if (afterStop)
         Fuzz::fail("a packet delivered after the sink said stop", input);
-    if (ok && !error.isEmpty())
-        Fuzz::fail("file read whole, yet an error is given", input, error.toUtf8());
+    if (ok && error.isEmpty() != (skipped == 0))
+        Fuzz::fail("skipped packets and their reason disagree", input, error.toUtf8());
+    if (skipped < 0 || (skipped > 0 && ok && delivered == 0 && stopAfter < 0))
+        Fuzz::fail("a file of nothing but bad packets read as good", input, error.toUtf8());
     if (!ok && (error.isEmpty() || cutShort))
         Fuzz::fail("file refused without a reason, or also cut short", input, error.toUtf8());
 }

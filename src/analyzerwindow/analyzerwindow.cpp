@@ -326,6 +326,7 @@ bool AnalyzerWindow::openCapture(const QString &path)
     analyzer->setReplyLimitUs(qint64(m_live->replyLimitMs()) * 1000);
     QString error;
     bool cutShort = false;
+    qint64 skipped = 0;
     FrameAnalyzer *target = analyzer.get();
     const bool ok = CaptureReader::read(
         path,
@@ -333,7 +334,7 @@ bool AnalyzerWindow::openCapture(const QString &path)
             target->add(segment);
             return true;
         },
-        &error, &cutShort);
+        &error, &cutShort, &skipped);
     if (!ok && analyzer->endId() == analyzer->firstId()) {
         QMessageBox::about(
             this, QStringLiteral("错误"),
@@ -356,11 +357,14 @@ bool AnalyzerWindow::openCapture(const QString &path)
     m_file = std::move(analyzer);
     m_fileModel = fileModel;
     m_filePath = path;
-    m_fileNote.clear();
+    QStringList notes;
+    if (skipped > 0)
+        notes << QStringLiteral("跳过了 %1 个无法解读的包（%2）").arg(skipped).arg(error);
     if (cutShort)
-        m_fileNote = QStringLiteral("文件在一个包的中间结束，已读到最后一个完整的包");
+        notes << QStringLiteral("文件在一个包的中间结束，已读到最后一个完整的包");
     else if (!ok)
-        m_fileNote = QStringLiteral("文件后面的内容无法读取：") + error;
+        notes << QStringLiteral("文件后面的内容无法读取：") + error;
+    m_fileNote = notes.join(QStringLiteral("；"));
     useModel(m_fileModel, m_file.get());
     delete oldModel;
     oldAnalyzer.reset();

@@ -33,7 +33,7 @@ constexpr qint64 PcapFileHeaderBytes = 24;
 bool CaptureReader::read(
     const QString &path,
     const std::function<bool(const LineSegment &, const QString &portName)> &sink, QString *error,
-    bool *cutShort)
+    bool *cutShort, qint64 *skipped)
 {
     const QString shownPath = QDir::toNativeSeparators(path);
     auto fail = [error](const QString &why) {
@@ -43,6 +43,8 @@ bool CaptureReader::read(
     };
     if (cutShort)
         *cutShort = false;
+    if (skipped)
+        *skipped = 0;
 
     QFile probe(path);
     if (!probe.open(QIODevice::ReadOnly))
@@ -51,7 +53,7 @@ bool CaptureReader::read(
     // file shorter than the header: a capture without packets, cut short.
     if (probe.size() < PcapFileHeaderBytes) {
         const QByteArray start = probe.readAll();
-        if (!isPcapMagicPrefix(start))
+        if (start.isEmpty() || !isPcapMagicPrefix(start))
             return fail(QStringLiteral("%1 不是抓包文件（pcap 或 pcapng）").arg(shownPath));
         if (cutShort)
             *cutShort = true;
@@ -81,6 +83,13 @@ bool CaptureReader::read(
     QByteArray lastNameBytes;
     QString portName;
     qint64 packetNumber = 0;
+    qint64 delivered = 0;
+    qint64 bad = 0;
+    QString firstBad;
+    auto skip = [&](const QString &why) {
+        if (bad++ == 0)
+            firstBad = why;
+    };
     while (ok) {
         pcap_pkthdr *header = nullptr;
         const u_char *data = nullptr;
@@ -101,31 +110,41 @@ bool CaptureReader::read(
         }
         ++packetNumber;
         if (header->caplen < header->len) {
-            ok = fail(QStringLiteral("%1 的第 %2 个数据包抓取时被截短（%3 / %4 字节）")
-                          .arg(shownPath)
-                          .arg(packetNumber)
-                          .arg(header->caplen)
-                          .arg(header->len));
-            break;
+            skip(QStringLiteral("%1 的第 %2 个数据包抓取时被截短（%3 / %4 字节）")
+                     .arg(shownPath)
+                     .arg(packetNumber)
+                     .arg(header->caplen)
+                     .arg(header->len));
+            continue;
         }
         QString why;
         if (!CapturePacket::decode(reinterpret_cast<const char *>(data), header->caplen, segment,
                                    nameBytes, &why)) {
-            ok = fail(QStringLiteral("%1 的第 %2 个数据包不是本程序的格式：%3")
-                          .arg(shownPath)
-                          .arg(packetNumber)
-                          .arg(why));
-            break;
+            skip(QStringLiteral("%1 的第 %2 个数据包不是本程序的格式：%3")
+                     .arg(shownPath)
+                     .arg(packetNumber)
+                     .arg(why));
+            continue;
         }
         // Captures come from one or two ports: decode each name once.
-        if (nameBytes != lastNameBytes || packetNumber == 1) {
+        if (nameBytes != lastNameBytes || delivered == 0) {
             lastNameBytes = nameBytes;
             portName = QString::fromUtf8(nameBytes);
         }
         segment.timeUs = qint64(header->ts.tv_sec) * 1000000 + qint64(header->ts.tv_usec);
+        ++delivered;
         if (!sink(segment, portName))
             break;
     }
     pcap_close(pcap);
+    if (skipped)
+        *skipped = bad;
+    if (ok && bad > 0) {
+        // Nothing readable at all: the file is not of this format.
+        if (delivered == 0)
+            return fail(firstBad);
+        if (error)
+            *error = firstBad;
+    }
     return ok;
 }

@@ -15,11 +15,14 @@ class CaptureReader
 public:
     // Hands every packet, in file order, to `sink` (which returns false to
     // stop early). Returns false, with the reason in `error`, when the file
-    // cannot be opened, is no capture, has another link type, or holds a
-    // packet that is not of this format (the packets before it have been
-    // delivered). A file that ends inside a packet, as one does after a
-    // crash or a power cut, gives every whole packet and sets `cutShort`.
+    // cannot be opened, is no capture (an empty file is none), has another
+    // link type, or holds no packet of this format at all. A packet that is
+    // not of this format (or was cut when captured) is skipped: the others
+    // are still worth reading. `skipped` gets their count and `error` the
+    // reason of the first. A file that ends inside a packet, as one does
+    // after a crash or a power cut, gives every whole packet and sets
+    // `cutShort`.
     static bool read(const QString &path,
                      const std::function<bool(const LineSegment &, const QString &portName)> &sink,
-                     QString *error, bool *cutShort);
+                     QString *error, bool *cutShort, qint64 *skipped = nullptr);
 };
