@@ -35,6 +35,8 @@ PortControls::PortControls(Line *line, const Widgets &widgets, QWidget *window)
     connect(m_line, &Line::Lost, this, &PortControls::onPortLost);
     connect(m_widgets.port, QOverload<int>::of(&QComboBox::activated), this,
             &PortControls::onPortActivated);
+    connect(m_widgets.port, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &PortControls::showChosenAsToolTip);
 }
 
 void PortControls::remember(ZemTool *settings, const QString &group)
@@ -51,6 +53,7 @@ void PortControls::remember(ZemTool *settings, const QString &group)
 
     const QString name = settings->readSetting(SettingKeys::portNameKey(group)).trimmed();
     if (!name.isEmpty()) {
+        m_choice = name;
         m_awaitedName = name;
         m_awaitedLost = false;
         m_awaitedListed = false;
@@ -94,7 +97,8 @@ void PortControls::onPortActivated(int index)
     // choice to remember. Refills of the list change the selection too, but
     // only this signal says the user made it.
     forgetAwaited();
-    store(SettingKeys::portNameKey(m_group), m_widgets.port->currentText());
+    m_choice = m_widgets.port->currentText();
+    store(SettingKeys::portNameKey(m_group), m_choice);
 }
 
 void PortControls::forgetAwaited()
@@ -130,6 +134,7 @@ bool PortControls::open()
     }
     m_widgets.open->setText(CloseCaption);
     m_openedName = name;
+    m_choice = name;
     forgetAwaited();
     // Whether picked or merely offered first, the port opened is the one to
     // offer next time.
@@ -155,6 +160,18 @@ void PortControls::toggle()
 void PortControls::setPortList(const QStringList &ports)
 {
     QString selected = chosenName();
+    // A selected port that vanishes (unplugged while closed, a pty that
+    // went away) stays the choice, marked as not plugged in, and is taken
+    // again as soon as it is listed: opening whatever happens to be first
+    // would talk to a device the user never picked.
+    // Only a port the user picked, opened or had remembered counts: the
+    // first entry offered by default is no choice and may simply move on.
+    if (m_awaitedName.isEmpty() && !m_choice.isEmpty() && selected == m_choice
+        && !ports.contains(selected)) {
+        m_awaitedName = selected;
+        m_awaitedLost = false;
+        m_awaitedListed = false;
+    }
     bool back = false;
     bool absent = false;
     if (!m_awaitedName.isEmpty()) {
@@ -162,9 +179,7 @@ void PortControls::setPortList(const QStringList &ports)
         if (listed)
             selected = m_awaitedName;
         back = listed && !m_awaitedListed && m_awaitedLost;
-        // A port lost in this run falls back to the first listed, as a
-        // vanished port does; a remembered one stays the visible choice.
-        absent = !listed && !m_awaitedLost;
+        absent = !listed;
         m_awaitedListed = listed;
     }
     QComboBox *combo = m_widgets.port;
@@ -178,8 +193,17 @@ void PortControls::setPortList(const QStringList &ports)
         const int index = ports.indexOf(selected);
         combo->setCurrentIndex(index >= 0 ? index : 0);
     }
+    // Long device paths (/dev/serial/by-id/…) do not fit the combo.
+    for (int i = 0; i < combo->count(); ++i)
+        combo->setItemData(i, combo->itemText(i), Qt::ToolTipRole);
+    showChosenAsToolTip();
     if (back)
         emit returned(m_awaitedName);
+}
+
+void PortControls::showChosenAsToolTip()
+{
+    m_widgets.port->setToolTip(m_widgets.port->currentText());
 }
 
 void PortControls::onPortLost(const QString &reason)

@@ -27,7 +27,9 @@ class ZemTool;
 //   made and restored at the next start. A remembered port that is not
 //   plugged in is shown as "<name>（未连接）" and selected, and taken as
 //   soon as it is listed, the same way as a lost port (but without the
-//   `returned` notice: nothing was lost in this run).
+//   `returned` notice: nothing was lost in this run). A selected port that
+//   vanishes while closed is kept the same way: the choice never changes
+//   behind the user's back.
 class PortControls : public QObject
 {
     Q_OBJECT
@@ -68,8 +70,9 @@ public:
 
 public slots:
     // Refills the port combo with `ports`, in order. The selected name stays
-    // selected while listed, a lost port is selected as soon as it is listed
-    // again, and otherwise the first name is.
+    // selected while listed; a selected or lost port that is not listed
+    // stays selected as "<name>（未连接）" and is selected as soon as it is
+    // listed again. Only with nothing chosen yet is the first name selected.
     void setPortList(const QStringList &ports);
 
 signals:
@@ -84,6 +87,7 @@ private:
     void onPortLost(const QString &reason);
     void onPortActivated(int index);
     void forgetAwaited();
+    void showChosenAsToolTip();
     void store(const QString &key, const QString &value);
 
     Line *m_line;
@@ -92,6 +96,7 @@ private:
     ZemTool *m_settings = nullptr; // where the choices are kept, if anywhere
     QString m_group;
     QString m_openedName; // the port opened last
+    QString m_choice;     // the port the user picked, opened or had remembered
     // The port to select as soon as it is listed, until the user picks
     // another or opens one: the port lost while open, or the port
     // remembered from the last run.

@@ -265,23 +265,26 @@ void TestDoubleWindow::updateUiKeepsSelections()
     // Keep the real port list from interfering.
     port(1)->blockSignals(true);
     m_window->UpdateUi({"COM3", "COM4"});
-    com1->setCurrentText(QStringLiteral("COM3"));
-    com2->setCurrentText(QStringLiteral("COM4"));
+    for (QComboBox *com : {com1, com2}) { // as the user picks them
+        com->setCurrentIndex(com == com1 ? 0 : 1);
+        emit com->activated(com->currentIndex());
+    }
     m_window->UpdateUi({"COM3", "COM4", "COM5"});
     QCOMPARE(com1->count(), 3);
     QCOMPARE(com1->currentText(), QStringLiteral("COM3"));
     QCOMPARE(com2->currentText(), QStringLiteral("COM4"));
     QCOMPARE(com2->itemText(2), QStringLiteral("COM5"));
 
-    m_window->UpdateUi({"COM5", "COM3"}); // COM4 vanished
+    m_window->UpdateUi({"COM5", "COM3"}); // COM4 vanished: still side 2's choice
     QCOMPARE(com1->currentText(), QStringLiteral("COM3"));
     QCOMPARE(com1->currentIndex(), 1);
-    QCOMPARE(com2->currentIndex(), 0);
-    QCOMPARE(com2->currentText(), QStringLiteral("COM5"));
+    QCOMPARE(com2->currentIndex(), 2);
+    QCOMPARE(com2->currentText(), QStringLiteral("COM4（未连接）"));
 
     m_window->UpdateUi({});
-    QCOMPARE(com1->count(), 0);
-    QCOMPARE(com2->count(), 0);
+    QCOMPARE(com1->count(), 1);
+    QCOMPARE(com1->currentText(), QStringLiteral("COM3（未连接）"));
+    QCOMPARE(com2->count(), 1);
 }
 
 void TestDoubleWindow::openAndCloseEachSide()
@@ -310,8 +313,8 @@ void TestDoubleWindow::openFailureSaysWhy_data()
     QTest::addColumn<QString>("reason"); // part of the informative text
     QTest::newRow("unplugged before the click") << "unplugged"
                                                 << "不存在";
-    QTest::newRow("no port listed") << "none"
-                                    << "没有选择串口";
+    QTest::newRow("vanished while closed, still the choice") << "vanished"
+                                                             << "不存在";
     QTest::newRow("held by the other side") << "busy"
                                             << "被占用";
 }
@@ -326,9 +329,14 @@ void TestDoubleWindow::openFailureSaysWhy()
         com2->setCurrentText(m_modulePath);
         m_module.reset();
         QVERIFY(QFile::remove(m_modulePath));
-    } else if (cause == QLatin1String("none")) {
+    } else if (cause == QLatin1String("vanished")) {
+        com2->setCurrentIndex(com2->findText(m_modulePath));
+        emit com2->activated(com2->currentIndex());
+        m_module.reset();
+        QVERIFY(QFile::remove(m_modulePath));
         port(1)->blockSignals(true);
-        m_window->UpdateUi({});
+        m_window->UpdateUi({m_mcuPath});
+        QCOMPARE(com2->currentText(), m_modulePath + QStringLiteral("（未连接）"));
     } else {
         openSide(1);
         com2->setCurrentText(m_mcuPath);

@@ -282,7 +282,14 @@ void TestMcuWindow::openCloseAndMissingPort()
     QStringList reasons;
     for (const QString &name : {QStringLiteral("ttyLUMO_GONE"), notATty}) {
         m_window->UpdateUi({name});
-        QCOMPARE(find<QComboBox>("com_3")->currentText(), name);
+        // The port chosen before is not listed: it stays the choice, marked.
+        auto *com = find<QComboBox>("com_3");
+        QVERIFY2(com->currentText().endsWith(QStringLiteral("（未连接）")),
+                 qPrintable(com->currentText()));
+        com->setCurrentIndex(0);
+        emit com->activated(0); // the user picks the listed name
+        QCOMPARE(com->currentText(), name);
+        QCOMPARE(com->count(), 1);
         MessageBoxCatcher box;
         QTest::mouseClick(find<QPushButton>("pushButton_open3"), Qt::LeftButton);
         QVERIFY(box.wait());
@@ -303,12 +310,19 @@ void TestMcuWindow::updateUiKeepsSelection()
     auto *com = find<QComboBox>("com_3");
     m_window->UpdateUi({"COM3", "COM4"});
     com->setCurrentIndex(1);
+    emit com->activated(1); // as the user picks it
     m_window->UpdateUi({"COM3", "COM4", "COM5"});
     QCOMPARE(com->currentText(), QStringLiteral("COM4"));
     QCOMPARE(com->count(), 3);
+    // COM4 vanishes: it stays the choice, marked, and is taken back when it
+    // returns, never swapped silently for another port.
     m_window->UpdateUi({"COM5", "COM3"});
-    QCOMPARE(com->currentIndex(), 0);
-    QCOMPARE(com->currentText(), QStringLiteral("COM5"));
+    QCOMPARE(com->currentIndex(), 2);
+    QCOMPARE(com->currentText(), QStringLiteral("COM4（未连接）"));
+    QCOMPARE(com->toolTip(), QStringLiteral("COM4（未连接）"));
+    m_window->UpdateUi({"COM3", "COM4"});
+    QCOMPARE(com->currentText(), QStringLiteral("COM4"));
+    QCOMPARE(com->count(), 2);
 }
 
 void TestMcuWindow::conversation()

@@ -153,10 +153,11 @@ void TestPortControls::lostPortIsSelectedAgainUntilAnotherIsPicked()
     QVERIFY(!m_port->isOpen());
     QCOMPARE(m_widgets.open->text(), QStringLiteral("打开串口"));
 
-    // Gone from the list: the combo falls back; back: selected again, and
-    // said once.
+    // Gone from the list: still the choice, marked; back: selected again,
+    // and said once.
     m_controls->setPortList({other});
-    QCOMPARE(m_widgets.port->currentText(), other);
+    QCOMPARE(m_widgets.port->currentText(), m_device + QStringLiteral("（未连接）"));
+    QCOMPARE(m_controls->chosenName(), m_device);
     QCOMPARE(returned.count(), 0);
     m_controls->setPortList({QStringLiteral("ttyNEW"), other, m_device});
     QCOMPARE(m_widgets.port->currentText(), m_device);
