@@ -2,6 +2,7 @@
 #include "engine/headlessprogram.h"
 
 #include "base/apppaths.h"
+#include "serial/zemserialport.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -39,7 +40,10 @@ void onSignal(int)
 
 HeadlessProgram::HeadlessProgram(const QString &name)
     : m_name(name)
-{ }
+{
+    // Command-line programs speak English, the reasons of their ports too.
+    ZemSerialPort::setEnglishReasons(true);
+}
 
 void HeadlessProgram::print(const QString &line)
 {

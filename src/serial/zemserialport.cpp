@@ -3,27 +3,95 @@
 
 #include "serial/portwatcher.h"
 
+#include <QFileInfo>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <termios.h>
+#endif
+
 namespace {
+bool g_englishReasons = false;
+
+// A reason in the process's language.
+QString say(const char *chinese, const char *english)
+{
+    return g_englishReasons ? QString::fromLatin1(english) : QString::fromUtf8(chinese);
+}
+
+// A reason followed by the system's own words, in brackets.
+QString withDetail(const QString &reason, const QString &detail)
+{
+    if (detail.isEmpty())
+        return reason;
+    return g_englishReasons ? reason + QStringLiteral(" (") + detail + QLatin1Char(')')
+                            : reason + QStringLiteral("（") + detail + QStringLiteral("）");
+}
+
 // The user's words for why a port did not open, followed by the system's own.
 QString openErrorText(QSerialPort::SerialPortError error, const QString &systemText)
 {
     QString reason;
     switch (error) {
     case QSerialPort::PermissionError:
-        reason = QStringLiteral("串口被占用或没有访问权限");
+        reason = say("串口被占用或没有访问权限", "port busy or access denied");
         break;
     case QSerialPort::DeviceNotFoundError:
-        reason = QStringLiteral("设备不存在");
+        reason = say("设备不存在", "no such device");
         break;
     case QSerialPort::OpenError:
-        reason = QStringLiteral("串口已打开");
+        reason = say("串口已打开", "port already open");
         break;
     default:
-        reason = QStringLiteral("无法打开串口");
+        reason = say("无法打开串口", "cannot open port");
         break;
     }
-    return systemText.isEmpty() ? reason
-                                : reason + QStringLiteral("（") + systemText + QStringLiteral("）");
+    return withDetail(reason, systemText);
+}
+
+QString notListedText(const QString &name)
+{
+    return name.isEmpty() ? say("没有选择串口", "no port chosen")
+                          : say("串口 %1 不存在", "port %1 does not exist").arg(name);
+}
+// The device node of a port: names the system lists live under /dev, the
+// extra ports are given as paths.
+QString devicePath(const QString &portName)
+{
+    return portName.startsWith(QLatin1Char('/')) ? portName : QStringLiteral("/dev/") + portName;
+}
+
+// Why an open port failed, asked of the system at the moment of failure.
+// The text Qt attaches to a read error comes from errno at some later point
+// and is often another call's ("File exists", "Inappropriate ioctl for
+// device"), or nothing at all ("Unknown error"), so it is not used. Instead:
+// a vanished device node means the adapter was pulled; a hang-up means the
+// far end closed; otherwise a fresh call on the descriptor gives the
+// system's own reason.
+QString lossReason(const QSerialPort &port, QSerialPort::SerialPortError error)
+{
+    const QString path = devicePath(port.portName());
+    if (!QFileInfo::exists(path))
+        return withDetail(say("设备已移除", "device removed"),
+                          say("%1 不存在", "%1 no longer exists").arg(path));
+#ifdef Q_OS_UNIX
+    const int fd = int(port.handle());
+    if (fd >= 0) {
+        termios attributes;
+        const bool gone = ::tcgetattr(fd, &attributes) != 0;
+        const QString systemText = gone ? QString::fromLocal8Bit(std::strerror(errno)) : QString();
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
+            return withDetail(say("线路已挂断", "line hung up"),
+                              gone ? systemText : say("对端已关闭", "far end closed"));
+        if (gone)
+            return withDetail(say("设备出错", "device error"), systemText);
+    }
+#endif
+    return error == QSerialPort::ReadError ? say("读取出错", "read error")
+                                           : say("设备不可用", "device unavailable");
 }
 } // namespace
 
@@ -41,6 +109,11 @@ ZemSerialPort::ZemSerialPort(QObject *parent)
 }
 
 ZemSerialPort::~ZemSerialPort() = default;
+
+void ZemSerialPort::setEnglishReasons(bool english)
+{
+    g_englishReasons = english;
+}
 
 QStringList ZemSerialPort::currentPortNames()
 {
@@ -79,8 +152,7 @@ bool ZemSerialPort::Open(const QString &name, const LineSettings::Settings &sett
     const bool found = !name.isEmpty() && (m_acceptUnlisted || currentPortNames().contains(name));
     if (!found) {
         setPortName(QString());
-        m_openFailure = name.isEmpty() ? QStringLiteral("没有选择串口")
-                                       : QStringLiteral("串口 %1 不存在").arg(name);
+        m_openFailure = notListedText(name);
         return false;
     }
     setPortName(name);
@@ -91,7 +163,7 @@ bool ZemSerialPort::Open(const QString &name, const LineSettings::Settings &sett
         // A listed device that vanished since the last scan is no port any
         // longer; the list is brought up to date at once.
         if (error() == QSerialPort::DeviceNotFoundError && !m_acceptUnlisted) {
-            m_openFailure = QStringLiteral("串口 %1 不存在").arg(name);
+            m_openFailure = notListedText(name);
             PortWatcher::instance()->rescan();
         } else {
             m_openFailure = openErrorText(error(), errorString());
@@ -156,7 +228,7 @@ void ZemSerialPort::onErrorOccurred(QSerialPort::SerialPortError error)
     // Stop reading at once; the close itself runs from the event loop, outside
     // the notifier that reported the error.
     m_failurePending = true;
-    m_failureReason = errorString();
+    m_failureReason = lossReason(*this, error);
     disconnect(this, &QSerialPort::readyRead, this, &ZemSerialPort::readComData);
     QMetaObject::invokeMethod(this, &ZemSerialPort::closeAfterFailure, Qt::QueuedConnection);
 }

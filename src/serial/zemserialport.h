@@ -45,6 +45,11 @@ public:
     // system's own reason (busy, permission denied, no such device).
     QString openFailureReason() const { return m_openFailure; }
 
+    // The language of the reasons above and of PortLost: Chinese for the
+    // windows (the default), English for the command-line programs. One
+    // choice per process, made before any port is opened.
+    static void setEnglishReasons(bool english);
+
     // Off (the windows' rule): Open takes only names the port list offers.
     // On: a name the list lacks is opened as it stands, a path such as
     // /dev/pts/7 as that file, a bare name under /dev as Qt resolves it.
