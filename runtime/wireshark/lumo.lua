@@ -212,6 +212,8 @@ end
 
 local function link_first_pass(pinfo, direction, cmd, seq)
     local number = pinfo.number
+    -- A frame shown again before the first pass ends keeps its first links.
+    if requests[number] ~= nil or responses[number] ~= nil then return end
     if cmd >= 0x01 and cmd <= 0x1F and cmd % 2 == 1 then
         local link = { request = number, time = microseconds(pinfo) }
         requests[number] = link
