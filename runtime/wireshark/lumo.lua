@@ -64,6 +64,26 @@ local commands = {
     [0x20] = "固件传输结束的应答",
 }
 
+-- The names the program itself gives the Wi-Fi status word's states.
+local connections = {
+    [0x00] = "未连接路由器",
+    [0x01] = "已连接路由器，尚未连接云端",
+    [0x02] = "已连接路由器和云端，设备在线",
+}
+local wifi_modes = {
+    [0x00] = "空闲：未开启热点，也未连接路由器",
+    [0x01] = "Station模式：模组作为终端连接路由器",
+    [0x02] = "SoftAP模式：模组开启热点等待配网",
+    [0x03] = "AirLink模式：模组正在监听配网信息",
+}
+for v = 0x03, 0x0F do
+    connections[v] = string.format("保留值0x%02X：模组上报了未定义的连接状态", v)
+end
+for v = 0x04, 0x0F do
+    wifi_modes[v] = string.format("保留值0x%02X：模组上报了未定义的Wi-Fi模式", v)
+end
+local app_connected = { "有App连接设备，可以控制和查看状态", "没有App连接设备" }
+
 local actions = {
     [0x01] = "control",
     [0x02] = "read status",
@@ -95,9 +115,10 @@ local f = {
 
     wifi_word = ProtoField.uint16("lumo.wifi", "Wi-Fi status word", base.HEX),
     wifi_signal = ProtoField.uint8("lumo.wifi.signal", "Signal strength", base.DEC, nil, 0x07),
-    wifi_app = ProtoField.bool("lumo.wifi.app", "App connected", 8, nil, 0x08),
-    wifi_connection = ProtoField.uint8("lumo.wifi.connection", "Connection state", base.HEX, nil, 0xF0),
-    wifi_mode = ProtoField.uint8("lumo.wifi.mode", "Wi-Fi mode state", base.HEX, nil, 0x0F),
+    wifi_app = ProtoField.bool("lumo.wifi.app", "App connected", 8, app_connected, 0x08),
+    wifi_connection = ProtoField.uint8("lumo.wifi.connection", "Connection state", base.HEX,
+        connections, 0xF0),
+    wifi_mode = ProtoField.uint8("lumo.wifi.mode", "Wi-Fi mode state", base.HEX, wifi_modes, 0x0F),
 
     config_mode = ProtoField.uint8("lumo.config_mode", "Configuration mode", base.HEX,
         { [1] = "SoftAP", [2] = "AirLink" }),
@@ -122,6 +143,7 @@ local f = {
         { [0] = "bin", [1] = "hex" }),
     fw_piece_size = ProtoField.uint16("lumo.firmware.piece_size", "Piece size", base.DEC),
     fw_piece = ProtoField.uint16("lumo.firmware.piece", "Piece number", base.DEC),
+    fw_reserved = ProtoField.uint16("lumo.firmware.reserved", "Reserved", base.HEX),
     fw_data = ProtoField.bytes("lumo.firmware.data", "Piece data"),
 
     v3_header = ProtoField.uint32("lumo.v3.header", "v3 header", base.HEX),
@@ -129,6 +151,12 @@ local f = {
     v3_body = ProtoField.bytes("lumo.v3.body", "v3 body"),
 
     text = ProtoField.string("lumo.text", "Text"),
+
+    response_in = ProtoField.framenum("lumo.response_in", "Response in", base.NONE,
+        frametype.RESPONSE),
+    response_to = ProtoField.framenum("lumo.response_to", "Request in", base.NONE,
+        frametype.REQUEST),
+    response_time = ProtoField.relative_time("lumo.response_time", "Response time"),
 }
 
 local field_list = {}
@@ -146,7 +174,93 @@ local ef_unescaped = ProtoExpert.new("lumo.expert.unescaped", "FF not followed b
     expert.group.PROTOCOL, expert.severity.WARN)
 local ef_header = ProtoExpert.new("lumo.expert.header", "Pseudo-header not understood",
     expert.group.MALFORMED, expert.severity.ERROR)
-lumo.experts = { ef_checksum, ef_truncated, ef_unescaped, ef_header }
+local ef_no_response = ProtoExpert.new("lumo.expert.no_response", "No response seen",
+    expert.group.SEQUENCE, expert.severity.NOTE)
+local ef_late_response = ProtoExpert.new("lumo.expert.late_response",
+    "Response later than the reply limit", expert.group.SEQUENCE, expert.severity.NOTE)
+local ef_unexpected = ProtoExpert.new("lumo.expert.unexpected_response",
+    "Response to no request", expert.group.SEQUENCE, expert.severity.WARN)
+lumo.experts = { ef_checksum, ef_truncated, ef_unescaped, ef_header, ef_no_response,
+    ef_late_response, ef_unexpected }
+
+lumo.prefs.reply_limit = Pref.uint("Reply limit (ms)", 200,
+    "A request not answered within this time is marked as having no response")
+
+-- Requests and responses, linked as the program's analyzer links them.
+-- Requests are the odd codes 01..1F, whichever side sends them; a response
+-- carries the request's code + 1 and its sequence number and comes the other
+-- way. It answers the latest such request that has no response yet, up to
+-- ten reply limits later (beyond that the number has come round again).
+-- Wireshark shows the frames first in order (pinfo.visited false) and later
+-- in any order, so the links are made in that first pass and kept by frame
+-- number; init forgets them whenever the capture is dissected anew.
+local requests = {}    -- frame number of a request -> its link
+local responses = {}   -- frame number of a response -> the request's link, or false
+local latest = {}      -- direction, code and sequence -> the latest request's link
+
+function lumo.init()
+    requests, responses, latest = {}, {}, {}
+end
+
+local function slot(direction, cmd, seq)
+    return (direction * 256 + cmd) * 256 + seq
+end
+
+local function microseconds(pinfo)
+    return math.floor(pinfo.abs_ts * 1000000 + 0.5)
+end
+
+local function link_first_pass(pinfo, direction, cmd, seq)
+    local number = pinfo.number
+    -- A frame shown again before the first pass ends keeps its first links.
+    if requests[number] ~= nil or responses[number] ~= nil then return end
+    if cmd >= 0x01 and cmd <= 0x1F and cmd % 2 == 1 then
+        local link = { request = number, time = microseconds(pinfo) }
+        requests[number] = link
+        latest[slot(direction, cmd, seq)] = link
+    elseif cmd >= 0x02 and cmd <= 0x20 and cmd % 2 == 0 then
+        local link = latest[slot(1 - direction, cmd - 1, seq)]
+        local latency = link and microseconds(pinfo) - link.time
+        if link == nil or link.response ~= nil
+            or latency > lumo.prefs.reply_limit * 1000 * 10 then
+            responses[number] = false
+            return
+        end
+        link.response = number
+        link.latency = latency
+        responses[number] = link
+    end
+end
+
+local function relative_time(us)
+    local seconds = math.floor(us / 1000000)
+    return NSTime.new(seconds, (us - seconds * 1000000) * 1000)
+end
+
+local function show_links(pinfo, tree, direction, cmd, seq)
+    if not pinfo.visited then link_first_pass(pinfo, direction, cmd, seq) end
+    local number = pinfo.number
+    local request = requests[number]
+    if request ~= nil then
+        if request.response ~= nil then
+            tree:add(f.response_in, request.response):set_generated()
+            if request.latency > lumo.prefs.reply_limit * 1000 then
+                tree:add_proto_expert_info(ef_late_response)
+            end
+        elseif pinfo.visited then
+            -- Only once every frame has been seen is a missing response known.
+            tree:add_proto_expert_info(ef_no_response)
+        end
+        return
+    end
+    local response = responses[number]
+    if response then
+        tree:add(f.response_to, response.request):set_generated()
+        tree:add(f.response_time, relative_time(response.latency)):set_generated()
+    elseif response == false then
+        tree:add_proto_expert_info(ef_unexpected)
+    end
+end
 
 -- Undoes the FF 55 escaping from offset 3 on. Returns the unescaped bytes,
 -- the number of escapes removed and the number of FFs found without their 55.
@@ -217,11 +331,13 @@ local function dissect_payload(cmd, frame, last, tree)
         tree:add(f.fw_piece_size, frame(last - 2, 2))
     elseif cmd == 0x1D and has(8, 2) then
         tree:add(f.fw_piece, frame(8, 2))
+        -- Two reserved bytes between the piece number and the data.
+        if has(10, 2) then tree:add(f.fw_reserved, frame(10, 2)) end
         if has(12, 1) then tree:add(f.fw_data, frame(12, last - 12)) end
     end
 end
 
-local function dissect_v4(wire_range, pinfo, tree, info)
+local function dissect_v4(wire_range, pinfo, tree, info, direction)
     local unescaped, escapes, bare = unescape(wire_range:bytes())
     local frame = unescaped:tvb("Unescaped frame")
     local size = frame:len()
@@ -244,6 +360,7 @@ local function dissect_v4(wire_range, pinfo, tree, info)
     if size >= 6 then
         item:add(f.sequence, frame(5, 1))
         info = info .. string.format(" seq=%d", frame(5, 1):uint())
+        show_links(pinfo, item, direction, frame(4, 1):uint(), frame(5, 1):uint())
     end
     if size >= 8 then item:add(f.flags, frame(6, 2)) end
     if size >= 9 then
@@ -319,7 +436,7 @@ function lumo.dissector(tvb, pinfo, tree)
     local wire = tvb(body_offset)
     root:add(f.wire, wire)
     if kind == 0 then
-        info = dissect_v4(wire, pinfo, root, info)
+        info = dissect_v4(wire, pinfo, root, info, direction)
     elseif kind == 1 then
         info = dissect_v3(wire:tvb(), root, info)
     else

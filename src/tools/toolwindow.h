@@ -22,6 +22,12 @@ public:
     // The sum modulo 256 of the bytes of the hex text (non-hex characters
     // skipped) as two upper-case hex digits; "00" for no bytes.
     static QString checksumText(const QString &hexText);
+    // For text whose bytes start with FF FF, the checksum of that frame as a
+    // receiver checks it: FF 55 read as FF, summed from the first length byte.
+    // When the length field says the last byte is the frame's checksum, that
+    // byte is left out and compared. The text names the bytes summed, so it
+    // is not taken for the plain sum; empty for text of no frame.
+    static QString frameChecksumText(const QString &hexText);
 
 private slots:
     void on_pushButton_run_clicked();

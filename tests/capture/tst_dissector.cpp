@@ -3,6 +3,7 @@
 // program wrote.
 #include "testsupport.h"
 
+#include "analyzer/frameanalyzer.h"
 #include "capture/capturewriter.h"
 #include "protocol/zemtool.h"
 
@@ -45,6 +46,13 @@ const QStringList Fields = {
     QStringLiteral("lumo.v3.length"),
     QStringLiteral("lumo.text"),
     QStringLiteral("lumo.config_mode"),
+    QStringLiteral("lumo.firmware.reserved"),
+    QStringLiteral("lumo.response_in"),
+    QStringLiteral("lumo.response_to"),
+    QStringLiteral("lumo.response_time"),
+    QStringLiteral("lumo.expert.no_response"),
+    QStringLiteral("lumo.expert.late_response"),
+    QStringLiteral("lumo.expert.unexpected_response"),
 };
 
 struct Case
@@ -53,6 +61,7 @@ struct Case
     SegmentKind kind;
     QByteArray wire;
     QMap<QString, QString> expected; // field -> tshark's text of it
+    qint64 gapUs = 0;                // extra time since the packet before
 };
 
 LineSegment segmentOf(const Case &c, qint64 timeUs)
@@ -137,6 +146,7 @@ QVector<Case> conversation()
                    {QStringLiteral("lumo.info.product_key"),
                     QStringLiteral("0123456789abcdef0123456789abcdef")},
                    {QStringLiteral("lumo.info.binding_time"), QStringLiteral("300")},
+                   {QStringLiteral("lumo.response_time"), QStringLiteral("0.001234000")},
                    {QStringLiteral("lumo.checksum.good"), QStringLiteral("1")}}});
     // A control frame whose payload and checksum hold FFs: on the wire each
     // is followed by 55, which the dissector takes out again.
@@ -200,9 +210,16 @@ QVector<Case> conversation()
                    {QStringLiteral("lumo.checksum.good"), QStringLiteral("1")}}});
     cases.append({w,
                   SegmentKind::Frame4,
-                  ZemTool::escape(makeFrame(0x1D, 13, hex("00 2A 00 00 DE AD BE EF"))),
+                  ZemTool::escape(makeFrame(0x1D, 13, hex("00 2A 00 07 DE AD BE EF"))),
                   {{QStringLiteral("lumo.firmware.piece"), QStringLiteral("42")},
+                   {QStringLiteral("lumo.firmware.reserved"), QStringLiteral("0x0007")},
                    {QStringLiteral("lumo.firmware.data"), QStringLiteral("deadbeef")}}});
+    // Replies that answer nothing: the Wi-Fi status's reply from the side that
+    // sent it, and a configuration reply ten reply limits after its request;
+    // between them the status's reply, late.
+    cases.append({w, SegmentKind::Frame4, ZemTool::escape(makeFrame(0x0E, 8)), {}});
+    cases.append({m, SegmentKind::Frame4, ZemTool::escape(makeFrame(0x0E, 8)), {}, 300000});
+    cases.append({w, SegmentKind::Frame4, ZemTool::escape(makeFrame(0x0A, 9)), {}, 2100000});
     // A frame cut short by the next header: what there is, without a checksum verdict.
     cases.append({m,
                   SegmentKind::Frame4,
@@ -253,7 +270,7 @@ void TestDissector::initTestCase()
     QVERIFY2(writer.open(m_capture, &error), qPrintable(error));
     qint64 t = 1765240000000000LL;
     for (const Case &c : m_cases) {
-        t += 1234;
+        t += 1234 + c.gapUs;
         writer.write(segmentOf(c, t),
                      c.direction == LineDirection::McuToModule ? QStringLiteral("/dev/ttyUSB0")
                                                                : QStringLiteral("串口2"));
@@ -264,17 +281,36 @@ void TestDissector::initTestCase()
 
 void TestDissector::fieldsOfEveryPacket()
 {
-    QStringList args = {QStringLiteral("-T"), QStringLiteral("fields"), QStringLiteral("-E"),
-                        QStringLiteral("occurrence=f")};
+    // Two passes, as Wireshark itself makes: a request learns its response in the first.
+    QStringList args = {QStringLiteral("-2"), QStringLiteral("-T"), QStringLiteral("fields"),
+                        QStringLiteral("-E"), QStringLiteral("occurrence=f")};
     for (const QString &field : Fields)
         args << QStringLiteral("-e") << field;
     QString out;
     QVERIFY2(runTshark(args, m_capture, &out), qPrintable(out));
     const QStringList lines = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), m_cases.size());
+    // Requests and replies are linked as the program's analyzer pairs them.
+    FrameAnalyzer analyzer;
+    qint64 t = 0;
+    for (const Case &c : m_cases)
+        analyzer.add(segmentOf(c, t += 1234 + c.gapUs));
+    analyzer.expire(t + 3600000000LL, nullptr);
     for (int i = 0; i < lines.size(); ++i) {
         const QStringList values = lines.at(i).split(QLatin1Char('\t'));
         QCOMPARE(values.size(), Fields.size());
+        const auto value
+            = [&](const char *field) { return values.at(Fields.indexOf(QLatin1String(field))); };
+        const FrameRecord &r = analyzer.record(analyzer.firstId() + i);
+        const QString paired = r.pairId < 0 ? QString() : QString::number(r.pairId + 1);
+        const bool request = r.command > 0 && (r.command & 1);
+        QCOMPARE(value("lumo.response_in"), request ? paired : QString());
+        QCOMPARE(value("lumo.response_to"), request ? QString() : paired);
+        QCOMPARE(!value("lumo.expert.no_response").isEmpty()
+                     || !value("lumo.expert.late_response").isEmpty(),
+                 bool(r.problems & FrameProblem::NoReply));
+        QCOMPARE(!value("lumo.expert.unexpected_response").isEmpty(),
+                 bool(r.problems & FrameProblem::UnexpectedReply));
         const Case &c = m_cases.at(i);
         const QString port = c.direction == LineDirection::McuToModule
             ? QStringLiteral("/dev/ttyUSB0")
@@ -308,6 +344,10 @@ void TestDissector::detailNamesCommandsAndProblems()
     QCOMPARE(out.count(QStringLiteral("[Wrong checksum]")), 1);
     QCOMPARE(out.count(QStringLiteral("[Length field disagrees with the bytes (truncated frame)]")),
              1);
+    // The Wi-Fi states by the names the program gives them.
+    QVERIFY(out.contains(QStringLiteral("Connection state: 已连接路由器和云端，设备在线 (0x2)")));
+    QVERIFY(out.contains(
+        QStringLiteral("Wi-Fi mode state: Station模式：模组作为终端连接路由器 (0x1)")));
 
     // The one-line summary says which way each packet went.
     QVERIFY2(runTshark({}, m_capture, &out), qPrintable(out));
