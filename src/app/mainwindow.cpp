@@ -171,11 +171,14 @@ void MainWindow::on_tabWidget_currentChanged(int index)
         m_analyzerButton->setEnabled(index == DualTabIndex || index == McuTabIndex);
     if (index == McuTabIndex) {
         fixSize(WideWidth, WindowHeight);
-        m_doubleWindow->closeBothPorts();
+        // The two tabs never hold one port: whatever the dual tab had open
+        // is closed, and it says so, or a bridge the user left running
+        // would stop without a word.
+        m_doubleWindow->closeBothPorts(QStringLiteral("切换到“模拟V4MCU”页，两页不同时占用串口"));
         m_mcuWindow->showProductKeyHint();
     } else {
         fixSize(NarrowWidth, WindowHeight);
-        m_mcuWindow->closePort();
+        m_mcuWindow->closePort(QStringLiteral("离开“模拟V4MCU”页，两页不同时占用串口"));
     }
 }
 

@@ -134,10 +134,16 @@ ZemSerialPort *DoubleWindow::port2() const
     return m_side2.line->port();
 }
 
-void DoubleWindow::closeBothPorts()
+void DoubleWindow::closeBothPorts(const QString &why)
 {
-    m_side1.controls->close();
-    m_side2.controls->close();
+    for (Side *side : {&m_side1, &m_side2}) {
+        const QString name = side->line->address();
+        if (side->controls->close() && !why.isEmpty()) {
+            side->box->addText(DualDisplay::flush(side->held));
+            side->box->addNotice(timeStamp() + QLatin1Char(' ')
+                                 + QStringLiteral("串口 %1 已关闭：%2").arg(name, why));
+        }
+    }
 }
 
 void DoubleWindow::clearReceiveBoxes()

@@ -54,7 +54,9 @@ public:
     ~DoubleWindow() override;
 
     // Closes whichever side is open; both open buttons read "打开串口".
-    void closeBothPorts();
+    // With `why`, each side closed says so in its receive box, naming its
+    // port ("串口 X 已关闭：why").
+    void closeBothPorts(const QString &why = QString());
     // Empties both receive boxes (F5).
     void clearReceiveBoxes();
 

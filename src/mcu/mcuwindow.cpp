@@ -187,10 +187,14 @@ void McuWindow::on_pushButton_open3_clicked()
     m_portControls->open();
 }
 
-void McuWindow::closePort()
+void McuWindow::closePort(const QString &why)
 {
-    if (m_portControls->close())
-        m_sim->resetFraming();
+    const QString name = line()->address();
+    if (!m_portControls->close())
+        return;
+    m_sim->resetFraming();
+    if (!why.isEmpty())
+        notice(QStringLiteral("串口 %1 已关闭：%2").arg(name, why));
 }
 
 void McuWindow::onPortLost(const QString &name, const QString &reason)

@@ -53,8 +53,9 @@ public:
     void clearLog();
     // Closes the port when open (dropping the framer's partial frame); the
     // open button reads "打开串口" in any case. Automatic reports are left as
-    // they are: their ticks send nothing while the port is closed.
-    void closePort();
+    // they are: their ticks send nothing while the port is closed. With
+    // `why`, a port that was open says so in the log, naming the port.
+    void closePort(const QString &why = QString());
     // "第一次使用请输入product_key！" while the stored key is the placeholder.
     void showProductKeyHint();
 

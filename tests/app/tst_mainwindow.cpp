@@ -286,6 +286,15 @@ void TestMainWindow::leavingMcuTabClosesItsPort()
     QVERIFY(!w.mcuWindow()->findChild<ZemSerialPort *>(QStringLiteral("mcuPort"))->isOpen());
     QVERIFY(w.mcuWindow()->findChild<ZemFramer *>(QStringLiteral("mcuFramer"))->buffer().isEmpty());
     QCOMPARE(open3->text(), QStringLiteral("打开串口"));
+    // The log says which port closed and why.
+    auto *log = w.mcuWindow()->findChild<TrafficLog *>(QStringLiteral("listWidget"));
+    log->flush();
+    QStringList lines;
+    for (int i = 0; i < log->count(); ++i)
+        lines << log->lineText(i);
+    const QString closed = QStringLiteral("串口 %1 已关闭：离开“模拟V4MCU”页").arg(pty.slavePath());
+    QVERIFY2(lines.join(QLatin1Char('\n')).contains(closed),
+             qPrintable(lines.join(QLatin1Char('|'))));
 
     // Already closed: only the caption is set.
     open3->setText(QStringLiteral("关闭串口"));

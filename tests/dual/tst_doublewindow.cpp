@@ -739,6 +739,13 @@ void TestDoubleWindow::switchingMainWindowToMcuTabClosesBothSides()
     QVERIFY(!port2->isOpen());
     QCOMPARE(open1->text(), OpenCaption);
     QCOMPARE(open2->text(), OpenCaption);
+    // Each side says which port closed and why.
+    for (const auto &[box, path] :
+         {std::pair{"textEdit_rec1", m_mcuPath}, {"textEdit_rec2", m_modulePath}}) {
+        const QString text = dual->findChild<QTextEdit *>(QLatin1String(box))->toPlainText();
+        QVERIFY2(text.contains(QStringLiteral("串口 %1 已关闭：切换到“模拟V4MCU”页").arg(path)),
+                 qPrintable(text));
+    }
     // The far ends see nothing more from a closed bridge.
     QVERIFY(m_mcu->write(hex("0102")));
     QVERIFY(m_module->readFor(200).isEmpty());
