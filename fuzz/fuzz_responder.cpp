@@ -148,6 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     if (!templateKey.isEmpty())
         tool.writeSetting(templateKey, shippedTemplate);
+    tool.flushSettings(); // the settings are saved in the background
     checkFiles(root, pieceBytes, input);
     return 0;
 }

@@ -16,8 +16,10 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QShortcut>
+#include <QTimer>
 
 namespace {
 constexpr int NarrowWidth = 600;
@@ -33,6 +35,15 @@ MainWindow::MainWindow(QWidget *parent)
 {
     ui->setupUi(this);
     m_settings = new ZemTool(this);
+    // Said once, after the window shows: a file of many megabytes is not
+    // this program's (a few kilobytes), and the user should know why the
+    // start took long.
+    if (!m_settings->settingsWarning().isEmpty()) {
+        QTimer::singleShot(0, this, [this] {
+            QMessageBox::warning(this, QStringLiteral("设置文件过大"),
+                                 m_settings->settingsWarning());
+        });
+    }
     setWindowTitle(QStringLiteral("Lumo串口调试助手V2.0.2"));
     fixSize(NarrowWidth, WindowHeight);
 

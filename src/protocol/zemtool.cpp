@@ -4,17 +4,12 @@
 #include "base/apppaths.h"
 #include "protocol/frameformat.h"
 
-#include <QSettings>
+#include "protocol/settingsfile.h"
 
 ZemTool::ZemTool(QObject *parent)
     : QObject(parent)
-    , m_settings(new QSettings(AppPaths::settingsFile(), QSettings::IniFormat, this))
-{
-#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
-    // Qt 5 reads INI files as Latin-1 unless told; Qt 6 always reads UTF-8.
-    m_settings->setIniCodec("UTF-8");
-#endif
-}
+    , m_settings(SettingsFile::open(AppPaths::settingsFile()))
+{ }
 
 ZemTool::~ZemTool() = default;
 
@@ -113,17 +108,22 @@ QByteArray ZemTool::escape(const QByteArray &frame)
 
 QString ZemTool::readSetting(const QString &key) const
 {
-    const QVariant value = m_settings->value(key);
-    // An unquoted INI value with commas comes back as a list; a text is meant.
-    if (value.userType() == QMetaType::QStringList)
-        return value.toStringList().join(QStringLiteral(", "));
-    return value.toString();
+    return m_settings->value(key);
 }
 
 void ZemTool::writeSetting(const QString &key, const QString &value)
 {
     m_settings->setValue(key, value);
-    m_settings->sync();
+}
+
+void ZemTool::flushSettings()
+{
+    m_settings->flush();
+}
+
+QString ZemTool::settingsWarning() const
+{
+    return m_settings->warning();
 }
 
 void ZemTool::writeSettingHex(const QString &key, const QByteArray &bytes)

@@ -5,7 +5,9 @@
 #include <QObject>
 #include <QString>
 
-class QSettings;
+#include <memory>
+
+class SettingsFile;
 
 // The byte, hex and frame helpers shared by the protocol side, plus access to
 // the settings file "auto_analyze.ini" beside the program.
@@ -47,8 +49,9 @@ public:
     // Offsets 0..2 (header and first length byte) are never escaped.
     static QByteArray escape(const QByteArray &frame);
 
-    // Settings access. A missing key reads as the empty text. Writes reach
-    // the file at once.
+    // Settings access. A missing key reads as the empty text. A write is
+    // read back at once, by every ZemTool of the file, and saved in the
+    // background (see SettingsFile): the caller never waits for the disk.
     QString readSetting(const QString &key) const;
     void writeSetting(const QString &key, const QString &value);
     void writeSettingHex(const QString &key, const QByteArray &bytes);
@@ -56,7 +59,11 @@ public:
     int readSettingNumber(const QString &key) const;
     // The hex-decoded value of a key holding hex text.
     QByteArray readSettingHex(const QString &key) const;
+    // Waits until every write so far is in the file.
+    void flushSettings();
+    // Why the settings file is suspicious, for the user; empty when it is not.
+    QString settingsWarning() const;
 
 private:
-    QSettings *m_settings;
+    std::shared_ptr<SettingsFile> m_settings;
 };

@@ -7,6 +7,7 @@
 #include "mcu/mcusettingwindow.h"
 #include "mcu/mcuwindow.h"
 #include "mcu/trafficlog.h"
+#include "protocol/settingsfile.h"
 #include "protocol/zemframer.h"
 #include "protocol/zemtool.h"
 #include "serial/zemserialport.h"
@@ -50,6 +51,7 @@ private slots:
     void noHintForOtherKeys_data();
     void noHintForOtherKeys();
     void leavingMcuTabClosesItsPort();
+    void hugeSettingsFileIsSaidOnce();
 
 private:
     std::unique_ptr<TestRoot> m_root;
@@ -302,6 +304,32 @@ void TestMainWindow::leavingMcuTabClosesItsPort()
     tabs->setCurrentIndex(2);
     QCOMPARE(open3->text(), QStringLiteral("打开串口"));
     QVERIFY(!w.mcuWindow()->findChild<ZemSerialPort *>(QStringLiteral("mcuPort"))->isOpen());
+}
+
+void TestMainWindow::hugeSettingsFileIsSaidOnce()
+{
+    QFile file(m_root->file(QStringLiteral("auto_analyze.ini")));
+    QVERIFY(file.open(QIODevice::Append));
+    file.write("\n[junk]\n");
+    const QByteArray line(200, 'x');
+    for (int i = 0; file.size() <= SettingsFile::SaneSizeBytes; ++i)
+        file.write("k" + QByteArray::number(i) + '=' + line + '\n');
+    file.close();
+
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression(QStringLiteral("far beyond any sane size")));
+    MessageBoxCatcher box;
+    MainWindow w;
+    QVERIFY(box.wait());
+    QCOMPARE(box.title(), QStringLiteral("设置文件过大"));
+    // The program's own settings are still read, and writes still land.
+    QCOMPARE(w.findChild<QTabWidget *>(QStringLiteral("tabWidget"))->count(), 4);
+    MessageBoxCatcher again(500);
+    ZemTool second; // the same file, already open: no second warning
+    second.writeSetting(QStringLiteral("setting/softver"), QStringLiteral("SW000077"));
+    QVERIFY(m_root->settingsText().contains(QStringLiteral("softver=SW000077")));
+    QTest::qWait(600);
+    QVERIFY(!again.found());
 }
 
 QTEST_MAIN(TestMainWindow)

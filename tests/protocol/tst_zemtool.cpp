@@ -206,6 +206,9 @@ void TestZemTool::settingsReachTheFile()
     tool.writeSetting(QStringLiteral("setting/softver"), QStringLiteral("04000001"));
     tool.writeSettingHex(QStringLiteral("Respond/04"), hex("FFFF000504000000 09"));
     tool.writeSetting(QStringLiteral("cmd/01"), QStringLiteral("查询产品信息, 模组上电后发送"));
+    // Read back at once through every object on the file, before any save.
+    QCOMPARE(ZemTool().readSetting(QStringLiteral("/setting//softver")),
+             QStringLiteral("04000001"));
 
     // Two settings objects on one path share a cache inside a process, so the
     // file itself is read back.

@@ -2,6 +2,7 @@
 #include "testsupport.h"
 
 #include "base/apppaths.h"
+#include "protocol/settingsfile.h"
 #include "protocol/zemtool.h"
 #include "serial/portwatcher.h"
 
@@ -134,6 +135,7 @@ TestRoot::~TestRoot()
 
 QString TestRoot::settingsText() const
 {
+    SettingsFile::flushAll(); // what the program wrote, saved in the background
     QFile f(file(QStringLiteral("auto_analyze.ini")));
     if (!f.open(QIODevice::ReadOnly))
         return QString();
