@@ -43,9 +43,10 @@ class ZemTool;
 // (setAnswerFirmwareStart, off by default): once a firmware start (0x19) has
 // been acknowledged, the MCU's "ready to receive" frame (0x1B, built from the
 // stored body, the start's count and field and the piece size setting)
-// follows at once. In the tab the user clicks "开始接收固件"; a headless MCU
-// has nobody to click, and a module waits for that frame before it sends the
-// first piece.
+// follows at once. In the tab the user clicks "开始接收固件" (told so on
+// firmwareOffered), or has the tab send it on that signal by a setting; a
+// headless MCU has nobody to click, and a module waits for that frame before
+// it sends the first piece.
 //
 // Transfers are structured (McuTransfer); each front end formats them. The
 // notices (port lost, no firmware request) are plain texts; the firmware
