@@ -40,7 +40,9 @@ QString logTime(qint64 msecs)
 
 void printTransfer(const McuTransfer &transfer)
 {
-    HeadlessProgram::print(transfer.tag + logTime(transfer.time));
+    HeadlessProgram::print(
+        transfer.tag + logTime(transfer.time)
+        + (transfer.dropped ? QStringLiteral(" (dropped: wrong checksum)") : QString()));
     HeadlessProgram::print(ZemTool::hexText(transfer.wire));
 }
 
@@ -145,6 +147,21 @@ public:
         connect(m_sim, &McuSimulator::notice, this, &printNotice);
         connect(m_sim, &McuSimulator::portLost, this, &McuProgram::onPortLost);
         connect(m_sim, &McuSimulator::definitionFetched, this, &McuProgram::onFetched);
+        connect(m_sim, &McuSimulator::firmwareReceived, this,
+                [](int pieces, qint64 bytes, const QString &file) {
+                    Program.error(QStringLiteral("firmware received: %1 pieces, %2 bytes in %3")
+                                      .arg(pieces)
+                                      .arg(bytes)
+                                      .arg(file));
+                });
+        connect(m_sim, &McuSimulator::firmwareCut, this,
+                [](int pieces, qint64 bytes, const QString &file, const QString &marker) {
+                    Program.error(QStringLiteral("firmware transfer cut short: %1 pieces, %2 "
+                                                 "bytes in %3, which is incomplete (marked by %4)")
+                                      .arg(pieces)
+                                      .arg(bytes)
+                                      .arg(file, marker));
+                });
     }
 
     // Loads (or fetches) the definition, then sets the values and opens the
@@ -260,7 +277,13 @@ int main(int argc, char *argv[])
         "output. Runs until SIGINT or SIGTERM (exit 0) or until the port is lost (exit 1).\n"
         "Log: each transfer is a line WIFI:hh:mm:ss.zzz (from the module), MCU: (an answer) "
         "or SEND: (a status report), then a line of its bytes as hex; notices start with "
-        "注意:. A firmware start (0x19) is answered with the ready frame (0x1B) at once.\n"
+        "注意:. A frame whose checksum is wrong is neither answered nor applied: its header "
+        "line ends in \" (dropped: wrong checksum)\".\n"
+        "Firmware: a firmware start (0x19) is answered with the ready frame (0x1B) at once. "
+        "While a transfer is under way, bin/mcu.incomplete stands beside bin/mcu.bin (or "
+        "bin/mcu.hex); the module's transfer end (0x1F) removes it, so an image is complete "
+        "exactly when that marker is absent. The end, or a port closed mid-transfer, is "
+        "reported on standard error.\n"
         "Data-point values: those stored for the product key, then --values FILE, then each "
         "--set. A values file holds NAME=VALUE lines (# starts a comment) or one JSON object "
         "{\"NAME\": VALUE, ...}. NAME is a data point's display name or identifier; VALUE a "

@@ -70,7 +70,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption robustOption(
         QStringLiteral("robust"),
         QStringLiteral("Also split frames, send noise, FF in every field, a retransmission and a "
-                       "wrong checksum, and check that the MCU still answers."));
+                       "control command with a wrong checksum, and check that the MCU still "
+                       "answers, but neither answers nor applies the damaged frame."));
     const QCommandLineOption junitOption(QStringLiteral("junit"),
                                          QStringLiteral("Write the JUnit XML report to this file."),
                                          QStringLiteral("file"));

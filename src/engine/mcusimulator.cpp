@@ -119,9 +119,28 @@ bool McuSimulator::isOpen() const
 
 void McuSimulator::closePort()
 {
+    const bool wasOpen = isOpen();
     stopReports();
     m_line->closeLine();
     resetFraming();
+    if (wasOpen)
+        reportCutTransfer();
+}
+
+void McuSimulator::lineClosed()
+{
+    resetFraming();
+    reportCutTransfer();
+}
+
+void McuSimulator::reportCutTransfer()
+{
+    // The transfer stays under way: a module that resumes after the port
+    // comes back completes it.
+    const ZemFirmware &firmware = m_analyze->firmware();
+    if (firmware.inProgress())
+        emit firmwareCut(firmware.pieces(), firmware.bytes(), firmware.imageFile(),
+                         firmware.markerFile());
 }
 
 void McuSimulator::resetFraming()
@@ -137,6 +156,7 @@ void McuSimulator::onLineLost(const QString &reason)
     resetFraming();
     const QString name = m_portPath.isEmpty() ? m_line->address() : m_portPath;
     emit notice(QStringLiteral("串口 %1 已断开：%2").arg(name, reason));
+    reportCutTransfer();
     emit portLost(reason);
 }
 
@@ -146,9 +166,10 @@ void McuSimulator::write(const QByteArray &wire)
         m_line->send(wire);
 }
 
-void McuSimulator::report(const QString &tag, const QByteArray &wire, const QByteArray &frame)
+void McuSimulator::report(const QString &tag, const QByteArray &wire, const QByteArray &frame,
+                          bool dropped)
 {
-    emit transferred({tag, QDateTime::currentMSecsSinceEpoch(), wire, frame});
+    emit transferred({tag, QDateTime::currentMSecsSinceEpoch(), wire, frame, dropped});
 }
 
 // --- frames ------------------------------------------------------------------
@@ -161,12 +182,24 @@ void McuSimulator::applyControl(const QByteArray &frame)
 
 void McuSimulator::fromFramer(const QByteArray &frame)
 {
+    // A frame damaged on the line may carry any value in any field (a
+    // control that switches the device off): it is shown and dropped, and
+    // the module, getting no answer, sends it again.
+    if (!ZemAnalyze::checksumOk(frame)) {
+        report(TagWifi, frame, frame, true);
+        return;
+    }
     // A 03 without payload is no control, whatever its checksum byte at
     // offset 8 reads.
     if (Frame::isControlCommand(frame))
         applyControl(frame);
     report(TagWifi, frame, frame);
+    const ZemFirmware &firmware = m_analyze->firmware();
+    const bool receiving = firmware.inProgress();
     m_analyze->FindRespond(frame);
+    // Said after the end's acknowledgement went out.
+    if (receiving && !firmware.inProgress())
+        emit firmwareReceived(firmware.pieces(), firmware.bytes(), firmware.imageFile());
 }
 
 void McuSimulator::fromRespond(const QByteArray &reply)
@@ -176,8 +209,11 @@ void McuSimulator::fromRespond(const QByteArray &reply)
     write(wire);
     report(TagMcu, wire, reply);
 
-    if (m_answerFirmwareStart && Frame::command(reply) == Frame::Command::FirmwareStartReply)
-        sendFirmwareReady();
+    if (Frame::command(reply) == Frame::Command::FirmwareStartReply) {
+        emit firmwareOffered();
+        if (m_answerFirmwareStart)
+            sendFirmwareReady();
+    }
 }
 
 QByteArray McuSimulator::firmwareReadyFrame(const ZemTool *tool, const ZemAnalyze *analyze)

@@ -24,7 +24,9 @@ class ZemTool;
 //
 // It talks to a line (by default a local serial port it owns) and owns the
 // framer, the responder and the data-point values of the stored product key.
-// Each frame from the module goes through one handler, in this order: a
+// A frame from the module whose checksum is wrong is reported as a dropped
+// "WIFI:" transfer and nothing else. Each other frame goes through one
+// handler, in this order: a
 // control command (03, action 01) sets the values, the frame is reported as
 // a "WIFI:" transfer, then the responder answers it. The responder's reply
 // is finished (a status read gets the full status report with the read's
@@ -41,12 +43,15 @@ class ZemTool;
 // (setAnswerFirmwareStart, off by default): once a firmware start (0x19) has
 // been acknowledged, the MCU's "ready to receive" frame (0x1B, built from the
 // stored body, the start's count and field and the piece size setting)
-// follows at once. In the tab the user clicks "开始接收固件"; a headless MCU
-// has nobody to click, and a module waits for that frame before it sends the
-// first piece.
+// follows at once. In the tab the user clicks "开始接收固件" (told so on
+// firmwareOffered), or has the tab send it on that signal by a setting; a
+// headless MCU has nobody to click, and a module waits for that frame before
+// it sends the first piece.
 //
 // Transfers are structured (McuTransfer); each front end formats them. The
-// notices (port lost, no firmware request) are plain texts.
+// notices (port lost, no firmware request) are plain texts; the firmware
+// events (offered, received, cut short) are signals of their own, which each
+// front end words for its reader.
 class McuSimulator : public QObject
 {
     Q_OBJECT
@@ -73,11 +78,15 @@ public:
     bool openPort(const QString &path, const LineSettings::Settings &settings);
     QString openFailureReason() const;
     bool isOpen() const;
-    // Closes the port, drops a partial frame and stops automatic reports.
+    // Closes the port, drops a partial frame and stops automatic reports;
+    // a firmware transfer under way is reported cut (firmwareCut).
     void closePort();
     // Drops a partial frame: the line was closed by someone else (a window's
     // port controls), and its first bytes after the next open start afresh.
     void resetFraming();
+    // The line was closed by someone else: resetFraming(), and a firmware
+    // transfer under way is reported cut.
+    void lineClosed();
 
     // Checks and stores the key as the tab's "保存" does (also into the
     // stored product-information reply). False, nothing stored, for a text
@@ -152,6 +161,15 @@ signals:
     void valuesChanged(const QVector<int> &rows);
     // A fetch ended: ok with the definition loaded, or the reason it failed.
     void definitionFetched(bool ok, const QString &reason);
+    // A firmware start (0x19) was acknowledged; the module now waits for the
+    // MCU's 0x1B (sent at once with setAnswerFirmwareStart, after this).
+    void firmwareOffered();
+    // The module ended a transfer (0x1F): `file` holds the whole image.
+    void firmwareReceived(int pieces, qint64 bytes, const QString &file);
+    // The port closed or was lost while a transfer was under way: `file`
+    // holds only the pieces that arrived, and the marker `marker` says so
+    // until a transfer ends.
+    void firmwareCut(int pieces, qint64 bytes, const QString &file, const QString &marker);
 
 public slots:
     // The one handler of a frame from the framer: control applied, the
@@ -162,7 +180,9 @@ public slots:
 
 private:
     void onLineLost(const QString &reason);
-    void report(const QString &tag, const QByteArray &wire, const QByteArray &frame);
+    void reportCutTransfer();
+    void report(const QString &tag, const QByteArray &wire, const QByteArray &frame,
+                bool dropped = false);
     void write(const QByteArray &wire);
 
     ZemTool *m_tool = nullptr;

@@ -21,6 +21,9 @@ struct McuTransfer
     QByteArray wire;
     // The frame the receiver decodes from them (unescaped).
     QByteArray frame;
+    // A frame from the module whose checksum is wrong: logged so that the
+    // user can decode it, but neither applied nor answered.
+    bool dropped = false;
 };
 
 Q_DECLARE_METATYPE(McuTransfer)

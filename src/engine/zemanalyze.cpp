@@ -48,6 +48,11 @@ void ZemAnalyze::FindRespond(const QByteArray &frame)
         qDebug() << "no reply: request too short" << ZemTool::hexText(frame);
         return;
     }
+    if (!checksumOk(frame)) {
+        // The module repeats a request it gets no answer to.
+        qDebug() << "no reply: wrong checksum" << ZemTool::hexText(frame);
+        return;
+    }
     const QString key = SettingKeys::respondKey(*replyCommand);
     QByteArray reply = m_tool->readSettingHex(key);
     if (reply.size() < ZemReply::templateSizeNeeded(*request)) {
@@ -106,7 +111,10 @@ void ZemAnalyze::FindRespond(const QByteArray &frame)
     case C::IllegalFrame:
     case C::TestMode:
     case C::BindingMode:
+        break;
     case C::FirmwareEnd:
+        // The image is whole: its marker goes.
+        m_firmware.finish();
         break;
     // No reply (replyTo said so above).
     case C::ProductInfoReply:
@@ -135,6 +143,12 @@ void ZemAnalyze::FindRespond(const QByteArray &frame)
 
     ZemTool::setFrameChecksum(reply);
     emit RespondReady(reply);
+}
+
+bool ZemAnalyze::checksumOk(const QByteArray &frame)
+{
+    return frame.size() >= Frame::MinFrameSize
+        && quint8(frame.at(frame.size() - 1)) == ZemTool::frameChecksum(frame);
 }
 
 bool ZemAnalyze::checkProductKey(const QString &text)

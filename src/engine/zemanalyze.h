@@ -14,8 +14,8 @@ class ZemTool;
 
 // Plays the MCU's side of the conversation with the Wi-Fi module.
 //
-// Every frame the framer delivers is answered from the stored reply template
-// "Respond/<reply code>": the sequence number is copied from the request, the
+// Every frame the framer delivers whose checksum is right is answered from the stored reply
+// template "Respond/<reply code>": the sequence number is copied from the request, the
 // product-information reply gets the device's versions, binding time and
 // module type, firmware pieces are stored, and the checksum is recomputed. The
 // simulated-MCU tab escapes, sends and logs what RespondReady carries.
@@ -51,6 +51,15 @@ public:
     // (0x19); empty until one arrived. The MCU returns both in its 0x1B frame.
     QByteArray otaCount() const { return m_firmware.count(); }
     QByteArray otaField() const { return m_firmware.field(); }
+    // The firmware reception: whether a transfer is under way, how much of
+    // it arrived, where it goes.
+    const ZemFirmware &firmware() const { return m_firmware; }
+
+    // Whether the frame's last byte is the sum (mod 256) of its bytes from
+    // the first length byte on, as the sender computed it over the unescaped
+    // frame. A frame that fails this was damaged on the line: every field of
+    // it may be wrong, so it is neither answered nor acted on.
+    static bool checksumOk(const QByteArray &frame);
 
     // Twelve texts: description, length, command, sequence number, checksum,
     // configuration mode, connection state, Wi-Fi state, product key, signal

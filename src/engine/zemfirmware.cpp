@@ -16,6 +16,7 @@ constexpr int PieceNumbers = 0x10000;
 ZemFirmware::ZemFirmware(const QString &binFile, const QString &hexFile)
     : m_binFile(binFile)
     , m_hexFile(hexFile)
+    , m_markerFile(QFileInfo(binFile).absolutePath() + QStringLiteral("/mcu.incomplete"))
     , m_written(PieceNumbers)
 { }
 
@@ -61,6 +62,8 @@ bool ZemFirmware::start(const QByteArray &count, const QByteArray &field)
             ok = false;
         }
     }
+    if (ok)
+        begin();
     return ok;
 }
 
@@ -72,6 +75,8 @@ bool ZemFirmware::storePiece(int number, const QByteArray &data, bool hex)
         return true;
 
     prepareFolder();
+    if (!m_inProgress)
+        begin();
     QFile file(hex ? m_hexFile : m_binFile);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
         qDebug() << "open failed" << file.fileName();
@@ -86,5 +91,34 @@ bool ZemFirmware::storePiece(int number, const QByteArray &data, bool hex)
     }
     file.close();
     m_written.setBit(number);
+    ++m_pieces;
+    m_bytes += data.size();
+    m_lastFile = file.fileName();
+    return true;
+}
+
+void ZemFirmware::begin()
+{
+    m_inProgress = true;
+    m_pieces = 0;
+    m_bytes = 0;
+    m_lastFile.clear();
+    // Written before the first piece lands, so that a partial image never
+    // stands without it.
+    QFile marker(m_markerFile);
+    if (!marker.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || marker.write("firmware transfer under way or cut short: mcu.bin / mcu.hex is "
+                        "incomplete\n")
+            < 0)
+        qDebug() << "cannot write" << m_markerFile;
+}
+
+bool ZemFirmware::finish()
+{
+    if (!m_inProgress)
+        return false;
+    m_inProgress = false;
+    if (QFile::exists(m_markerFile) && !QFile::remove(m_markerFile))
+        qDebug() << "cannot remove" << m_markerFile;
     return true;
 }

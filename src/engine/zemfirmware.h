@@ -13,6 +13,13 @@
 // The module repeats a piece whose acknowledgement it missed, so a piece
 // number already written in this transfer is acknowledged but not written
 // again; pieces arriving out of order are appended in arrival order.
+//
+// The image is written under its final name as it arrives, so a transfer cut
+// short (the port lost, the program killed) leaves a clean prefix there. To
+// tell such a prefix from a whole image, a marker file "mcu.incomplete"
+// stands beside the image files from the transfer's first frame (its start,
+// or a piece without one) until the module's transfer end (0x1F): an image
+// file is complete exactly when no marker is there.
 class ZemFirmware
 {
 public:
@@ -47,12 +54,32 @@ public:
     // transfer. False only when the data could not be written: the piece then
     // counts as not received.
     bool storePiece(int number, const QByteArray &data, bool hex);
+    // Ends the transfer under way (the module's 0x1F): the marker is
+    // removed. False when no transfer was under way.
+    bool finish();
+
+    // Between a transfer's first frame and its end.
+    bool inProgress() const { return m_inProgress; }
+    // Pieces and data bytes written in the transfer under way or just ended.
+    int pieces() const { return m_pieces; }
+    qint64 bytes() const { return m_bytes; }
+    // The image file the pieces went to: that of the last piece written, or
+    // the bin file before any.
+    QString imageFile() const { return m_lastFile.isEmpty() ? m_binFile : m_lastFile; }
+    // The marker that stands beside the image while it is incomplete.
+    QString markerFile() const { return m_markerFile; }
 
 private:
     bool prepareFolder() const;
+    void begin();
 
     QString m_binFile;
     QString m_hexFile;
+    QString m_markerFile;
+    QString m_lastFile;
+    bool m_inProgress = false;
+    int m_pieces = 0;
+    qint64 m_bytes = 0;
     QByteArray m_count;
     QByteArray m_field;
     QBitArray m_written; // one bit per 16-bit piece number

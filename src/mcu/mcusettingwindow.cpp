@@ -109,6 +109,8 @@ void McuSettingWindow::loadSettings()
     ui->spinBox_binding->setValue(m_tool->readSettingNumber(SettingKeys::BindingTime));
     selectText(ui->comboBox_moduletype, m_tool->readSetting(SettingKeys::ModuleType));
     ui->lineEdit_enviroment->setText(m_tool->readSetting(SettingKeys::Environment));
+    ui->checkBox_otaautostart->setChecked(m_tool->readSetting(SettingKeys::OtaAutoStart)
+                                          == QLatin1String("true"));
 }
 
 void McuSettingWindow::updateVersionHint()
@@ -142,5 +144,8 @@ void McuSettingWindow::on_pushButton_save_clicked()
     m_tool->writeSetting(SettingKeys::BindingTime, ui->spinBox_binding->text());
     m_tool->writeSetting(SettingKeys::ModuleType, ui->comboBox_moduletype->currentText());
     m_tool->writeSetting(SettingKeys::Environment, ui->lineEdit_enviroment->text());
+    m_tool->writeSetting(SettingKeys::OtaAutoStart,
+                         ui->checkBox_otaautostart->isChecked() ? QStringLiteral("true")
+                                                                : QStringLiteral("false"));
     hide();
 }

@@ -10,8 +10,9 @@ class McuSettingWindow;
 class ZemTool;
 
 // The "参数界面" dialog: the simulated device's parameters (versions, report
-// interval, firmware piece size and form, binding time, module type and the
-// data-point service's host), loaded from and saved to the settings file.
+// interval, firmware piece size and form, binding time, module type, the
+// data-point service's host and whether a firmware offer is taken up at
+// once), loaded from and saved to the settings file.
 //
 // Both versions travel in fixed 8-byte ASCII fields of the product-information
 // reply, so the dialog takes exactly 8 printable ASCII characters for each:

@@ -20,6 +20,7 @@
 #include "widgets/portcontrols.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QMessageBox>
 #include <QTime>
 #include <QTimer>
@@ -73,6 +74,22 @@ McuWindow::McuWindow(ZemTool *settings, QWidget *parent)
     m_analyze = m_sim->analyze();
     m_analyze->setObjectName(QStringLiteral("mcuAnalyze"));
     connect(m_sim, &McuSimulator::transferred, this, &McuWindow::showTransfer);
+    connect(m_sim, &McuSimulator::firmwareOffered, this, &McuWindow::onFirmwareOffered);
+    connect(m_sim, &McuSimulator::firmwareReceived, this,
+            [this](int pieces, qint64 bytes, const QString &file) {
+                notice(QStringLiteral("固件接收完成：共 %1 片，%2 字节，已保存为 %3")
+                           .arg(pieces)
+                           .arg(bytes)
+                           .arg(QDir::toNativeSeparators(file)));
+            });
+    connect(m_sim, &McuSimulator::firmwareCut, this,
+            [this](int pieces, qint64 bytes, const QString &file, const QString &) {
+                notice(QStringLiteral("固件接收未完成：串口关闭前收到 %1 片（%2 字节），%3 "
+                                      "不完整，请让模组重新发送固件")
+                           .arg(pieces)
+                           .arg(bytes)
+                           .arg(QDir::toNativeSeparators(file)));
+            });
     // The table shows the engine's values through their model, which the
     // editors write into; what the user or a control frame set is kept.
     DataPointTable::bind(ui->datapoint_table, m_sim->model());
@@ -145,7 +162,11 @@ McuWindow::~McuWindow()
 
 void McuWindow::showTransfer(const McuTransfer &transfer)
 {
-    ui->listWidget->addTransfer(transfer.tag, transfer.wire, transfer.frame);
+    // A dropped frame stays clickable: its byte line decodes like any other,
+    // and shows the wrong checksum.
+    ui->listWidget->addTransfer(transfer.tag, transfer.wire, transfer.frame,
+                                transfer.dropped ? QStringLiteral("（校验和错误，已丢弃）")
+                                                 : QString());
 }
 
 void McuWindow::notice(const QString &text)
@@ -181,7 +202,7 @@ void McuWindow::on_pushButton_open3_clicked()
     // the first bytes after the next open.
     if (m_portControls->close()) {
         stopAutoUpload();
-        m_sim->resetFraming();
+        m_sim->lineClosed();
         return;
     }
     m_portControls->open();
@@ -192,9 +213,9 @@ void McuWindow::closePort(const QString &why)
     const QString name = line()->address();
     if (!m_portControls->close())
         return;
-    m_sim->resetFraming();
     if (!why.isEmpty())
         notice(QStringLiteral("串口 %1 已关闭：%2").arg(name, why));
+    m_sim->lineClosed();
 }
 
 void McuWindow::onPortLost(const QString &name, const QString &reason)
@@ -213,6 +234,20 @@ void McuWindow::onPortReturned(const QString &name)
 }
 
 // --- frames ------------------------------------------------------------------
+
+void McuWindow::onFirmwareOffered()
+{
+    // The module waits for the MCU's 0x1B before it sends a piece; without
+    // the setting that is the user's click, so say which.
+    if (m_tool->readSetting(SettingKeys::OtaAutoStart) == QLatin1String("true")) {
+        notice(QStringLiteral("收到固件升级请求（0x19），已自动发送开始接收（0x1B）"));
+        if (!m_sim->sendFirmwareReady())
+            notice(QStringLiteral("无法生成开始接收固件（0x1B）：请检查设置 %1")
+                       .arg(SettingKeys::StoredFirmwareReady));
+        return;
+    }
+    notice(QStringLiteral("收到固件升级请求（0x19），模组在等待：请点击“指令界面”→“开始接收固件”"));
+}
 
 void McuWindow::fromFramer(const QByteArray &frame)
 {

@@ -97,6 +97,7 @@ private slots:
     void onFetchFailed(const QString &reason);
     void definitionReady(const QString &productKey, const DataPointDefinition &definition);
     void showTransfer(const McuTransfer &transfer);
+    void onFirmwareOffered();
 
 private:
     // A one-line notice (time and text) that is no transfer.

@@ -122,10 +122,11 @@ QString TrafficLog::timeText()
     return m_secondText + QStringLiteral("%1").arg(int(now % 1000), 3, 10, QLatin1Char('0'));
 }
 
-void TrafficLog::addTransfer(const QString &tag, const QByteArray &wire, const QByteArray &frame)
+void TrafficLog::addTransfer(const QString &tag, const QByteArray &wire, const QByteArray &frame,
+                             const QString &headerNote)
 {
     // The header's time is taken now; the view is updated in batches.
-    m_pending.append({tag + timeText(), QByteArray(), false});
+    m_pending.append({tag + timeText() + headerNote, QByteArray(), !headerNote.isEmpty()});
     m_pending.append({ZemTool::hexText(wire), frame.isNull() ? QByteArray("") : frame, false});
     if (!m_flushTimer->isActive())
         m_flushTimer->start();

@@ -41,8 +41,10 @@ public:
 
     // Logs a transfer: the header with the time taken now, then `wire` as hex
     // text, keeping `frame` with it (a null frame is kept as an empty one:
-    // every byte line decodes).
-    void addTransfer(const QString &tag, const QByteArray &wire, const QByteArray &frame);
+    // every byte line decodes). A `headerNote` follows the time in the
+    // header, which is then shown in the notice colour (a dropped frame).
+    void addTransfer(const QString &tag, const QByteArray &wire, const QByteArray &frame,
+                     const QString &headerNote = QString());
     // A line "注意:" + time + " " + text, in the notice colour; never decoded.
     void addNotice(const QString &text);
     // Puts what was collected since the last batch into the view now.

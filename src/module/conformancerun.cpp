@@ -293,16 +293,75 @@ void ConformanceRun::addRobustSteps()
                         exchangePlain(frame);
                         exchangePlain(frame);
                     }});
-    m_steps.append({QStringLiteral("robust: wrong checksum, then a good frame"), [this, heartbeat] {
-                        QByteArray bad = heartbeat(nextSequence());
-                        bad[bad.size() - 1] = char(quint8(bad.at(bad.size() - 1)) + 1);
-                        // Whatever the MCU makes of the damaged frame is its own
-                        // business: a reply to it is not judged.
-                        m_ignoredSequences.insert(Frame::sequence(bad));
-                        send(bad);
-                        pause(qMax(300, m_options.replyLimitMs));
-                        exchangePlain(heartbeat(nextSequence()));
-                    }});
+    m_steps.append(
+        {QStringLiteral("robust: wrong checksum, then a good frame"), [this, heartbeat] {
+             // A frame damaged on the line must be dropped: neither answered
+             // nor acted on. A control command shows both: the status is
+             // read, a damaged control that would change a value is sent,
+             // and the status read after it must report the value as it was.
+             auto corrupt = [](QByteArray frame) {
+                 frame[frame.size() - 1] = char(quint8(frame.at(frame.size() - 1)) + 1);
+                 return frame;
+             };
+             auto refuse = [this](const QByteArray &bad) {
+                 m_refusedAnswers.insert((Frame::commandCode(bad) + 1) << 8 | Frame::sequence(bad));
+                 send(bad);
+                 pause(qMax(300, m_options.replyLimitMs));
+             };
+             const DataPointDefinition &d = m_options.definition;
+             bool controllable = false;
+             for (int r = 0; r < d.records().size() && !controllable; ++r)
+                 controllable = ModuleRequests::isControllable(d, r);
+             if (!controllable) {
+                 // Nothing to set: a damaged heartbeat must go unanswered.
+                 refuse(corrupt(heartbeat(nextSequence())));
+                 exchangePlain(heartbeat(nextSequence()));
+                 return;
+             }
+             const QByteArray read(1, char(Frame::code(Frame::StatusAction::Read)));
+             const int first = nextSequence();
+             send(ModuleRequests::frame(codeOf(Command::Status), first, read));
+             expect(codeOf(Command::StatusReply), first, [=](const QByteArray &f) {
+                 QStringList problems = ReplyCheck::statusAnswer(f, d);
+                 if (!problems.isEmpty())
+                     return problems;
+                 // The first test value that differs from the one reported.
+                 const QMap<QString, QString> before = ModuleRequests::statusValues(d, f);
+                 QMap<QString, QString> kept;
+                 ModuleRequests::ControlValue change;
+                 for (int r = 0; r < d.records().size() && kept.isEmpty(); ++r) {
+                     for (const ModuleRequests::ControlValue &v :
+                          ModuleRequests::testValues(d, r)) {
+                         const QMap<QString, QString> set = DataPointCodec::decodeControl(
+                             d, ModuleRequests::controlFrame(d, 0, v));
+                         for (auto it = set.cbegin(); it != set.cend(); ++it)
+                             if (before.value(it.key()) != it.value())
+                                 kept.insert(it.key(), before.value(it.key()));
+                         if (!kept.isEmpty()) {
+                             change = v;
+                             break;
+                         }
+                     }
+                 }
+                 if (kept.isEmpty())
+                     return QStringList{
+                         QStringLiteral("no control value differs from the status reported")};
+                 refuse(corrupt(ModuleRequests::controlFrame(d, nextSequence(), change)));
+                 const int after = nextSequence();
+                 send(ModuleRequests::frame(codeOf(Command::Status), after, read));
+                 expect(codeOf(Command::StatusReply), after, [d, kept](const QByteArray &a) {
+                     QStringList found = ReplyCheck::statusAnswer(a, d);
+                     const QMap<QString, QString> now = ModuleRequests::statusValues(d, a);
+                     for (auto it = kept.cbegin(); found.isEmpty() && it != kept.cend(); ++it)
+                         if (now.value(it.key()) != it.value())
+                             found << QStringLiteral("a control command with a wrong checksum "
+                                                     "changed %1 from %2 to %3")
+                                          .arg(it.key(), it.value(), now.value(it.key()));
+                     return found;
+                 });
+                 return QStringList();
+             });
+         }});
 }
 
 // --- actions ----------------------------------------------------------------
@@ -368,7 +427,7 @@ void ConformanceRun::startStep()
     m_current.name = step.name;
     m_actions.clear();
     m_waiting = false;
-    m_ignoredSequences.clear();
+    m_refusedAnswers.clear();
     m_stepClock.start();
     emit stepStarted(step.name);
     if (!step.plan) {
@@ -456,16 +515,22 @@ void ConformanceRun::onFrame(const QByteArray &frame)
         m_current.frames << QStringLiteral("> ") + ZemTool::hexText(wire).trimmed();
         emit bytesSent(wire);
     }
+    const int code = Frame::commandCode(frame);
+    if (code >= 0 && m_refusedAnswers.contains(code << 8 | Frame::sequence(frame))) {
+        finishStep(
+            StepResult::Outcome::Failed,
+            QStringLiteral("%1 answers a frame with a wrong checksum (sequence %2), "
+                           "which must be dropped")
+                .arg(ReplyCheck::hexCode(code), ReplyCheck::hexCode(Frame::sequence(frame))));
+        return;
+    }
     if (!m_waiting || m_actions.isEmpty())
         return;
     const Action &front = m_actions.first();
     if (front.kind == Action::Kind::Pause)
         return;
-    if (Frame::commandCode(frame) != front.code)
+    if (code != front.code)
         return; // another frame of the MCU's: logged, not judged
-    if (front.kind == Action::Kind::Expect && Frame::sequence(frame) != front.sequence
-        && m_ignoredSequences.contains(Frame::sequence(frame)))
-        return;
     const Action action = front;
     m_actions.removeFirst();
     m_timer->stop();

@@ -50,8 +50,9 @@ struct ConformanceOptions
 // that must report it, the Wi-Fi status word for every mode and connection
 // state, the other plain requests and a firmware transfer) and, at the
 // robust level, split frames, noise, FF in every field, a retransmission
-// and a frame with a wrong checksum, each followed by a good frame the MCU
-// must still answer.
+// and a control command with a wrong checksum, each followed by a good frame
+// the MCU must still answer; the damaged control must be neither answered
+// nor applied.
 //
 // Every answer is checked for its reply code, sequence number, length
 // field, checksum, escaping on the wire and reply time. Meanwhile the
@@ -143,9 +144,9 @@ private:
     bool m_running = false;
     StepResult m_current;
     QElapsedTimer m_stepClock;
-    QElapsedTimer m_sentClock; // since the last write
-    QByteArray m_wire;         // raw bytes received since the last write
-    QSet<int> m_ignoredSequences;
+    QElapsedTimer m_sentClock;  // since the last write
+    QByteArray m_wire;          // raw bytes received since the last write
+    QSet<int> m_refusedAnswers; // code << 8 | sequence: answers that fail the step
     int m_sequence = 0;
     ConformanceReport m_report;
 };

@@ -18,6 +18,10 @@ inline const QString OtaPiece = QStringLiteral("setting/otapiece");
 inline const QString OtaType = QStringLiteral("setting/otatype");
 inline const QString BindingTime = QStringLiteral("setting/bordingtime");
 inline const QString ModuleType = QStringLiteral("setting/moduletype");
+// Whether the simulated-MCU tab answers a firmware start (0x19) with its
+// 0x1B at once, as the headless MCU does, instead of waiting for the user's
+// "开始接收固件": "true" or "false" (missing: off).
+inline const QString OtaAutoStart = QStringLiteral("setting/otaautostart");
 
 // The values of "setting/otatype" and "setting/moduletype" the program acts on.
 inline const QString OtaTypeHex = QStringLiteral("hex");

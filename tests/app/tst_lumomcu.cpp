@@ -312,19 +312,25 @@ void TestLumoMcu::answersTheModuleAndLogsToStdout()
     frames = readFrames(*m_pty, 1);
     QCOMPARE(frames.size(), 1);
     QCOMPARE(frames.at(0), makeFrame(0x04, 0x44));
+    // The same switched off with its checksum damaged: dropped.
+    QByteArray damaged = makeFrame(0x03, 0x46, hex("01 01 00") + QByteArray(11, '\0'));
+    damaged[damaged.size() - 1] = char(damaged.at(damaged.size() - 1) ^ 0x01);
+    QVERIFY(m_pty->write(damaged));
+    QVERIFY(readFrames(*m_pty, 1, 500).isEmpty());
     QVERIFY(m_pty->write(makeFrame(0x03, 0x45, hex("02"))));
     frames = readFrames(*m_pty, 1);
     QCOMPARE(frames.size(), 1);
     QCOMPARE(frames.at(0), statusAnswer(0x45, lampValues(0x03, 0x10)));
 
-    // The log: nine transfers, each a header (tag and time) and its bytes.
-    QVERIFY(waitUntil([&] { return stdoutLines().size() >= 18; }, 5000));
+    // The log: ten transfers, each a header (tag and time) and its bytes;
+    // the damaged frame's header says it was dropped.
+    QVERIFY(waitUntil([&] { return stdoutLines().size() >= 20; }, 5000));
     const QStringList lines = stdoutLines();
-    QCOMPARE(lines.size(), 18);
-    const QRegularExpression header(
-        QStringLiteral("^(WIFI|MCU|SEND):\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d$"));
+    QCOMPARE(lines.size(), 20);
+    const QRegularExpression header(QStringLiteral(
+        "^(WIFI|MCU|SEND):\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d( \\(dropped: wrong checksum\\))?$"));
     const QStringList tags
-        = {"SEND:", "WIFI:", "MCU:", "WIFI:", "MCU:", "WIFI:", "MCU:", "WIFI:", "MCU:"};
+        = {"SEND:", "WIFI:", "MCU:", "WIFI:", "MCU:", "WIFI:", "MCU:", "WIFI:", "WIFI:", "MCU:"};
     for (int i = 0; i < tags.size(); ++i) {
         QVERIFY2(header.match(lines.at(2 * i)).hasMatch(), qPrintable(lines.at(2 * i)));
         QVERIFY2(lines.at(2 * i).startsWith(tags.at(i)), qPrintable(lines.at(2 * i)));
@@ -332,7 +338,10 @@ void TestLumoMcu::answersTheModuleAndLogsToStdout()
     QCOMPARE(lines.at(1), ZemTool::hexText(report));
     QCOMPARE(lines.at(3), QStringLiteral("FF FF 00 05 01 42 00 00 48 "));
     QCOMPARE(lines.at(11), ZemTool::hexText(control));
-    QCOMPARE(lines.at(17), ZemTool::hexText(statusAnswer(0x45, lampValues(0x03, 0x10))));
+    QVERIFY(lines.at(14).endsWith(QStringLiteral(" (dropped: wrong checksum)")));
+    QVERIFY(!lines.at(16).contains(QStringLiteral("dropped")));
+    QCOMPARE(lines.at(15), ZemTool::hexText(damaged));
+    QCOMPARE(lines.at(19), ZemTool::hexText(statusAnswer(0x45, lampValues(0x03, 0x10))));
 
     QVERIFY(stop());
     QCOMPARE(m_mcu->exitCode(), 0);
@@ -363,8 +372,14 @@ void TestLumoMcu::firmwareLandsInBin()
         QCOMPARE(frames.at(0), makeFrame(0x1E, 0x30 + piece));
     }
     QCOMPARE(readFile(m_root->file(QStringLiteral("bin/mcu.bin"))), image);
+    // No transfer end yet: the marker says the image is incomplete, and so
+    // does the message when the program is stopped.
+    const QString marker = m_root->file(QStringLiteral("bin/mcu.incomplete"));
+    QVERIFY(QFile::exists(marker));
     QVERIFY(stop());
     QCOMPARE(m_mcu->exitCode(), 0);
+    QVERIFY2(m_err.contains("firmware transfer cut short: 4 pieces, 128 bytes"), m_err.constData());
+    QVERIFY(QFile::exists(marker));
 }
 
 void TestLumoMcu::signalEndsItCleanly_data()

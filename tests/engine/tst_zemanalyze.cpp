@@ -420,6 +420,10 @@ void TestZemAnalyze::shortRequestsAndTemplatesGetNoReply_data()
     QTest::newRow("firmware count reaching the checksum")
         << makeFrame(0x19, 1, hex("00 00 00 00 00 03 AA BB")).left(16) << none << none
         << "request too short";
+    QByteArray damagedStart = makeFrame(0x19, 1, hex("00 00 00 00 00 02 AA BB"));
+    damagedStart[damagedStart.size() - 1] = char(damagedStart.at(damagedStart.size() - 1) + 1);
+    QTest::newRow("firmware start with a wrong checksum")
+        << damagedStart << none << none << "wrong checksum";
     QTest::newRow("piece without data offset")
         << makeFrame(0x1D, 1, hex("00 01 00")) << none << none << "request too short";
     QTest::newRow("product template without binding time")

@@ -4,6 +4,7 @@
 #include "testsupport.h"
 
 #include "datapoint/zemjson.h"
+#include "engine/mcusimulator.h"
 #include "engine/zemanalyze.h"
 #include "mcu/mcucmdwindow.h"
 #include "mcu/mcusettingwindow.h"
@@ -15,6 +16,7 @@
 #include "serial/zemserialport.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
@@ -405,6 +407,14 @@ void TestMcuWindow::statusReadAndControl()
     QCOMPARE(table->item(0, 0)->background().color(), QColor(252, 222, 156));
     QCOMPARE(table->item(3, 0)->background().color(), QColor(252, 222, 156));
 
+    // The same switched off, its checksum damaged: neither answered nor
+    // applied (the status read below still shows the switch on).
+    QByteArray damaged = makeFrame(0x03, 0x22, hex("01 01 00 00") + QByteArray(10, '\0'));
+    damaged[damaged.size() - 1] = char(damaged.at(damaged.size() - 1) + 1);
+    QVERIFY(m_pty->write(damaged));
+    QVERIFY(readFrames(1, nullptr, 500).isEmpty());
+    QCOMPARE(spinAt(0)->value(), 1);
+
     // Status read, sequence 0x33: the full status with the query's number.
     QVERIFY(m_pty->write(makeFrame(0x03, 0x33, hex("02"))));
     replies = readFrames(1);
@@ -448,6 +458,28 @@ void TestMcuWindow::firmwareTransferLandsInFile()
         QCOMPARE(readFrames(1).size(), 1);
     }
     QCOMPARE(readFile(m_root->file(QStringLiteral("bin/mcu.bin"))), image);
+
+    // The log said what to press, and closing the port mid-transfer says
+    // how much arrived and that the image is incomplete, as its marker does.
+    QTest::mouseClick(find<QPushButton>("pushButton_open3"), Qt::LeftButton);
+    trafficLog()->flush();
+    const QStringList log = logTexts();
+    QVERIFY(log.filter(QStringLiteral("注意:")).at(0).contains(QStringLiteral("开始接收固件")));
+    QVERIFY2(log.last().contains(QStringLiteral("收到 5 片（200 字节）"))
+                 && log.last().contains(QStringLiteral("不完整")),
+             qPrintable(log.last()));
+    QVERIFY(QFile::exists(m_root->file(QStringLiteral("bin/mcu.incomplete"))));
+
+    // With "收到升级请求时自动开始接收" ticked, the 0x1B follows the 0x1A at once.
+    QTest::mouseClick(find<QPushButton>("pushButton_setting"), Qt::LeftButton);
+    find<QCheckBox>("checkBox_otaautostart")->setChecked(true);
+    QTest::mouseClick(find<QPushButton>("pushButton_save"), Qt::LeftButton);
+    QTest::mouseClick(find<QPushButton>("pushButton_open3"), Qt::LeftButton);
+    QVERIFY(m_pty->write(makeFrame(0x19, 0x02, hex("00000000 0001 AA"))));
+    const QList<QByteArray> offer = readFrames(2);
+    QCOMPARE(offer.size(), 2);
+    QCOMPARE(offer.at(0), makeFrame(0x1A, 0x02));
+    QCOMPARE(offer.at(1), McuSimulator::firmwareReadyFrame(tool(), analyze()));
 }
 
 void TestMcuWindow::manualSendAndReportOnce()
@@ -704,10 +736,14 @@ void TestMcuWindow::clickingLogLinesDecodes()
     QCOMPARE(length->text(), QString::number(status.at(0).size() - 4, 16).rightJustified(2, '0'));
     QVERIFY(checksum->toolTip().isEmpty());
 
-    // A frame whose own checksum byte is wrong says so at a glance.
+    // A frame whose own checksum byte is wrong is dropped, marked so in its
+    // header, and its byte line says why at a glance.
     QVERIFY(m_pty->write(hex("FFFF0005 07 21 0000 99")));
-    QCOMPARE(readFrames(1).size(), 1);
+    QVERIFY(readFrames(1, nullptr, 500).isEmpty());
     list->flush();
+    QCOMPARE(list->count(), 10);
+    QVERIFY2(list->lineText(8).endsWith(QStringLiteral("（校验和错误，已丢弃）")),
+             qPrintable(list->lineText(8)));
     clickLine(9);
     QCOMPARE(checksum->text(), QStringLiteral("2d（帧中99）"));
     QVERIFY(checksum->toolTip().contains(QStringLiteral("2d"))

@@ -4,11 +4,13 @@
 // status reads from a data-point definition, plain acknowledgements, the
 // firmware transfer with its own 0x1B frame) except the ones it is told to
 // get wrong: one code answered late, one with a wrong sequence number, one
-// with a bad checksum, one sent without its FF 55 escapes.
+// with a bad checksum, one sent without its FF 55 escapes. A request whose
+// checksum is wrong is dropped, unless --corrupt answer has it answered and
+// applied like a good one, or --corrupt apply has it applied unanswered.
 //
 //   brokenmcu --port PATH --definition FILE [--product-key KEY]
 //             [--late CODE --delay MS] [--wrong-sequence CODE] [--bad-checksum CODE]
-//             [--unescaped CODE]
+//             [--unescaped CODE] [--corrupt answer|apply]
 #include "datapoint/datapointdefinition.h"
 #include "datapoint/datapointvalues.h"
 #include "protocol/frameformat.h"
@@ -79,7 +81,10 @@ int main(int argc, char *argv[])
                                          QStringLiteral("hex"));
     const QCommandLineOption unescaped(QStringLiteral("unescaped"), QStringLiteral("code"),
                                        QStringLiteral("hex"));
-    parser.addOptions({port, definition, key, late, delay, wrongSequence, badChecksum, unescaped});
+    const QCommandLineOption corrupt(QStringLiteral("corrupt"), QStringLiteral("mode"),
+                                     QStringLiteral("mode"));
+    parser.addOptions(
+        {port, definition, key, late, delay, wrongSequence, badChecksum, unescaped, corrupt});
     parser.process(app);
 
     QFile file(parser.value(definition));
@@ -95,6 +100,7 @@ int main(int argc, char *argv[])
     const int wrongSequenceCode = code(parser.value(wrongSequence));
     const int badChecksumCode = code(parser.value(badChecksum));
     const int unescapedCode = code(parser.value(unescaped));
+    const QString corruptMode = parser.value(corrupt);
 
     SerialLine serial;
     serial.port()->setAcceptUnlisted(true);
@@ -112,6 +118,12 @@ int main(int argc, char *argv[])
         const int sequence = Frame::sequence(request);
         if (command < 0 || command % 2 == 0)
             return; // the module's replies to our own frames
+        if (quint8(request.back()) != ZemTool::frameChecksum(request)) {
+            if (corruptMode == QLatin1String("apply") && Frame::isControlCommand(request))
+                values.applyControl(request);
+            if (corruptMode != QLatin1String("answer"))
+                return;
+        }
         QByteArray reply;
         QByteArray after; // a frame of our own that follows the reply
         if (Frame::isCommand(request, Frame::Command::ProductInfo)) {

@@ -157,10 +157,27 @@ private slots:
                          QStringLiteral("illegal frame notice (0x11)")}));
     }
 
+    void robustRunNamesAnUnescapedAnswer_data()
+    {
+        QTest::addColumn<QString>("corrupt");   // what the MCU does with a damaged frame
+        QTest::addColumn<QString>("complaint"); // pattern of the wrong-checksum step's reason
+        QTest::newRow("answers and applies it")
+            << "answer"
+            << "^0x04 answers a frame with a wrong checksum \\(sequence 0x[0-9A-F]{2}\\), which "
+               "must be dropped$";
+        QTest::newRow("applies it unanswered")
+            << "apply"
+            << "^a control command with a wrong checksum changed \\S+ from \\S+ to \\S+$";
+    }
+
     void robustRunNamesAnUnescapedAnswer()
     {
         // The MCU answers the Wi-Fi status without its escapes: only the
-        // robust step whose answer carries an FF (sequence number FF) shows it.
+        // robust step whose answer carries an FF (sequence number FF) shows
+        // it. It also acts on a control command whose checksum is wrong,
+        // which fails the step that sends one.
+        QFETCH(QString, corrupt);
+        QFETCH(QString, complaint);
         PtyBridge bridge;
         QVERIFY(bridge.isValid());
         TestRoot root;
@@ -168,7 +185,7 @@ private slots:
         QProcess mcu;
         startBrokenMcu(mcu, bridge,
                        {QStringLiteral("--product-key"), Key, QStringLiteral("--unescaped"),
-                        QStringLiteral("0D")});
+                        QStringLiteral("0D"), QStringLiteral("--corrupt"), corrupt});
         QProcess module;
         module.start(QStringLiteral(LUMO_MODULE_PATH),
                      {QStringLiteral("--port"), bridge.endA(), QStringLiteral("--root"),
@@ -179,14 +196,17 @@ private slots:
         mcu.waitForFinished(5000);
         QCOMPARE(run.exitCode, 1);
         const QStringList failed = run.out.split(QLatin1Char('\n')).filter(QStringLiteral("FAIL"));
-        QCOMPARE(
-            failed,
-            QStringList{QStringLiteral("FAIL  robust: FF in every field (0x0D): not escaped on "
-                                       "the wire (every FF after offset 2 must be followed by "
-                                       "55)")});
-        // The other robustness steps passed: split, noise, retransmission and
-        // the good frame after a wrong checksum.
-        QCOMPARE(run.out.count(QStringLiteral("PASS  robust: ")), 4);
+        QCOMPARE(failed.size(), 2);
+        QCOMPARE(failed.at(0),
+                 QStringLiteral("FAIL  robust: FF in every field (0x0D): not escaped on "
+                                "the wire (every FF after offset 2 must be followed by 55)"));
+        const QString step = QStringLiteral("FAIL  robust: wrong checksum, then a good frame: ");
+        QVERIFY2(
+            failed.at(1).startsWith(step)
+                && QRegularExpression(complaint).match(failed.at(1).mid(step.size())).hasMatch(),
+            qPrintable(failed.at(1)));
+        // The other robustness steps passed: split, noise and retransmission.
+        QCOMPARE(run.out.count(QStringLiteral("PASS  robust: ")), 3);
     }
 
     void productKeyAndDefinitionMismatches()
@@ -290,6 +310,8 @@ private slots:
         QFile received(mcuRoot.file(QStringLiteral("bin/mcu.bin")));
         QVERIFY(received.open(QIODevice::ReadOnly));
         QCOMPARE(received.readAll(), image);
+        // The transfer ended: the image is marked complete.
+        QVERIFY(!QFile::exists(mcuRoot.file(QStringLiteral("bin/mcu.incomplete"))));
 #endif
     }
 };
