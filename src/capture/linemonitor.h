@@ -37,7 +37,7 @@ class LineMonitor : public QObject
 public:
     static constexpr int BatchIntervalMs = 50;
     static constexpr qint64 HoldLimitUs = 300000;
-    static constexpr qint64 OrderWaitUs = 400000;
+    static constexpr qint64 OrderWaitUs = 300000;
 
     explicit LineMonitor(QObject *parent = nullptr);
     ~LineMonitor() override;
