@@ -77,6 +77,9 @@ qint64 FrameAnalyzer::add(const LineSegment &segment)
         auto block = std::make_unique<Block>();
         block->records.reserve(BlockRows);
         block->arena.reserve(size_t(BlockRows) * 24);
+        // After clear() the numbers go on where they were: the first block
+        // starts part of the way in, its leading places never used.
+        block->records.resize(size_t(m_endId % BlockRows));
         m_blocks.push_back(std::move(block));
     }
     Block &block = *m_blocks.back();
@@ -335,18 +338,19 @@ void FrameAnalyzer::dropOldBlocks()
 {
     if (m_maxRows <= 0)
         return;
-    while (m_blocks.size() > 1 && m_endId - (m_firstId + BlockRows) >= m_maxRows) {
+    // The first block may have started part of the way in (after clear()).
+    const auto nextBlockStart = [this] { return (m_firstId / BlockRows + 1) * BlockRows; };
+    while (m_blocks.size() > 1 && m_endId - nextBlockStart() >= m_maxRows) {
         m_blocks.pop_front();
-        m_firstId += BlockRows;
+        m_firstId = nextBlockStart();
     }
 }
 
 void FrameAnalyzer::clear()
 {
     m_blocks.clear();
-    // Ids go on from the next block boundary: a view holding an old id never
-    // finds a new row under it.
-    m_endId = (m_endId + BlockRows - 1) / BlockRows * BlockRows;
+    // Numbers go on from the last one: they are what the user quotes ("应答
+    // #271"), and a view holding an old id never finds a new row under it.
     m_firstId = m_endId;
     std::fill(m_lastRequest.begin(), m_lastRequest.end(), -1);
     m_waiting.clear();

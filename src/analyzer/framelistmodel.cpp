@@ -467,6 +467,8 @@ QString FrameListModel::cellText(int row, int column) const
         return QString();
     const FrameRecord &r = m_analyzer->record(id);
     switch (column) {
+    case NumberColumn:
+        return QString::number(id);
     case TimeColumn:
         return timeText(r.timeUs);
     case RelativeColumn: {
@@ -510,6 +512,8 @@ QVariant FrameListModel::data(const QModelIndex &index, int role) const
     case Qt::ToolTipRole:
         if (index.column() == CommandColumn || index.column() == ProblemColumn)
             return cellText(index.row(), index.column());
+        if (index.column() == PairColumn && m_analyzer->record(id).pairId >= 0)
+            return QStringLiteral("双击或按回车跳到 #%1").arg(m_analyzer->record(id).pairId);
         return QVariant();
     case IdRole:
         return id;
@@ -537,7 +541,7 @@ QVariant FrameListModel::headerData(int section, Qt::Orientation orientation, in
     if (orientation == Qt::Vertical)
         return rowId(section); // rows are numbered by id: "#id" in the pairing column
     static const char *const titles[ColumnCount]
-        = {"时间", "间隔(s)", "方向", "命令", "序号", "长度", "校验和", "配对", "问题"};
+        = {"编号", "时间", "间隔(s)", "方向", "命令", "序号", "长度", "校验和", "配对", "问题"};
     if (section < 0 || section >= ColumnCount)
         return QVariant();
     return QString::fromUtf8(titles[section]);
@@ -575,9 +579,9 @@ QString FrameListModel::rowsHex(const QVector<int> &rows) const
 QString FrameListModel::toCsv() const
 {
     QString csv;
+    // 编号 leads the line, then the columns after it, then the bytes.
     QStringList header;
-    header.append(QStringLiteral("编号"));
-    for (int column = 0; column < ColumnCount; ++column)
+    for (int column = NumberColumn; column < ColumnCount; ++column)
         header.append(headerData(column, Qt::Horizontal).toString());
     header.append(QStringLiteral("字节"));
     csv += header.join(QLatin1Char(',')) + QLatin1Char('\n');
@@ -586,7 +590,7 @@ QString FrameListModel::toCsv() const
     for (int row = 0; row < rows; ++row) {
         const qint64 id = rowId(row);
         csv += QString::number(id);
-        for (int column = 0; column < ColumnCount; ++column)
+        for (int column = NumberColumn + 1; column < ColumnCount; ++column)
             csv += QLatin1Char(',') + csvField(cellText(row, column));
         csv += QLatin1Char(',') + ZemTool::hexText(m_analyzer->wire(id)).trimmed();
         csv += QLatin1Char('\n');

@@ -19,6 +19,7 @@ class FrameListModel : public QAbstractTableModel
     Q_OBJECT
 public:
     enum Column {
+        NumberColumn, // the row's id: the CSV's 编号 and the "#n" of the pairing column
         TimeColumn,
         RelativeColumn, // to the previous shown row
         DirectionColumn,

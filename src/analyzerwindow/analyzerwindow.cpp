@@ -6,6 +6,7 @@
 #include "analyzer/framefieldmodel.h"
 #include "analyzer/framefields.h"
 #include "analyzer/framelistmodel.h"
+#include "analyzer/framestatistics.h"
 #include "analyzer/liveanalysis.h"
 #include "capture/capturereader.h"
 #include "capture/sessionrecorder.h"
@@ -16,14 +17,19 @@
 #include "widgets/hexdumpview.h"
 
 #include <QClipboard>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -62,6 +68,7 @@ AnalyzerWindow::AnalyzerWindow(Source source, LiveAnalysis *live, SessionRecorde
     m_fields = new FrameFieldModel(this);
     m_fields->setObjectName(QStringLiteral("fieldModel"));
     ui->tableWidget_fields->setModel(m_fields);
+    ui->label_notice->setVisible(false);
 
     setUpTable();
     setUpFilters();
@@ -136,6 +143,21 @@ void AnalyzerWindow::setUpTable()
     columns->setStretchLastSection(true);
     columns->setHighlightSections(false);
     view->installEventFilter(this);
+    connect(view, &QAbstractItemView::doubleClicked, this, &AnalyzerWindow::goToPair);
+
+    // The longest command text the list can show: the code and the
+    // description the settings give each command (and each variant of 03/04).
+    const QFontMetrics fm = view->fontMetrics();
+    QStringList suffixes;
+    for (int code = 0x01; code <= 0x20; ++code)
+        suffixes << SettingKeys::hexCode(code);
+    suffixes << QStringLiteral("0301") << QStringLiteral("0302") << QStringLiteral("0403")
+             << QStringLiteral("0404");
+    for (const QString &suffix : suffixes) {
+        const QString text = QStringLiteral("0x00 ")
+            + m_settings->readSetting(SettingKeys::commandDescriptionKey(suffix));
+        m_commandWidth = std::max(m_commandWidth, fm.horizontalAdvance(text) + 16);
+    }
 
     QHeaderView *fieldColumns = ui->tableWidget_fields->horizontalHeader();
     fieldColumns->setStretchLastSection(true);
@@ -148,6 +170,20 @@ void AnalyzerWindow::setUpTable()
     ui->splitter_detail->setStretchFactor(1, 1);
 }
 
+// "模组→MCU：请求设备信息（…）": the short name before the details.
+QString AnalyzerWindow::shortCommandName(int code) const
+{
+    QString name
+        = m_settings->readSetting(SettingKeys::commandDescriptionKey(SettingKeys::hexCode(code)));
+    const int colon = name.indexOf(QStringLiteral("："));
+    if (colon >= 0)
+        name = name.mid(colon + 1);
+    const int paren = name.indexOf(QStringLiteral("（"));
+    if (paren > 0)
+        name = name.left(paren);
+    return name;
+}
+
 void AnalyzerWindow::setUpFilters()
 {
     QComboBox *direction = ui->comboBox_direction;
@@ -157,18 +193,10 @@ void AnalyzerWindow::setUpFilters()
 
     QComboBox *command = ui->comboBox_command;
     command->addItem(QStringLiteral("全部"), -1);
-    for (int code = 0x01; code <= 0x20; ++code) {
-        const QString key = SettingKeys::commandDescriptionKey(SettingKeys::hexCode(code));
-        QString name = m_settings->readSetting(key);
-        // "模组→MCU：请求设备信息（…）": the short name before the details.
-        const int colon = name.indexOf(QStringLiteral("："));
-        if (colon >= 0)
-            name = name.mid(colon + 1);
-        const int paren = name.indexOf(QStringLiteral("（"));
-        if (paren > 0)
-            name = name.left(paren);
-        command->addItem(QStringLiteral("0x%1 %2").arg(SettingKeys::hexCode(code), name), code);
-    }
+    for (int code = 0x01; code <= 0x20; ++code)
+        command->addItem(
+            QStringLiteral("0x%1 %2").arg(SettingKeys::hexCode(code), shortCommandName(code)),
+            code);
 
     auto *searchDelay = new QTimer(this);
     searchDelay->setSingleShot(true);
@@ -235,14 +263,15 @@ void AnalyzerWindow::useModel(FrameListModel *model, FrameAnalyzer *analyzer)
     const auto width = [&fm](const char *sample) {
         return fm.horizontalAdvance(QString::fromUtf8(sample)) + 16;
     };
+    columns->resizeSection(FrameListModel::NumberColumn, width("0000000"));
     columns->resizeSection(FrameListModel::TimeColumn, width("00:00:00.000000"));
     columns->resizeSection(FrameListModel::RelativeColumn, width("+000.000000"));
     columns->resizeSection(FrameListModel::DirectionColumn, width("模组→MCU"));
-    columns->resizeSection(FrameListModel::CommandColumn, width("0x00 模组→MCU：请求设备信息"));
     columns->resizeSection(FrameListModel::SequenceColumn, width("序号"));
     columns->resizeSection(FrameListModel::LengthColumn, width("长度 00"));
     columns->resizeSection(FrameListModel::ChecksumColumn, width("校验和错误"));
-    columns->resizeSection(FrameListModel::PairColumn, width("应答 #000000 000.0 ms"));
+    columns->resizeSection(FrameListModel::PairColumn, width("应答 #0000000 000.000 ms"));
+    fitColumns();
     clearDetail();
     applyFilter();
     view->scrollToBottom();
@@ -302,9 +331,20 @@ void AnalyzerWindow::onReplyLimitChanged(int ms)
 void AnalyzerWindow::on_pushButton_clear_clicked()
 {
     m_live->clear();
-    if (!m_file)
+    m_clearNote = QStringLiteral("列表已于 %1 清空；编号不重新开始，新的行从 #%2 起")
+                      .arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")))
+                      .arg(m_live->analyzer()->endId());
+    if (!m_file) {
         clearDetail();
+        setNotice(m_clearNote);
+    }
     updateCounters();
+}
+
+void AnalyzerWindow::setNotice(const QString &text)
+{
+    ui->label_notice->setText(text);
+    ui->label_notice->setVisible(!text.isEmpty());
 }
 
 void AnalyzerWindow::setMcuSide(int side)
@@ -327,6 +367,7 @@ bool AnalyzerWindow::openCapture(const QString &path)
     QString error;
     bool cutShort = false;
     qint64 skipped = 0;
+    qint64 untimed = 0;
     FrameAnalyzer *target = analyzer.get();
     const bool ok = CaptureReader::read(
         path,
@@ -334,7 +375,7 @@ bool AnalyzerWindow::openCapture(const QString &path)
             target->add(segment);
             return true;
         },
-        &error, &cutShort, &skipped);
+        &error, &cutShort, &skipped, &untimed);
     if (!ok && analyzer->endId() == analyzer->firstId()) {
         QMessageBox::about(
             this, QStringLiteral("错误"),
@@ -360,12 +401,16 @@ bool AnalyzerWindow::openCapture(const QString &path)
     QStringList notes;
     if (skipped > 0)
         notes << QStringLiteral("跳过了 %1 个无法解读的包（%2）").arg(skipped).arg(error);
+    if (untimed > 0)
+        notes << QStringLiteral("%1 个包没有时间戳（pcapng 简单包块），时间取自它前面的包")
+                     .arg(untimed);
     if (cutShort)
         notes << QStringLiteral("文件在一个包的中间结束，已读到最后一个完整的包");
     else if (!ok)
         notes << QStringLiteral("文件后面的内容无法读取：") + error;
     m_fileNote = notes.join(QStringLiteral("；"));
     useModel(m_fileModel, m_file.get());
+    setNotice(QString());
     delete oldModel;
     oldAnalyzer.reset();
 
@@ -381,6 +426,7 @@ void AnalyzerWindow::showLive()
     if (!m_file)
         return;
     useModel(m_liveModel, m_live->analyzer());
+    setNotice(m_clearNote);
     delete m_fileModel;
     m_fileModel = nullptr;
     m_file.reset();
@@ -453,13 +499,16 @@ void AnalyzerWindow::onRecordingChanged(bool recording, const QString &path)
     ui->pushButton_record->setText(recording ? QStringLiteral("停止录制")
                                              : QStringLiteral("开始录制"));
     const QString name = QFileInfo(path).fileName();
+    const QString error = m_recorder ? m_recorder->lastError() : QString();
     if (recording)
         ui->label_recording->setText(QStringLiteral("录制中：") + name);
+    else if (!error.isEmpty())
+        ui->label_recording->setText(QStringLiteral("录制出错，文件不完整：") + name);
     else if (!path.isEmpty())
         ui->label_recording->setText(QStringLiteral("已保存：") + name);
     else
         ui->label_recording->setText(QStringLiteral("未录制"));
-    ui->label_recording->setToolTip(QDir::toNativeSeparators(path));
+    ui->label_recording->setToolTip(error.isEmpty() ? QDir::toNativeSeparators(path) : error);
 }
 
 // --- views -------------------------------------------------------------------
@@ -590,11 +639,21 @@ void AnalyzerWindow::on_pushButton_copyText_clicked()
 
 bool AnalyzerWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == ui->tableView_frames && event->type() == QEvent::KeyPress
-        && static_cast<QKeyEvent *>(event)->matches(QKeySequence::Copy)) {
-        on_pushButton_copyText_clicked();
-        return true;
+    if (watched == ui->tableView_frames && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->matches(QKeySequence::Copy)) {
+            on_pushButton_copyText_clicked();
+            return true;
+        }
+        const QModelIndex current = ui->tableView_frames->currentIndex();
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
+            && current.column() == FrameListModel::PairColumn) {
+            goToPair(current);
+            return true;
+        }
     }
+    if (watched == ui->tableView_frames && event->type() == QEvent::Resize)
+        QTimer::singleShot(0, this, &AnalyzerWindow::fitColumns);
     return QWidget::eventFilter(watched, event);
 }
 
@@ -603,4 +662,106 @@ void AnalyzerWindow::showEvent(QShowEvent *event)
     // A definition fetched in the simulated-MCU tab since the last look.
     fillDefinitions();
     QWidget::showEvent(event);
+}
+
+// --- navigation and columns ---------------------------------------------------
+
+void AnalyzerWindow::goToPair(const QModelIndex &index)
+{
+    if (!index.isValid() || index.column() != FrameListModel::PairColumn)
+        return;
+    const qint64 pair = index.data(FrameListModel::PairIdRole).toLongLong();
+    if (pair < 0)
+        return;
+    FrameListModel *shown = model();
+    const int row = shown->rowOfId(pair);
+    if (row < 0) {
+        setNotice(analyzer()->contains(pair)
+                      ? QStringLiteral("配对的 #%1 被筛选条件隐藏了").arg(pair)
+                      : QStringLiteral("配对的 #%1 已不在列表中").arg(pair));
+        return;
+    }
+    QTableView *view = ui->tableView_frames;
+    const QModelIndex target = shown->index(row, FrameListModel::PairColumn);
+    // On the pairing cell again, so that Enter goes back.
+    view->selectionModel()->setCurrentIndex(
+        target, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    view->scrollTo(target);
+}
+
+void AnalyzerWindow::fitColumns()
+{
+    QTableView *view = ui->tableView_frames;
+    QHeaderView *columns = view->horizontalHeader();
+    const QFontMetrics fm = view->fontMetrics();
+    int others = 0;
+    for (int c = 0; c < FrameListModel::ColumnCount; ++c)
+        if (c != FrameListModel::CommandColumn && c != FrameListModel::ProblemColumn)
+            others += columns->sectionSize(c);
+    // The problems column keeps room for one name; the command column takes
+    // what is left, up to its longest text, and never less than a short one.
+    const int room = view->viewport()->width() - others
+        - fm.horizontalAdvance(QStringLiteral("无请求的应答")) - 16;
+    const int least = fm.horizontalAdvance(QStringLiteral("0x00 模组→MCU：心跳")) + 16;
+    columns->resizeSection(FrameListModel::CommandColumn,
+                           std::max(least, std::min(m_commandWidth, room)));
+
+    // The bytes pane shows a whole dump row, text column included.
+    HexDumpView *bytes = ui->plainTextEdit_bytes;
+    const QString row = HexDumpView::dumpText(QByteArray(HexDumpView::BytesPerRow, 'A'));
+    const int margins = int(2 * bytes->document()->documentMargin()) + 2 * bytes->frameWidth()
+        + bytes->verticalScrollBar()->sizeHint().width() + 4;
+    bytes->setMinimumWidth(QFontMetrics(bytes->font()).horizontalAdvance(row) + margins);
+}
+
+// --- statistics --------------------------------------------------------------
+
+void AnalyzerWindow::on_pushButton_statistics_clicked()
+{
+    if (!m_statistics) {
+        auto *dialog = new QDialog(this);
+        dialog->setObjectName(QStringLiteral("dialog_statistics"));
+        dialog->setWindowTitle(QStringLiteral("统计"));
+        auto *layout = new QVBoxLayout(dialog);
+        auto *text = new QPlainTextEdit(dialog);
+        text->setObjectName(QStringLiteral("plainTextEdit_statistics"));
+        text->setReadOnly(true);
+        text->setLineWrapMode(QPlainTextEdit::NoWrap);
+        text->setTabStopDistance(text->fontMetrics().horizontalAdvance(QLatin1Char('0')) * 12);
+        layout->addWidget(text);
+        auto *buttons = new QDialogButtonBox(dialog);
+        QPushButton *refresh
+            = buttons->addButton(QStringLiteral("刷新"), QDialogButtonBox::ActionRole);
+        refresh->setObjectName(QStringLiteral("pushButton_refreshStatistics"));
+        QPushButton *copy
+            = buttons->addButton(QStringLiteral("复制全部"), QDialogButtonBox::ActionRole);
+        copy->setObjectName(QStringLiteral("pushButton_copyStatistics"));
+        copy->setToolTip(QStringLiteral("把全部统计以文本复制（选中部分按 Ctrl+C）"));
+        QPushButton *close = buttons->addButton(QDialogButtonBox::Close);
+        close->setText(QStringLiteral("关闭"));
+        layout->addWidget(buttons);
+        connect(refresh, &QPushButton::clicked, this, &AnalyzerWindow::refreshStatistics);
+        connect(copy, &QPushButton::clicked, text,
+                [text] { QGuiApplication::clipboard()->setText(text->toPlainText()); });
+        connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::hide);
+        dialog->resize(760, 560);
+        m_statistics = dialog;
+    }
+    refreshStatistics();
+    m_statistics->show();
+    m_statistics->raise();
+}
+
+void AnalyzerWindow::refreshStatistics()
+{
+    if (!m_statistics)
+        return;
+    const QString source = m_file ? QStringLiteral("文件：") + QDir::toNativeSeparators(m_filePath)
+                                  : QStringLiteral("实时列表");
+    const QString text
+        = source + QLatin1Char('\n') + FrameStatistics::of(*analyzer()).toText([this](int code) {
+              return shortCommandName(code);
+          });
+    m_statistics->findChild<QPlainTextEdit *>(QStringLiteral("plainTextEdit_statistics"))
+        ->setPlainText(text);
 }

@@ -103,6 +103,7 @@ private slots:
     void on_pushButton_openCapture_clicked();
     void on_pushButton_live_clicked();
     void on_pushButton_clear_clicked();
+    void on_pushButton_statistics_clicked();
 
 private:
     void setUpTable();
@@ -117,6 +118,14 @@ private:
     void clearDetail();
     QVector<int> selectedRows() const;
     bool atBottom() const;
+    // Double-click or Enter on a pairing cell: selects the paired row.
+    void goToPair(const QModelIndex &index);
+    void setNotice(const QString &text);
+    // The command column as wide as the longest name when the window
+    // allows; the bytes pane as wide as one dump row.
+    void fitColumns();
+    QString shortCommandName(int code) const;
+    void refreshStatistics();
 
     Ui::AnalyzerWindow *ui;
     Source m_source;
@@ -135,5 +144,8 @@ private:
 
     std::unique_ptr<DataPointDefinition> m_definition;
     qint64 m_shownId = -1;
+    QString m_clearNote;             // the live list was cleared: numbers go on
+    int m_commandWidth = 0;          // the widest command text the settings give
+    QWidget *m_statistics = nullptr; // the 统计 dialog, made when first asked for
     int m_mcuSide = 1;
 };

@@ -3,8 +3,12 @@
 
 #include "capture/capturepacket.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QPair>
+#include <QVector>
 
 #include <pcap/pcap.h>
 
@@ -33,7 +37,7 @@ constexpr qint64 PcapFileHeaderBytes = 24;
 bool CaptureReader::read(
     const QString &path,
     const std::function<bool(const LineSegment &, const QString &portName)> &sink, QString *error,
-    bool *cutShort, qint64 *skipped)
+    bool *cutShort, qint64 *skipped, qint64 *untimed)
 {
     const QString shownPath = QDir::toNativeSeparators(path);
     auto fail = [error](const QString &why) {
@@ -45,6 +49,8 @@ bool CaptureReader::read(
         *cutShort = false;
     if (skipped)
         *skipped = 0;
+    if (untimed)
+        *untimed = 0;
 
     QFile probe(path);
     if (!probe.open(QIODevice::ReadOnly))
@@ -59,6 +65,10 @@ bool CaptureReader::read(
             *cutShort = true;
         return true;
     }
+    // libpcap gives a pcapng simple packet block the time 0: in a pcapng
+    // file that is no time at all.
+    const bool pcapng = probe.read(4) == QByteArray("\x0A\x0D\x0D\x0A", 4);
+    const qint64 fileChangedUs = QFileInfo(path).lastModified().toMSecsSinceEpoch() * 1000;
     probe.close();
 
     char errbuf[PCAP_ERRBUF_SIZE] = {};
@@ -86,6 +96,25 @@ bool CaptureReader::read(
     qint64 delivered = 0;
     qint64 bad = 0;
     QString firstBad;
+    qint64 lastTimeUs = -1;
+    qint64 noTime = 0;
+    // Packets without a time before the first one with a time wait for it.
+    QVector<QPair<LineSegment, QString>> waiting;
+    bool stopped = false;
+    auto deliver = [&](const LineSegment &s, const QString &name) {
+        ++delivered;
+        if (!sink(s, name))
+            stopped = true;
+        return !stopped;
+    };
+    auto deliverWaiting = [&](qint64 timeUs) {
+        for (auto &w : waiting) {
+            w.first.timeUs = timeUs;
+            if (!deliver(w.first, w.second))
+                break;
+        }
+        waiting.clear();
+    };
     auto skip = [&](const QString &why) {
         if (bad++ == 0)
             firstBad = why;
@@ -132,10 +161,26 @@ bool CaptureReader::read(
             portName = QString::fromUtf8(nameBytes);
         }
         segment.timeUs = qint64(header->ts.tv_sec) * 1000000 + qint64(header->ts.tv_usec);
-        ++delivered;
-        if (!sink(segment, portName))
+        if (pcapng && segment.timeUs == 0) {
+            ++noTime;
+            if (lastTimeUs < 0) {
+                waiting.append(qMakePair(segment, portName));
+                continue;
+            }
+            segment.timeUs = lastTimeUs;
+        } else if (!waiting.isEmpty()) {
+            deliverWaiting(segment.timeUs);
+            if (stopped)
+                break;
+        }
+        lastTimeUs = segment.timeUs;
+        if (!deliver(segment, portName))
             break;
     }
+    if (!waiting.isEmpty() && !stopped)
+        deliverWaiting(fileChangedUs);
+    if (untimed)
+        *untimed = noTime;
     pcap_close(pcap);
     if (skipped)
         *skipped = bad;

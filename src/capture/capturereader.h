@@ -22,7 +22,13 @@ public:
     // reason of the first. A file that ends inside a packet, as one does
     // after a crash or a power cut, gives every whole packet and sets
     // `cutShort`.
+    //
+    // A pcapng simple packet block carries no time stamp: such a packet
+    // takes the time of the packet before it (those before the first stamped
+    // packet take that one's; a file with none, the file's last change), and
+    // `untimed` gets their count.
     static bool read(const QString &path,
                      const std::function<bool(const LineSegment &, const QString &portName)> &sink,
-                     QString *error, bool *cutShort, qint64 *skipped = nullptr);
+                     QString *error, bool *cutShort, qint64 *skipped = nullptr,
+                     qint64 *untimed = nullptr);
 };

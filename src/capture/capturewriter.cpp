@@ -22,6 +22,15 @@ void splitTime(qint64 timeUs, qint64 &seconds, qint64 &micros)
         --seconds;
     }
 }
+// The system's words for a failed write (errno), or a plain statement that it
+// gave none.
+QString systemReason(int code)
+{
+    if (code)
+        return QString::fromLocal8Bit(std::strerror(code));
+    return QStringLiteral("写入出错（系统未给出原因）");
+}
+
 } // namespace
 
 CaptureWriter::CaptureWriter() = default;
@@ -92,6 +101,8 @@ void CaptureWriter::write(const LineSegment &segment, const QString &portName)
 
 void CaptureWriter::writePacket(qint64 timeUs, const char *data, qsizetype size)
 {
+    if (!m_dumper) // closed by a failed write of an earlier piece
+        return;
     pcap_pkthdr header{};
     qint64 seconds = 0;
     qint64 micros = 0;
@@ -100,8 +111,17 @@ void CaptureWriter::writePacket(qint64 timeUs, const char *data, qsizetype size)
     header.ts.tv_usec = suseconds_t(micros);
     header.caplen = bpf_u_int32(size);
     header.len = bpf_u_int32(size);
+    // The stream writes its buffer out from inside pcap_dump(): a full disk
+    // shows there first, and its errno is the reason; by the next flush the
+    // reason is gone and only the stream's error flag is left.
+    FILE *file = pcap_dump_file(m_dumper);
+    errno = 0;
     pcap_dump(reinterpret_cast<u_char *>(m_dumper), &header,
               reinterpret_cast<const u_char *>(data));
+    if (std::ferror(file)) {
+        fail(systemReason(errno));
+        return;
+    }
     ++m_packets;
 }
 
@@ -115,7 +135,7 @@ bool CaptureWriter::flush()
     errno = 0;
     if (pcap_dump_flush(m_dumper) != 0 || std::ferror(file)) {
         const int code = errno;
-        fail(code ? QString::fromLocal8Bit(std::strerror(code)) : QStringLiteral("写入出错"));
+        fail(systemReason(code));
         return false;
     }
     return true;
@@ -142,9 +162,7 @@ void CaptureWriter::close()
         m_dumper = nullptr;
         if (failed && m_error.isEmpty())
             m_error = QStringLiteral("无法写入 %1：%2")
-                          .arg(QDir::toNativeSeparators(m_path),
-                               code ? QString::fromLocal8Bit(std::strerror(code))
-                                    : QStringLiteral("写入出错"));
+                          .arg(QDir::toNativeSeparators(m_path), systemReason(code));
     }
     if (m_pcap) {
         pcap_close(m_pcap);

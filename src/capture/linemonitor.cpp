@@ -71,8 +71,8 @@ void LineMonitor::onTick()
             collect(t, first);
         }
     }
-    emitPending();
-    if (!m_taps[0].segmenter.holding() && !m_taps[1].segmenter.holding())
+    emitPending(false);
+    if (!m_taps[0].segmenter.holding() && !m_taps[1].segmenter.holding() && m_pending.isEmpty())
         m_timer->stop();
 }
 
@@ -83,20 +83,87 @@ void LineMonitor::flush()
         t.segmenter.flush(m_pending);
         collect(t, first);
     }
-    emitPending();
+    emitPending(true);
     m_timer->stop();
 }
 
-void LineMonitor::emitPending()
+qint64 LineMonitor::heldSinceUs() const
+{
+    qint64 since = -1;
+    for (const Tap &t : m_taps) {
+        if (!t.segmenter.holding())
+            continue;
+        const qint64 held = t.segmenter.heldSinceUs();
+        if (held >= 0 && (since < 0 || held < since))
+            since = held;
+    }
+    return since;
+}
+
+void LineMonitor::emitPending(bool all)
 {
     if (m_pending.isEmpty())
         return;
+    // Each direction's segments are in order already: merge the two, which
+    // keeps either direction's own order even if the clock stepped back.
+    QVector<qsizetype> order;
+    order.reserve(m_pending.size());
+    {
+        QVector<qsizetype> ofDirection[2];
+        for (qsizetype i = 0; i < m_pending.size(); ++i)
+            ofDirection[m_pending.at(i).direction == LineDirection::McuToModule ? 0 : 1].append(i);
+        qsizetype a = 0;
+        qsizetype b = 0;
+        while (a < ofDirection[0].size() || b < ofDirection[1].size()) {
+            const bool takeA = b >= ofDirection[1].size()
+                || (a < ofDirection[0].size()
+                    && m_pending.at(ofDirection[0].at(a)).timeUs
+                        <= m_pending.at(ofDirection[1].at(b)).timeUs);
+            order.append(takeA ? ofDirection[0].at(a++) : ofDirection[1].at(b++));
+        }
+    }
+
+    // What arrived after a held byte waits for it, unless it has waited long
+    // enough: then the held bytes go out as they stand, and all with them.
+    qsizetype ready = order.size();
+    const qint64 held = all ? -1 : heldSinceUs();
+    if (held >= 0) {
+        ready = 0;
+        while (ready < order.size() && m_pending.at(order.at(ready)).timeUs <= held)
+            ++ready;
+        if (ready < order.size() && nowUs() - held >= OrderWaitUs) {
+            for (Tap &t : m_taps) {
+                if (!t.segmenter.holding())
+                    continue;
+                const qsizetype first = m_pending.size();
+                t.segmenter.flush(m_pending);
+                collect(t, first);
+            }
+            emitPending(true);
+            return;
+        }
+        if (ready == 0)
+            return;
+    }
+
     // Swapped out first: a receiver may feed more bytes while it handles
     // this batch.
     QVector<LineSegment> batch;
     QStringList ports;
-    batch.swap(m_pending);
-    ports.swap(m_pendingPorts);
+    batch.reserve(ready);
+    ports.reserve(int(ready));
+    for (qsizetype i = 0; i < ready; ++i) {
+        batch.append(m_pending.at(order.at(i)));
+        ports.append(m_pendingPorts.at(int(order.at(i))));
+    }
+    QVector<LineSegment> rest;
+    QStringList restPorts;
+    for (qsizetype i = ready; i < order.size(); ++i) {
+        rest.append(m_pending.at(order.at(i)));
+        restPorts.append(m_pendingPorts.at(int(order.at(i))));
+    }
+    m_pending.swap(rest);
+    m_pendingPorts.swap(restPorts);
     emit segments(batch, ports);
 }
 

@@ -24,12 +24,20 @@ class Line;
 // not keep it back. The wait counts from the last byte, not the first, so a
 // long frame on a slow line (a firmware piece takes a second at 9600 baud)
 // still arrives whole. Nothing is ever dropped.
+//
+// Both directions come out in one time order, the order a capture file and
+// the frame list need: a segment waits while the other direction holds
+// bytes that arrived before it (a run of text waiting for its newline, a
+// frame half received). It waits at most OrderWaitUs, less than the
+// recorder's flush interval; bytes that kept the other direction waiting that
+// long are handed on as they stand, cut where the wait ended.
 class LineMonitor : public QObject
 {
     Q_OBJECT
 public:
     static constexpr int BatchIntervalMs = 50;
     static constexpr qint64 HoldLimitUs = 300000;
+    static constexpr qint64 OrderWaitUs = 300000;
 
     explicit LineMonitor(QObject *parent = nullptr);
     ~LineMonitor() override;
@@ -75,7 +83,10 @@ private:
 
     Tap &tap(LineDirection direction);
     void collect(Tap &tap, qsizetype firstNew);
-    void emitPending();
+    // Hands on, in time order, what no held byte of either direction came
+    // before; `all`: everything.
+    void emitPending(bool all);
+    qint64 heldSinceUs() const; // the earliest byte either tap holds, -1 none
 
     Tap m_taps[2];
     QVector<LineSegment> m_pending;

@@ -87,6 +87,7 @@ bool SessionRecorder::start(LineMonitor *monitor, QString *error)
     if (!m_writer.open(path, &why))
         return refuse(why);
     m_path = path;
+    m_lastError.clear();
     m_monitor = monitor;
     connect(monitor, &LineMonitor::segments, this, &SessionRecorder::onSegments);
     m_flushTimer->start();
@@ -108,6 +109,7 @@ void SessionRecorder::stop()
     m_flushTimer->stop();
     m_writer.close();
     const QString error = m_writer.errorString();
+    m_lastError = error;
     emit recordingChanged(false, m_path);
     if (!error.isEmpty())
         emit failed(error);
@@ -119,6 +121,9 @@ void SessionRecorder::onSegments(const QVector<LineSegment> &batch, const QStrin
         return;
     for (qsizetype i = 0; i < batch.size(); ++i)
         m_writer.write(batch.at(i), i < portNames.size() ? portNames.at(i) : QString());
+    // A write the disk refused closed the writer: the rest is not recorded.
+    if (!m_writer.isOpen())
+        stopAfterError();
 }
 
 void SessionRecorder::onFlushTick()
@@ -133,10 +138,10 @@ void SessionRecorder::stopAfterError()
         disconnect(m_monitor, &LineMonitor::segments, this, &SessionRecorder::onSegments);
     m_monitor.clear();
     m_flushTimer->stop();
-    const QString error = m_writer.errorString();
     m_writer.close();
+    m_lastError = m_writer.errorString();
     emit recordingChanged(false, m_path);
-    emit failed(error);
+    emit failed(m_lastError);
 }
 
 void SessionRecorder::watch(LineMonitor *monitor)

@@ -48,6 +48,9 @@ public:
     // The file being written, or the last one written after stop().
     QString filePath() const { return m_path; }
     qint64 packetCount() const { return m_writer.packetCount(); }
+    // Why the current or last recording's file ends early (the disk refused
+    // a write, with the system's reason); empty while it is whole.
+    QString lastError() const { return m_lastError; }
 
     // Starts recording by itself when a port tapped by `monitor` opens and
     // the auto-start setting is on (the setting is read at that moment).
@@ -82,4 +85,5 @@ private:
     QTimer *m_flushTimer;
     ZemTool *m_settings = nullptr;
     QString m_path;
+    QString m_lastError;
 };

@@ -442,7 +442,7 @@ void TestFrameAnalyzer::clearStartsOverWithNewIds()
     const qint64 before = analyzer.add(segment(Module, T0, "x", SegmentKind::Other));
     analyzer.clear();
     QCOMPARE(analyzer.firstId(), analyzer.endId());
-    QVERIFY(analyzer.firstId() > before);
+    QCOMPARE(analyzer.firstId(), before + 1); // numbers go on, without a gap
     QCOMPARE(analyzer.counters().rows, 0);
     QCOMPARE(analyzer.counters().problemCount(FrameProblem::Noise), 0);
     // The request before clear() is forgotten: its answer is unexpected now.
@@ -450,6 +450,14 @@ void TestFrameAnalyzer::clearStartsOverWithNewIds()
     QCOMPARE(reply, analyzer.firstId());
     QVERIFY(analyzer.record(reply).problems & FrameProblem::UnexpectedReply);
     QVERIFY(!analyzer.contains(before));
+    // A first block begun part of the way in is dropped like any other.
+    const int block = FrameAnalyzer::BlockRows;
+    analyzer.setMaxRows(block);
+    for (int i = 0; i < 2 * block; ++i)
+        analyzer.add(segment(Mcu, T0 + 2 + i, wireFrame(0x05, i & 0xFF)));
+    QCOMPARE(analyzer.firstId() % block, 0);
+    QCOMPARE(analyzer.wire(analyzer.endId() - 1), wireFrame(0x05, (2 * block - 1) & 0xFF));
+    QCOMPARE(analyzer.record(analyzer.firstId()).timeUs, T0 + 2 + analyzer.firstId() - reply - 1);
 }
 
 // Bytes as they cross the line, through the segmenter into the analyzer: a

@@ -4,6 +4,7 @@
 #include "testsupport.h"
 
 #include "analyzer/framelistmodel.h"
+#include "analyzer/framestatistics.h"
 #include "protocol/zemtool.h"
 
 #include <QAbstractItemModelTester>
@@ -80,6 +81,7 @@ class TestFrameListModel : public QObject
 private slots:
     void cellTexts_data();
     void cellTexts();
+    void statisticsAddUp();
     void filters_data();
     void filters();
     void followsALiveAnalyzer();
@@ -96,6 +98,7 @@ void TestFrameListModel::cellTexts_data()
     QTest::addColumn<QString>("text");
 
     using M = FrameListModel;
+    QTest::newRow("number is the id") << 2 << int(M::NumberColumn) << "2";
     QTest::newRow("time, microseconds") << 0 << int(M::TimeColumn) << "22:13:20.123456";
     QTest::newRow("first row has no interval") << 0 << int(M::RelativeColumn) << "";
     QTest::newRow("interval") << 2 << int(M::RelativeColumn) << "+0.020000";
@@ -376,6 +379,35 @@ void TestFrameListModel::refusesAnUnwritableCsvPath()
     QString error;
     QVERIFY(!model.writeCsv(dir.filePath(QStringLiteral("missing/folder/frames.csv")), &error));
     QVERIFY(error.contains(QStringLiteral("missing/folder")));
+}
+
+// 100 heartbeats answered after 1 .. 100 ms, one never answered.
+void TestFrameListModel::statisticsAddUp()
+{
+    FrameAnalyzer analyzer;
+    for (int i = 1; i <= 100; ++i) {
+        const qint64 at = T0 + i * 200 * Ms;
+        analyzer.add(segment(Module, at, wireFrame(0x07, i)));
+        analyzer.add(segment(Mcu, at + i * Ms, wireFrame(0x08, i)));
+    }
+    analyzer.add(segment(Module, T0 + 30000 * Ms, wireFrame(0x07, 0xEE)));
+    analyzer.expire(T0 + 40000 * Ms, nullptr);
+
+    const FrameStatistics s = FrameStatistics::of(analyzer);
+    QCOMPARE(s.commands.size(), 2);
+    const QString text = s.toText();
+    QVERIFY2(text.contains(QStringLiteral("模组→MCU\t0x07\t101\t100\t1.000\t50.500\t50.000\t"
+                                          "99.000\t100.000\n")),
+             qPrintable(text));
+    QVERIFY(text.contains(QStringLiteral("MCU→模组\t0x08\t100\t-\t")));
+    QVERIFY(text.contains(QStringLiteral("无应答\t1\n")));
+    // One-second slots from the first row on: five heartbeats and their
+    // answers in each.
+    QCOMPARE(s.slotUs, qint64(1000000));
+    QCOMPARE(s.rates.size(), 30);
+    QCOMPARE(s.rates.at(1).framesPerSecond, 10.0);
+    QCOMPARE(s.rates.at(1).bytesPerSecond, 90.0);
+    QVERIFY(text.contains(QStringLiteral("\n1\t90.0\t10.0\n")));
 }
 
 QTEST_GUILESS_MAIN(TestFrameListModel)

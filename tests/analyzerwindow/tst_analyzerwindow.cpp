@@ -133,6 +133,7 @@ private slots:
     void cutAndForeignCaptureFiles();
     void detailPaneWithDefinition();
     void countersPerDirectionAndProblem();
+    void pairsNavigateAndStatisticsCopy();
 
 private:
     void makeWindow(int tab);
@@ -909,6 +910,60 @@ void TestAnalyzerWindow::countersPerDirectionAndProblem()
     QTest::mouseClick(find<QPushButton>(m_analyzer, "pushButton_clear"), Qt::LeftButton);
     QCOMPARE(m_analyzer->model()->rowCount(), 0);
     QVERIFY(waitUntil([&] { return counters->text().contains(QStringLiteral("MCU→模组：0帧")); }));
+}
+
+void TestAnalyzerWindow::pairsNavigateAndStatisticsCopy()
+{
+    makeWindow(DualTab);
+    QVERIFY(openAnalyzer());
+    m_analyzer->resize(2400, 800);
+    QVERIFY(waitUntil([&] { return m_analyzer->width() == 2400; }));
+    FrameListModel *model = m_analyzer->model();
+    QVERIFY(feed(LineDirection::ModuleToMcu, makeFrame(0x19, 1, hex("00 00")), 1));
+    QVERIFY(feed(LineDirection::McuToModule, QByteArray("noise\n"), 2));
+    QVERIFY(feed(LineDirection::McuToModule, makeFrame(0x1A, 1), 3));
+
+    // Wide enough: the command column shows whole names, the bytes pane
+    // whole dump rows.
+    auto *view = find<QTableView>(m_analyzer, "tableView_frames");
+    const QString command = model->cellText(0, FrameListModel::CommandColumn);
+    QVERIFY(waitUntil([&] {
+        return view->columnWidth(FrameListModel::CommandColumn)
+            > view->fontMetrics().horizontalAdvance(command);
+    }));
+    view->selectRow(0);
+    auto *bytes = find<HexDumpView>(m_analyzer, "plainTextEdit_bytes");
+    const QString dumpRow = bytes->toPlainText().section(QLatin1Char('\n'), 0, 0);
+    QVERIFY(bytes->viewport()->width() > bytes->fontMetrics().horizontalAdvance(dumpRow));
+
+    // Double-click the request's pairing cell: its answer; Enter: back.
+    const QModelIndex pair = model->index(0, FrameListModel::PairColumn);
+    const QPoint at = view->visualRect(pair).center();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
+    QCOMPARE(view->currentIndex().row(), 2);
+    view->setFocus();
+    QTest::keyClick(view, Qt::Key_Return);
+    QCOMPARE(view->currentIndex().row(), 0);
+
+    QTest::mouseClick(find<QPushButton>(m_analyzer, "pushButton_statistics"), Qt::LeftButton);
+    auto *dialog = find<QWidget>(m_analyzer, "dialog_statistics");
+    QVERIFY(dialog && dialog->isVisible());
+    QCOMPARE(dialog->windowTitle(), QStringLiteral("统计"));
+    const QString text = find<QPlainTextEdit>(dialog, "plainTextEdit_statistics")->toPlainText();
+    QVERIFY2(text.contains(QRegularExpression(QStringLiteral("模组→MCU\t0x19 [^\t]+\t1\t1\t"))),
+             qPrintable(text));
+    QVERIFY(text.contains(QStringLiteral("帧外字节\t1\n")));
+    QTest::mouseClick(find<QPushButton>(dialog, "pushButton_copyStatistics"), Qt::LeftButton);
+    QCOMPARE(QApplication::clipboard()->text(), text);
+    dialog->close();
+
+    // Cleared: the list says so, and numbers go on.
+    QTest::mouseClick(find<QPushButton>(m_analyzer, "pushButton_clear"), Qt::LeftButton);
+    auto *notice = find<QLabel>(m_analyzer, "label_notice");
+    QVERIFY(notice->isVisible() && notice->text().contains(QStringLiteral("#3")));
+    QVERIFY(feed(LineDirection::ModuleToMcu, makeFrame(0x07, 2), 1));
+    QCOMPARE(model->cellText(0, FrameListModel::NumberColumn), QStringLiteral("3"));
 }
 
 QTEST_MAIN(TestAnalyzerWindow)

@@ -22,7 +22,9 @@
 
 #include <algorithm>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <sys/resource.h>
 
 namespace {
@@ -135,18 +137,25 @@ QByteArray handPcap(bool bigEndian, bool nanoseconds, quint32 linkType,
 }
 
 // A pcapng file: section header, one USER0 interface (microsecond stamps by
-// default), one enhanced packet block per packet.
-QByteArray handPcapng(const QVector<QByteArray> &packets, quint64 firstUs)
+// default), one enhanced packet block per packet, or a simple packet block
+// (no time stamp) for those whose bit is set in `simple`.
+QByteArray handPcapng(const QVector<QByteArray> &packets, quint64 firstUs, quint32 simple = 0)
 {
     QByteArray file;
     file += le32(0x0A0D0D0A) + le32(28) + le32(0x1A2B3C4D) + le16(1) + le16(0)
         + QByteArray(8, '\xFF') + le32(28);
     file += le32(1) + le32(20) + le16(147) + le16(0) + le32(262144) + le32(20);
     quint64 t = firstUs;
-    for (const QByteArray &p : packets) {
+    for (int i = 0; i < packets.size(); ++i) {
+        const QByteArray &p = packets.at(i);
         QByteArray data = p;
         while (data.size() % 4)
             data.append('\0');
+        if (simple & (1u << i)) {
+            const quint32 total = quint32(16 + data.size());
+            file += le32(3) + le32(total) + le32(quint32(p.size())) + data + le32(total);
+            continue;
+        }
         const quint32 total = quint32(32 + data.size());
         file += le32(6) + le32(total) + le32(0) + le32(quint32(t >> 32)) + le32(quint32(t))
             + le32(quint32(p.size())) + le32(quint32(p.size())) + data + le32(total);
@@ -198,6 +207,7 @@ private slots:
     void monitorBatchesAndHandsOnHeldBytes();
     void monitorKeepsPortsApart();
     void monitorWaitsForSlowFrames();
+    void monitorKeepsBothDirectionsInTimeOrder();
 
     void ptyLineRecordedLosslessly();
     void recordingReachesDiskWhileRunning();
@@ -307,21 +317,30 @@ void TestCapture::foreignByteOrdersAndPcapngAreRead_data()
 {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<qint64>("firstTimeUs");
+    QTest::addColumn<qint64>("lastTimeUs");
     const QVector<QByteArray> packets
         = {pseudoPacket(1, 1, 0, "COM3", makeFrame(0x07, 4)),
            pseudoPacket(1, 0, 2, QByteArray(), QByteArray("boot\r\n")),
            pseudoPacket(1, 0, 1, "COM4", hex("00 00 00 03 00 01 7A"))};
     const qint64 first = (1765000000LL + 100) * 1000000 + 250000;
-    QTest::newRow("pcap big-endian") << handPcap(true, false, 147, packets) << first;
-    QTest::newRow("pcap nanoseconds") << handPcap(false, true, 147, packets) << first;
-    QTest::newRow("pcapng") << handPcapng(packets, 1765000123456789ULL)
-                            << qint64(1765000123456789LL);
+    const qint64 last = first + 200 * 1000000;
+    QTest::newRow("pcap big-endian") << handPcap(true, false, 147, packets) << first << last;
+    QTest::newRow("pcap nanoseconds") << handPcap(false, true, 147, packets) << first << last;
+    const qint64 ng = 1765000123456789LL;
+    QTest::newRow("pcapng") << handPcapng(packets, ng) << ng << ng + 2000;
+    // Simple packet blocks carry no time: the one before (or, first in the
+    // file, the one after) stands in.
+    QTest::newRow("pcapng, simple packet last")
+        << handPcapng(packets, ng, 0b100) << ng << ng + 1000;
+    QTest::newRow("pcapng, simple packet first")
+        << handPcapng(packets, ng, 0b001) << ng << ng + 1000;
 }
 
 void TestCapture::foreignByteOrdersAndPcapngAreRead()
 {
     QFETCH(QByteArray, file);
     QFETCH(qint64, firstTimeUs);
+    QFETCH(qint64, lastTimeUs);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("other.cap"));
     QVERIFY(writeFile(path, file));
@@ -342,6 +361,7 @@ void TestCapture::foreignByteOrdersAndPcapngAreRead()
     QCOMPARE(read.at(1).segment.wire, QByteArray("boot\r\n"));
     QCOMPARE(read.at(2).segment.kind, SegmentKind::Frame3);
     QCOMPARE(read.at(2).portName, QStringLiteral("COM4"));
+    QCOMPARE(read.at(2).segment.timeUs, lastTimeUs);
 }
 
 void TestCapture::otherFilesAreRefused_data()
@@ -543,6 +563,45 @@ void TestCapture::monitorWaitsForSlowFrames()
     QCOMPARE(got.at(0).wire, frame);
 }
 
+void TestCapture::monitorKeepsBothDirectionsInTimeOrder()
+{
+    LineMonitor monitor;
+    QVector<LineSegment> got;
+    QVector<qint64> arrivals;
+    connect(&monitor, &LineMonitor::segments,
+            [&](const QVector<LineSegment> &batch, const QStringList &) {
+                got += batch;
+                for (int i = 0; i < batch.size(); ++i)
+                    arrivals.append(LineMonitor::nowUs());
+            });
+    // Text without its line end is held in one direction while a whole
+    // frame comes the other way, twice: the second text keeps coming, a
+    // byte every 40 ms, so the line never goes quiet.
+    const QByteArray frame = makeFrame(0x07, 1);
+    monitor.addBytes(LineDirection::McuToModule, QStringLiteral("A"), QByteArray("noise"));
+    QTest::qWait(2);
+    monitor.addBytes(LineDirection::ModuleToMcu, QStringLiteral("B"), frame);
+    QVERIFY(waitUntil([&] { return got.size() >= 2; }, 3000));
+    monitor.addBytes(LineDirection::McuToModule, QStringLiteral("A"), QByteArray("t"));
+    QTest::qWait(2);
+    const qint64 sent = LineMonitor::nowUs();
+    monitor.addBytes(LineDirection::ModuleToMcu, QStringLiteral("B"), frame);
+    for (int i = 0; i < 20 && got.size() < 4; ++i) {
+        QTest::qWait(40);
+        monitor.addBytes(LineDirection::McuToModule, QStringLiteral("A"), QByteArray("x"));
+    }
+    monitor.flush();
+    QVERIFY(got.size() >= 4);
+    for (int i = 1; i < got.size(); ++i)
+        QVERIFY2(got.at(i).timeUs >= got.at(i - 1).timeUs, qPrintable(QString::number(i)));
+    QCOMPARE(got.at(0).wire, QByteArray("noise"));
+    QCOMPARE(got.at(1).wire, frame);
+    // The second frame waited for the earlier text, but not beyond the
+    // recorder's flush interval.
+    QCOMPARE(got.at(3).wire, frame);
+    QVERIFY(arrivals.at(3) - sent < SessionRecorder::FlushIntervalMs * 1000);
+}
+
 void TestCapture::ptyLineRecordedLosslessly()
 {
     TestRoot root(false);
@@ -686,8 +745,10 @@ void TestCapture::fullDiskStopsRecordingWithMessage()
 
     QVERIFY2(reported, "a write error must be reported");
     QVERIFY(!recorder.isRecording());
-    QVERIFY2(failed.at(0).at(0).toString().contains(QStringLiteral("无法写入")),
+    // The system's reason, and the file is not taken for a whole one.
+    QVERIFY2(failed.at(0).at(0).toString().contains(QString::fromLocal8Bit(std::strerror(EFBIG))),
              qPrintable(failed.at(0).at(0).toString()));
+    QCOMPARE(recorder.lastError(), failed.at(0).at(0).toString());
     QCOMPARE(changed.count(), 2);
     QCOMPARE(changed.last().at(0).toBool(), false);
     // What reached the file before the limit is still a readable capture.
