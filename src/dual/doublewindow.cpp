@@ -248,8 +248,11 @@ void DoubleWindow::fillPresets(const QStringList &lines)
 {
     QLineEdit *edits[] = {ui->lineEdit_default1, ui->lineEdit_default2, ui->lineEdit_default3,
                           ui->lineEdit_default4};
-    for (int i = 0; i < 4 && i < lines.size(); ++i)
+    for (int i = 0; i < 4 && i < lines.size(); ++i) {
         edits[i]->setText(lines.at(i));
+        // Long frames (the product reply) are recognised by their start.
+        edits[i]->setCursorPosition(0);
+    }
 }
 
 void DoubleWindow::on_pushButton_left1_clicked()

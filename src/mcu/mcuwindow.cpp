@@ -134,6 +134,8 @@ McuWindow::McuWindow(ZemTool *settings, QWidget *parent)
             fieldText.clear();
     }
     ui->lineEdit_productkey->setText(fieldText);
+    // A key is recognised by its start; setText leaves the view on the tail.
+    ui->lineEdit_productkey->setCursorPosition(0);
     // textEdited: only what the user types, not the text set above.
     connect(ui->lineEdit_productkey, &QLineEdit::textEdited, this, [this](const QString &text) {
         m_tool->writeSetting(SettingKeys::ProductKeyField, text);

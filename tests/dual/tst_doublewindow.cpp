@@ -618,6 +618,8 @@ void TestDoubleWindow::presetLists()
     QCOMPARE(lines(), v3); // filled at start
     QTest::mouseClick(button("pushButton_v4"), Qt::LeftButton);
     QCOMPARE(lines(), v4);
+    // The long line shows its start, not its tail.
+    QCOMPARE(find<QLineEdit>("lineEdit_default4")->cursorPosition(), 0);
     QTest::mouseClick(button("pushButton_v3"), Qt::LeftButton);
     QCOMPARE(lines(), v3);
 

@@ -902,6 +902,7 @@ void TestMcuWindow::choicesComeBackAfterARestart()
     QCOMPARE(find<QComboBox>("data_3")->currentIndex(), 3);
     QVERIFY(!port()->isOpen());
     QCOMPARE(find<QLineEdit>("lineEdit_productkey")->text(), QStringLiteral("typed, not saved"));
+    QCOMPARE(find<QLineEdit>("lineEdit_productkey")->cursorPosition(), 0); // its start shows
     QCOMPARE(tool()->readSetting(QStringLiteral("product_key/key")), SampleKey);
     QCOMPARE(qobject_cast<QSpinBox *>(table->cellWidget(0, 1))->value(), 1);
     QCOMPARE(qobject_cast<QSpinBox *>(table->cellWidget(3, 1))->value(), 80);
