@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "module/conformancereport.h"
 
+#include "module/steptext.h"
 #include "protocol/zemtool.h"
 
 #include <QSaveFile>
@@ -11,12 +12,6 @@ namespace {
 QString seconds(qint64 ms)
 {
     return QString::number(double(ms) / 1000.0, 'f', 3);
-}
-
-// The report's words for the frames a step left out.
-QString leftOutLine()
-{
-    return QStringLiteral("… %1 frames left out …");
 }
 
 } // namespace
@@ -143,8 +138,9 @@ void ConformanceReport::writeXml(QXmlStreamWriter &w, const QString &suiteName) 
             w.writeEndElement();
         }
         if (!s.frames.isEmpty())
-            w.writeTextElement(QStringLiteral("system-out"),
-                               s.frameLines(leftOutLine()).join(QLatin1Char('\n')));
+            w.writeTextElement(
+                QStringLiteral("system-out"),
+                s.frameLines(StepText::framesLeftOut(false)).join(QLatin1Char('\n')));
         w.writeEndElement();
     }
     w.writeEndElement();
