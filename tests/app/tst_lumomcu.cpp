@@ -138,7 +138,7 @@ void TestLumoMcu::init()
     tool.writeSetting(SettingKeys::OtaType, QStringLiteral("bin"));
     tool.writeSetting(SettingKeys::OtaPiece, QStringLiteral("32"));
     QVERIFY(
-        QFile::copy(QFINDTESTDATA("../data/smart-lamp.json"),
+        QFile::copy(QStringLiteral(LUMO_TEST_DATA "/smart-lamp.json"),
                     m_root->file(QStringLiteral("json/") + SampleKey + QStringLiteral(".json"))));
     m_out.clear();
     m_err.clear();
@@ -445,7 +445,7 @@ void TestLumoMcu::waitsForThePortToReturn()
 
 void TestLumoMcu::fetchesADefinitionNotCached()
 {
-    DefinitionServer server(SampleKey, readFile(QFINDTESTDATA("../data/smart-lamp.json")));
+    DefinitionServer server(SampleKey, readFile(QStringLiteral(LUMO_TEST_DATA "/smart-lamp.json")));
     QVERIFY(server.isListening());
     const QString cache
         = m_root->file(QStringLiteral("json/") + SampleKey + QStringLiteral(".json"));
@@ -470,7 +470,7 @@ void TestLumoMcu::fetchesADefinitionNotCached()
     const QList<QByteArray> frames = readFrames(*m_pty, 1, 20000);
     QCOMPARE(frames.size(), 1);
     QCOMPARE(frames.at(0), makeFrame(0x05, 0x00, QByteArray(1, '\x04') + lampValues(0x00, 5)));
-    QCOMPARE(readFile(cache), readFile(QFINDTESTDATA("../data/smart-lamp.json")));
+    QCOMPARE(readFile(cache), readFile(QStringLiteral(LUMO_TEST_DATA "/smart-lamp.json")));
     QVERIFY(stop());
     QCOMPARE(m_mcu->exitCode(), 0);
 }

@@ -61,7 +61,8 @@ bool readJUnit(const QString &path, QList<Case> *cases, int *failuresAttribute)
             suite = true;
             *failuresAttribute = xml.attributes().value(QLatin1String("failures")).toInt();
         } else if (xml.name() == QLatin1String("testcase")) {
-            cases->append({xml.attributes().value(QLatin1String("name")).toString(), QString()});
+            cases->append(
+                {xml.attributes().value(QLatin1String("name")).toString(), QString(), QString()});
         } else if (xml.name() == QLatin1String("failure") && !cases->isEmpty()) {
             cases->last().failure = xml.attributes().value(QLatin1String("message")).toString();
         } else if (xml.name() == QLatin1String("system-out") && !cases->isEmpty()) {
