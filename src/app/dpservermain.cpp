@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // lumo-dpserver: serves data-point definitions from a folder of KEY.json
 // files on 127.0.0.1, so that Lumo can fetch definitions without a cloud
-// account. Usage: lumo-dpserver [--port N] [--folder DIR] [--max-connections N]
+// account. Usage: lumo-dpserver [--listen N] [--folder DIR] [--max-connections N]
 #include "base/apppaths.h"
 #include "dpservice/datapointserver.h"
+#include "engine/headlessprogram.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
-#include <QTextStream>
 
 #ifndef LUMO_VERSION
 #error "LUMO_VERSION is the project version, defined by cmake/install.cmake"
@@ -17,17 +17,22 @@
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("lumo-dpserver"));
+    const HeadlessProgram program(QStringLiteral("lumo-dpserver"));
+    QCoreApplication::setApplicationName(program.name());
     QCoreApplication::setApplicationVersion(QStringLiteral(LUMO_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Serves GET /v2/datapoint?product_key=KEY&format=json from KEY.json files."));
+        "Serves GET /v2/datapoint?product_key=KEY&format=json from KEY.json files until "
+        "SIGINT or SIGTERM."));
     parser.addHelpOption();
     parser.addVersionOption();
+    // -p is a serial port's path in every other program; --port stays for
+    // the scripts that named the TCP port so.
     const QCommandLineOption portOption(
-        {QStringLiteral("p"), QStringLiteral("port")},
-        QStringLiteral("TCP port on 127.0.0.1 (default %1; 0 picks a free one).")
+        {QStringLiteral("l"), QStringLiteral("listen"), QStringLiteral("port")},
+        QStringLiteral("TCP port on 127.0.0.1 (default %1; 0 picks a free one). --port is "
+                       "the older name of --listen.")
             .arg(DataPointServer::DefaultPort),
         QStringLiteral("port"), QString::number(DataPointServer::DefaultPort));
     const QCommandLineOption folderOption(
@@ -44,22 +49,20 @@ int main(int argc, char *argv[])
     parser.addOption(portOption);
     parser.addOption(folderOption);
     parser.addOption(maxOption);
-    parser.process(app);
+    if (!program.parse(parser))
+        return HeadlessProgram::ExitUsage;
 
-    QTextStream out(stdout);
-    QTextStream err(stderr);
+    if (!parser.positionalArguments().isEmpty())
+        return program.usage(QStringLiteral("unexpected argument: %1 (see --help)")
+                                 .arg(parser.positionalArguments().constFirst()));
     bool ok = false;
     const uint port = parser.value(portOption).toUInt(&ok);
-    if (!ok || port > 65535) {
-        err << "lumo-dpserver: not a port number: " << parser.value(portOption) << Qt::endl;
-        return 2;
-    }
+    if (!ok || port > 65535)
+        return program.usage(QStringLiteral("not a port number: %1").arg(parser.value(portOption)));
     const uint maxConnections = parser.value(maxOption).toUInt(&ok);
-    if (!ok || maxConnections < 1 || maxConnections > 10000) {
-        err << "lumo-dpserver: not a connection count (1 to 10000): " << parser.value(maxOption)
-            << Qt::endl;
-        return 2;
-    }
+    if (!ok || maxConnections < 1 || maxConnections > 10000)
+        return program.usage(
+            QStringLiteral("not a connection count (1 to 10000): %1").arg(parser.value(maxOption)));
     // Without --folder the service reads the definitions Lumo itself keeps,
     // the shipped samples included; choosing that folder costs nothing when
     // a folder is given.
@@ -68,18 +71,26 @@ int main(int argc, char *argv[])
                                           : AppPaths::chooseRoot() + QStringLiteral("/dpserver"))
               .absolutePath();
     if (!QDir(folder).exists())
-        err << "lumo-dpserver: warning: folder " << folder << " does not exist" << Qt::endl;
+        program.error(QStringLiteral("warning: folder %1 does not exist").arg(folder));
 
     DataPointServer server(folder);
     server.setMaxConnections(int(maxConnections));
-    QObject::connect(&server, &DataPointServer::requestLogged, &app,
-                     [&out](const QString &line) { out << line << Qt::endl; });
+    QObject::connect(&server, &DataPointServer::requestLogged, &app, &HeadlessProgram::print);
     if (!server.listen(QHostAddress::LocalHost, quint16(port))) {
-        err << "lumo-dpserver: cannot listen on 127.0.0.1:" << port << ": " << server.errorString()
-            << Qt::endl;
-        return 1;
+        program.error(QStringLiteral("cannot listen on 127.0.0.1:%1: %2")
+                          .arg(port)
+                          .arg(server.errorString()));
+        return HeadlessProgram::ExitUsage;
     }
-    out << "lumo-dpserver: serving " << folder << " on http://127.0.0.1:" << server.serverPort()
-        << "/v2/datapoint?product_key=KEY&format=json" << Qt::endl;
+    if (!HeadlessProgram::onStopSignal(&app,
+                                       [] { QCoreApplication::exit(HeadlessProgram::ExitOk); })) {
+        program.error(QStringLiteral("cannot install the SIGINT/SIGTERM handlers"));
+        return HeadlessProgram::ExitUsage;
+    }
+    HeadlessProgram::print(
+        QStringLiteral("lumo-dpserver: serving %1 on http://127.0.0.1:%2/v2/datapoint?product_key="
+                       "KEY&format=json")
+            .arg(folder)
+            .arg(server.serverPort()));
     return app.exec();
 }

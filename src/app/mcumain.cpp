@@ -190,7 +190,7 @@ private:
         if (!ok) {
             Program.error(QStringLiteral("cannot fetch the data-point definition of %1: %2")
                               .arg(m_sim->productKey(), reason));
-            QCoreApplication::exit(HeadlessProgram::ExitFailed);
+            QCoreApplication::exit(HeadlessProgram::ExitUsage);
             return;
         }
         run();
@@ -214,9 +214,8 @@ private:
                 m_retry->start();
                 return;
             }
-            Program.error(QStringLiteral("cannot open %1: %2")
-                              .arg(m_options.port, m_sim->openFailureReason()));
-            QCoreApplication::exit(HeadlessProgram::ExitFailed);
+            Program.cannotOpen(m_options.port, m_sim->openFailureReason());
+            QCoreApplication::exit(HeadlessProgram::ExitUsage);
             return;
         }
         opened();
@@ -237,12 +236,11 @@ private:
     void onPortLost(const QString &reason)
     {
         if (!m_options.waitForPort) {
-            Program.error(QStringLiteral("port %1 lost: %2").arg(m_options.port, reason));
+            Program.portLost(m_options.port, reason);
             QCoreApplication::exit(HeadlessProgram::ExitFailed);
             return;
         }
-        Program.error(QStringLiteral("port %1 lost: %2; waiting for it to return")
-                          .arg(m_options.port, reason));
+        Program.portLost(m_options.port, reason, QStringLiteral("; waiting for it to return"));
         m_retry->start();
     }
 
@@ -293,12 +291,9 @@ int main(int argc, char *argv[])
         "it is fetched from the service in the settings (environment/environment)."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption portOption({QStringLiteral("p"), QStringLiteral("port")},
-                                        QStringLiteral("Serial port, any path (required)."),
-                                        QStringLiteral("path"));
-    const QCommandLineOption baudOption({QStringLiteral("b"), QStringLiteral("baud")},
-                                        QStringLiteral("Baud rate (default 9600)."),
-                                        QStringLiteral("rate"), QStringLiteral("9600"));
+    const QCommandLineOption portOption
+        = HeadlessProgram::portOption(QStringLiteral("Serial port, any path (required)."));
+    const QCommandLineOption baudOption = HeadlessProgram::baudOption();
     const QCommandLineOption dataBitsOption(QStringLiteral("data-bits"),
                                             QStringLiteral("5, 6, 7 or 8 (default 8)."),
                                             QStringLiteral("bits"), QStringLiteral("8"));
@@ -336,7 +331,8 @@ int main(int argc, char *argv[])
     parser.addOptions({portOption, baudOption, dataBitsOption, stopBitsOption, parityOption,
                        rootOption, keyOption, setOption, valuesOption, everyOption, onceOption,
                        waitOption, verboseOption});
-    parser.process(app);
+    if (!Program.parse(parser))
+        return HeadlessProgram::ExitUsage;
 
     if (!parser.positionalArguments().isEmpty())
         return Program.usage(QStringLiteral("unexpected argument: %1 (see --help)")
@@ -391,7 +387,7 @@ int main(int argc, char *argv[])
             QCoreApplication::exit(HeadlessProgram::ExitOk);
         })) {
         Program.error(QStringLiteral("cannot install the SIGINT/SIGTERM handlers"));
-        return HeadlessProgram::ExitFailed;
+        return HeadlessProgram::ExitUsage;
     }
     QTimer::singleShot(0, &program, [&program] { program.start(); });
     const int status = app.exec();

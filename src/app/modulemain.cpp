@@ -30,18 +30,14 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Plays the Wi-Fi module against an MCU on a serial port: answers the MCU's own frames "
-        "and runs the conformance steps (every request of the protocol, each answer checked).\n"
-        "Exit status: 0 every step passed, 1 a step failed, 2 the run could not be made."));
+        "and runs the conformance steps (every request of the protocol, each answer "
+        "checked)."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption portOption(
-        QStringLiteral("port"),
+    const QCommandLineOption portOption = HeadlessProgram::portOption(
         QStringLiteral("Serial port to open; any path is taken as it stands (pseudo-terminals "
-                       "included)."),
-        QStringLiteral("path"));
-    const QCommandLineOption baudOption(QStringLiteral("baud"),
-                                        QStringLiteral("Baud rate (default 9600)."),
-                                        QStringLiteral("rate"), QStringLiteral("9600"));
+                       "included)."));
+    const QCommandLineOption baudOption = HeadlessProgram::baudOption();
     const QCommandLineOption dataBitsOption(QStringLiteral("data-bits"),
                                             QStringLiteral("Data bits, 5 to 8 (default 8)."),
                                             QStringLiteral("bits"), QStringLiteral("8"));
@@ -80,7 +76,8 @@ int main(int argc, char *argv[])
     parser.addOptions({portOption, baudOption, dataBitsOption, stopBitsOption, parityOption,
                        rootOption, keyOption, firmwareOption, limitOption, robustOption,
                        junitOption, verboseOption});
-    parser.process(app);
+    if (!program.parse(parser))
+        return HeadlessProgram::ExitUsage;
 
     if (!parser.positionalArguments().isEmpty())
         return program.usage(QStringLiteral("unexpected argument: %1 (see --help)")
@@ -150,8 +147,7 @@ int main(int argc, char *argv[])
     auto startRun = [&](const DataPointDefinition &definition) {
         options.definition = definition;
         if (!port.openLine(portPath, line)) {
-            program.error(
-                QStringLiteral("cannot open %1: %2").arg(portPath, port.openFailureReason()));
+            program.cannotOpen(portPath, port.openFailureReason());
             finish(HeadlessProgram::ExitUsage);
             return;
         }
@@ -168,16 +164,16 @@ int main(int argc, char *argv[])
             });
         }
         QObject::connect(&port, &Line::Lost, &app, [&](const QString &reason) {
-            program.error(QStringLiteral("lost %1: %2").arg(portPath, reason));
+            program.portLost(portPath, reason);
             portLost = true;
             run->abort(QStringLiteral("serial port lost: ") + reason);
         });
         QObject::connect(run, &ConformanceRun::finished, &app, [&](bool allPassed) {
             const ConformanceReport &report = run->report();
             HeadlessProgram::print(report.summary());
-            int code = portLost ? HeadlessProgram::ExitUsage
-                : allPassed     ? HeadlessProgram::ExitOk
-                                : HeadlessProgram::ExitFailed;
+            // A lost port fails the run as a failed step does.
+            int code
+                = allPassed && !portLost ? HeadlessProgram::ExitOk : HeadlessProgram::ExitFailed;
             if (!junitPath.isEmpty()) {
                 QString error;
                 if (!report.writeJUnit(junitPath, QStringLiteral("lumo-module"), &error)) {
@@ -203,7 +199,7 @@ int main(int argc, char *argv[])
                 finish(HeadlessProgram::ExitFailed);
         })) {
         program.error(QStringLiteral("cannot install the SIGINT/SIGTERM handlers"));
-        return HeadlessProgram::ExitFailed;
+        return HeadlessProgram::ExitUsage;
     }
 
     // The definition comes from the same store as the simulated-MCU tab's:

@@ -5,6 +5,7 @@
 #include "datapoint/definitionstore.h"
 #include "module/conformancerun.h"
 #include "module/moduleresponder.h"
+#include "module/steptext.h"
 #include "protocol/settingkeys.h"
 #include "protocol/zemframer.h"
 #include "protocol/zemtool.h"
@@ -181,14 +182,14 @@ void ModuleWindow::addResult(const StepResult &step)
     QTableWidget *table = ui->tableWidget_results;
     const int row = table->rowCount();
     table->insertRow(row);
-    table->setItem(row, 0, new QTableWidgetItem(step.name));
+    table->setItem(row, 0, new QTableWidgetItem(StepText::chinese(step.name)));
     auto *result = new QTableWidgetItem(outcomeText(step.outcome));
     if (step.failed())
         result->setBackground(QColor(255, 190, 190));
     else if (step.passed())
         result->setBackground(QColor(200, 240, 200));
     table->setItem(row, 1, result);
-    table->setItem(row, 2, new QTableWidgetItem(step.reason));
+    table->setItem(row, 2, new QTableWidgetItem(StepText::chinese(step.reason)));
     table->scrollToBottom();
 }
 
@@ -218,7 +219,8 @@ void ModuleWindow::on_tableWidget_results_currentCellChanged(int row, int, int, 
         ui->plainTextEdit_frames->clear();
         return;
     }
-    ui->plainTextEdit_frames->setPlainText(steps.at(row).frames.join(QLatin1Char('\n')));
+    ui->plainTextEdit_frames->setPlainText(
+        steps.at(row).frameLines(StepText::framesLeftOut(true)).join(QLatin1Char('\n')));
 }
 
 void ModuleWindow::on_pushButton_firmware_clicked()

@@ -61,6 +61,65 @@ int HeadlessProgram::usage(const QString &text) const
     return ExitUsage;
 }
 
+namespace {
+
+QString reasonText(const QString &reason)
+{
+    return reason.isEmpty() ? QStringLiteral("no reason given") : reason;
+}
+
+} // namespace
+
+void HeadlessProgram::cannotOpen(const QString &path, const QString &reason) const
+{
+    error(QStringLiteral("cannot open %1: %2").arg(path, reasonText(reason)));
+}
+
+void HeadlessProgram::portLost(const QString &path, const QString &reason,
+                               const QString &then) const
+{
+    error(QStringLiteral("lost %1: %2%3").arg(path, reasonText(reason), then));
+}
+
+QCommandLineOption HeadlessProgram::portOption(const QString &description)
+{
+    return QCommandLineOption({QStringLiteral("p"), QStringLiteral("port")}, description,
+                              QStringLiteral("path"));
+}
+
+QCommandLineOption HeadlessProgram::baudOption()
+{
+    return QCommandLineOption({QStringLiteral("b"), QStringLiteral("baud")},
+                              QStringLiteral("Baud rate (default 9600)."), QStringLiteral("rate"),
+                              QStringLiteral("9600"));
+}
+
+QString HeadlessProgram::exitStatusHelp()
+{
+    return QStringLiteral(
+        "Exit status (the same in every Lumo program): 0 done (every step passed, or stopped "
+        "by SIGINT/SIGTERM where that ends the program); 1 the run failed (a step failed, the "
+        "port was lost, a run stopped by a signal); 2 no run was possible (bad options, a port "
+        "that does not open, no definition, a report that cannot be written).");
+}
+
+bool HeadlessProgram::parse(QCommandLineParser &parser) const
+{
+    parser.setApplicationDescription(parser.applicationDescription() + QLatin1Char('\n')
+                                     + exitStatusHelp());
+    const QStringList arguments = QCoreApplication::arguments();
+    if (!parser.parse(arguments)) {
+        error(parser.errorText() + QStringLiteral(" (see --help)"));
+        return false;
+    }
+    // Qt answers these itself and ends the program with status 0.
+    for (const char *answered : {"help", "help-all", "version"}) {
+        if (parser.isSet(QLatin1String(answered)))
+            parser.process(arguments);
+    }
+    return true;
+}
+
 QCommandLineOption HeadlessProgram::rootOption()
 {
     return QCommandLineOption(

@@ -9,20 +9,34 @@
 class QCommandLineParser;
 class QObject;
 
-// What every command-line program of Lumo shares (lumo-mcu, lumo-module and
-// whatever runs on a test rig next): one form for output and errors, one
-// meaning of --root, the quiet core, the exit statuses, and a clean stop on
-// SIGINT and SIGTERM.
+// What every command-line program of Lumo shares (lumo-mcu, lumo-module,
+// lumo-dpserver and whatever runs on a test rig next): one form for output
+// and errors, one meaning of each option name, the quiet core, the exit
+// statuses, and a clean stop on SIGINT and SIGTERM.
 //
 // Output goes out a line at a time and is flushed at once: a test rig reads
 // it through a pipe and must see each line when it happens.
 class HeadlessProgram
 {
 public:
-    // Exit statuses: 0 done (every step passed), 1 a run failed (a step
-    // failed, the port was lost), 2 no run was possible (bad options, a port
-    // that does not open, a definition refused).
+    // Exit statuses, the same situation the same number in every program:
+    //   0 done: every step passed, or stopped by SIGINT/SIGTERM where that
+    //     is how the program ends (lumo-mcu, lumo-dpserver);
+    //   1 a run began and failed: a step failed, the port was lost, a
+    //     conformance run was stopped by a signal;
+    //   2 no run was possible: bad options or values, a port that does not
+    //     open (missing, busy, no permission), a definition not to be had,
+    //     a TCP port not to be listened on, a report not to be written.
     enum ExitCode { ExitOk = 0, ExitFailed = 1, ExitUsage = 2 };
+
+    // One letter, one meaning, in every program that has it: -p/--port is
+    // always a serial port's path and -b/--baud its rate; a TCP port to
+    // listen on is -l/--listen (lumo-dpserver, whose --port stays as the
+    // older name of --listen).
+    static QCommandLineOption portOption(const QString &description);
+    static QCommandLineOption baudOption();
+    // The table above in one paragraph; parse() adds it to the --help text.
+    static QString exitStatusHelp();
 
     explicit HeadlessProgram(const QString &name);
 
@@ -33,6 +47,16 @@ public:
     void error(const QString &text) const;
     // error(text), then ExitUsage: `return program.usage("…")`.
     int usage(const QString &text) const;
+    // The messages of a port that does not open or is lost, with the reason
+    // the line gave (the system's own error), in one form for every program.
+    void cannotOpen(const QString &path, const QString &reason) const;
+    void portLost(const QString &path, const QString &reason, const QString &then = {}) const;
+
+    // QCommandLineParser::process() with the exit statuses above: an
+    // unknown option or a missing value is bad use (Qt's own exits 1).
+    // --help (with the exit statuses) and --version are answered, and the
+    // program ends, as there.
+    bool parse(QCommandLineParser &parser) const;
 
     // The same --root for every program.
     static QCommandLineOption rootOption();

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "module/conformancereport.h"
 
-#include <QFile>
+#include "module/steptext.h"
+#include "protocol/zemtool.h"
+
 #include <QSaveFile>
 #include <QXmlStreamWriter>
 
@@ -13,6 +15,27 @@ QString seconds(qint64 ms)
 }
 
 } // namespace
+
+void StepResult::addFrame(const char *mark, const QByteArray &bytes)
+{
+    if (frames.size() >= FirstFramesKept + LastFramesKept) {
+        frames.removeAt(FirstFramesKept);
+        ++framesLeftOut;
+    }
+    QString text = QLatin1String(mark) + ZemTool::hexText(bytes.left(MaxBytesShown)).trimmed();
+    if (bytes.size() > MaxBytesShown)
+        text += QStringLiteral(" … (%1 bytes)").arg(bytes.size());
+    frames << text;
+}
+
+QStringList StepResult::frameLines(const QString &leftOutLine) const
+{
+    if (framesLeftOut == 0)
+        return frames;
+    QStringList lines = frames;
+    lines.insert(FirstFramesKept, leftOutLine.arg(framesLeftOut));
+    return lines;
+}
 
 int ConformanceReport::passedCount() const
 {
@@ -76,6 +99,12 @@ QByteArray ConformanceReport::junitXml(const QString &suiteName) const
 {
     QByteArray xml;
     QXmlStreamWriter w(&xml);
+    writeXml(w, suiteName);
+    return xml;
+}
+
+void ConformanceReport::writeXml(QXmlStreamWriter &w, const QString &suiteName) const
+{
     w.setAutoFormatting(true);
     w.writeStartDocument();
     w.writeStartElement(QStringLiteral("testsuites"));
@@ -109,13 +138,14 @@ QByteArray ConformanceReport::junitXml(const QString &suiteName) const
             w.writeEndElement();
         }
         if (!s.frames.isEmpty())
-            w.writeTextElement(QStringLiteral("system-out"), s.frames.join(QLatin1Char('\n')));
+            w.writeTextElement(
+                QStringLiteral("system-out"),
+                s.frameLines(StepText::framesLeftOut(false)).join(QLatin1Char('\n')));
         w.writeEndElement();
     }
     w.writeEndElement();
     w.writeEndElement();
     w.writeEndDocument();
-    return xml;
 }
 
 bool ConformanceReport::writeJUnit(const QString &path, const QString &suiteName,
@@ -127,8 +157,10 @@ bool ConformanceReport::writeJUnit(const QString &path, const QString &suiteName
             *error = file.errorString();
         return false;
     }
-    file.write(junitXml(suiteName));
-    if (!file.commit()) {
+    // Straight into the file: no second copy of the document in memory.
+    QXmlStreamWriter w(&file);
+    writeXml(w, suiteName);
+    if (w.hasError() || !file.commit()) {
         if (error)
             *error = file.errorString();
         return false;

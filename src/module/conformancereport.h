@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+class QXmlStreamWriter;
+
 // The outcome of one step of a conformance run.
 struct StepResult
 {
@@ -15,9 +17,26 @@ struct StepResult
     Outcome outcome = Outcome::Passed;
     QString reason; // why it failed or was skipped; empty when it passed
     // The frames of the step in order, as hex text: "> " what the module
-    // sent (wire bytes), "< " what it received (one whole frame each).
+    // sent (wire bytes), "< " what it received (one whole frame each). A
+    // step with many frames (a firmware transfer, a babbling line) keeps its
+    // first and its last ones; framesLeftOut counts those in between, which
+    // stood at index FirstFramesKept.
     QStringList frames;
+    int framesLeftOut = 0;
     qint64 durationMs = 0;
+
+    static constexpr int FirstFramesKept = 20;
+    static constexpr int LastFramesKept = 20;
+    // A longer frame shows its first bytes and its size: a frame may be
+    // 130 KB on the wire, and a flooded step would keep forty of them.
+    static constexpr int MaxBytesShown = 1024;
+
+    // Keeps `bytes` (whole frame or wire bytes) after `mark` ("> ", "< "),
+    // or counts it as left out.
+    void addFrame(const char *mark, const QByteArray &bytes);
+    // The frames kept, with one line where those left out were
+    // (`leftOutLine` with %1 for their count, e.g. "… %1 frames left out …").
+    QStringList frameLines(const QString &leftOutLine) const;
 
     bool passed() const { return outcome == Outcome::Passed; }
     bool failed() const { return outcome == Outcome::Failed; }
@@ -54,6 +73,8 @@ public:
     bool writeJUnit(const QString &path, const QString &suiteName, QString *error) const;
 
 private:
+    void writeXml(QXmlStreamWriter &w, const QString &suiteName) const;
+
     QDateTime m_started;
     QList<StepResult> m_steps;
 };

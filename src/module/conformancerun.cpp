@@ -451,7 +451,7 @@ void ConformanceRun::advance()
         switch (a.kind) {
         case Action::Kind::Send:
             m_wire.clear();
-            m_current.frames << QStringLiteral("> ") + ZemTool::hexText(a.wire).trimmed();
+            m_current.addFrame("> ", a.wire);
             if (m_line)
                 m_line->send(a.wire);
             m_sentClock.start();
@@ -507,12 +507,12 @@ void ConformanceRun::onFrame(const QByteArray &frame)
     if (!m_running)
         return;
     emit frameReceived(frame);
-    m_current.frames << QStringLiteral("< ") + ZemTool::hexText(frame).trimmed();
+    m_current.addFrame("< ", frame);
     const QByteArray answer = ModuleResponder::reply(frame);
     if (!answer.isEmpty() && m_line) {
         const QByteArray wire = ZemTool::escape(answer);
         m_line->send(wire);
-        m_current.frames << QStringLiteral("> ") + ZemTool::hexText(wire).trimmed();
+        m_current.addFrame("> ", wire);
         emit bytesSent(wire);
     }
     const int code = Frame::commandCode(frame);

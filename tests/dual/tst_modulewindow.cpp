@@ -98,9 +98,14 @@ private slots:
 
         auto *table = child<QTableWidget>(window, "tableWidget_results");
         QCOMPARE(table->rowCount(), 40);
-        QCOMPARE(table->item(1, 0)->text(), QStringLiteral("heartbeat (0x07)"));
+        // The window names steps and reasons in Chinese; the report keeps the English.
+        QCOMPARE(table->item(1, 0)->text(), QStringLiteral("心跳 (0x07)"));
         QCOMPARE(table->item(1, 1)->text(), QStringLiteral("失败"));
-        QVERIFY(table->item(1, 2)->text().startsWith(QStringLiteral("sequence number")));
+        QCOMPARE(table->item(1, 2)->text(), QStringLiteral("序列号0x03，应为0x02"));
+        const QRegularExpression chinese(QStringLiteral("[\\x{4e00}-\\x{9fff}]"));
+        for (int row = 0; row < table->rowCount(); ++row)
+            QVERIFY2(table->item(row, 0)->text().contains(chinese),
+                     qPrintable(table->item(row, 0)->text()));
         QCOMPARE(table->item(0, 1)->text(), QStringLiteral("通过"));
         QCOMPARE(table->item(39, 1)->text(), QStringLiteral("跳过"));
 

@@ -44,6 +44,7 @@ struct Case
 {
     QString name;
     QString failure; // the failure message, empty when it passed
+    QString out;     // its system-out: the frames
 };
 
 bool readJUnit(const QString &path, QList<Case> *cases, int *failuresAttribute)
@@ -60,9 +61,12 @@ bool readJUnit(const QString &path, QList<Case> *cases, int *failuresAttribute)
             suite = true;
             *failuresAttribute = xml.attributes().value(QLatin1String("failures")).toInt();
         } else if (xml.name() == QLatin1String("testcase")) {
-            cases->append({xml.attributes().value(QLatin1String("name")).toString(), QString()});
+            cases->append(
+                {xml.attributes().value(QLatin1String("name")).toString(), QString(), QString()});
         } else if (xml.name() == QLatin1String("failure") && !cases->isEmpty()) {
             cases->last().failure = xml.attributes().value(QLatin1String("message")).toString();
+        } else if (xml.name() == QLatin1String("system-out") && !cases->isEmpty()) {
+            cases->last().out = xml.readElementText();
         }
     }
     return suite && !xml.hasError();
@@ -261,7 +265,8 @@ private slots:
         cacheDefinition(moduleRoot);
         TestRoot mcuRoot;
         cacheDefinition(mcuRoot);
-        QByteArray image(1000, '\0');
+        // 32 pieces: more frames than a step keeps.
+        QByteArray image(2000, '\0');
         for (char &c : image)
             c = char(QRandomGenerator::global()->bounded(256));
         image[10] = '\xFF'; // at least one byte that is escaped on the wire
@@ -307,6 +312,15 @@ private slots:
         // points, 12 Wi-Fi steps, 5 other requests, the firmware transfer and
         // 5 robustness steps.
         QCOMPARE(cases.size(), 3 + 19 + 12 + 5 + 1 + 5);
+        // The transfer's frames are capped, the cut said.
+        QString transfer;
+        for (const Case &c : qAsConst(cases))
+            transfer
+                += c.name.startsWith(QStringLiteral("firmware transfer (")) ? c.out : QString();
+        QCOMPARE(transfer.count(QLatin1Char('\n')) + 1, 20 + 1 + 20);
+        QVERIFY2(
+            transfer.contains(QRegularExpression(QStringLiteral("\n… \\d+ frames left out …\n"))),
+            qPrintable(transfer));
         QFile received(mcuRoot.file(QStringLiteral("bin/mcu.bin")));
         QVERIFY(received.open(QIODevice::ReadOnly));
         QCOMPARE(received.readAll(), image);
