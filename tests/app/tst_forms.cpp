@@ -356,7 +356,7 @@ void TestForms::dataPointTableIsHeaded()
     const QString cache = m_root->file(QStringLiteral("json/%1.json").arg(SampleKey));
     QFile::remove(cache);
     if (cached)
-        QVERIFY(QFile::copy(QFINDTESTDATA("../data/smart-lamp.json"), cache));
+        QVERIFY(QFile::copy(QStringLiteral(LUMO_TEST_DATA "/smart-lamp.json"), cache));
     showTab(1);
     auto *table = find<QTableWidget>("datapoint_table");
     QCOMPARE(table->rowCount() > 0, cached);

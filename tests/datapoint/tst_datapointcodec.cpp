@@ -295,7 +295,7 @@ void TestDataPointCodec::hugeBitLengthPlacesOnlyItsBits()
     QFETCH(int, index);
     QFETCH(QByteArray, bytes);
     // The definition the fuzzer found, with the row's bit_offset.
-    QFile f(QFINDTESTDATA("../data/definition-bit-len-overflow.json"));
+    QFile f(QStringLiteral(LUMO_TEST_DATA "/definition-bit-len-overflow.json"));
     QVERIFY(f.open(QIODevice::ReadOnly));
     QJsonObject answer = QJsonDocument::fromJson(f.readAll()).object();
     const DataPointDefinition found = DataPointDefinition::fromJson(answer);

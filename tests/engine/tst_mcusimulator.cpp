@@ -55,7 +55,7 @@ void TestMcuSimulator::init()
     qunsetenv("LUMO_EXTRA_PORTS");
     ZemTool().writeSetting(SettingKeys::ProductKey, SampleKey);
     QVERIFY(
-        QFile::copy(QFINDTESTDATA("../data/smart-lamp.json"),
+        QFile::copy(QStringLiteral(LUMO_TEST_DATA "/smart-lamp.json"),
                     m_root->file(QStringLiteral("json/") + SampleKey + QStringLiteral(".json"))));
     m_settings = std::make_unique<ZemTool>();
     m_sim = std::make_unique<McuSimulator>(m_settings.get());

@@ -85,7 +85,7 @@ void TestMcuParity::sameBytesForEveryRequest()
     ZemTool().writeSetting(SettingKeys::ProductKey, SampleKey);
     // The tab takes up a firmware offer at once, as lumo-mcu always does.
     ZemTool().writeSetting(SettingKeys::OtaAutoStart, QStringLiteral("true"));
-    QVERIFY(QFile::copy(QFINDTESTDATA("../data/smart-lamp.json"),
+    QVERIFY(QFile::copy(QStringLiteral(LUMO_TEST_DATA "/smart-lamp.json"),
                         root.file(QStringLiteral("json/") + SampleKey + QStringLiteral(".json"))));
 
     // The tab, its port opened as the user does.

@@ -158,7 +158,7 @@ void TestMcuWindow::init()
     tool.writeSetting(QStringLiteral("setting/otapiece"), QStringLiteral("64"));
     QFile::remove(m_root->file(QStringLiteral("json/") + SampleKey + QStringLiteral(".json")));
     QVERIFY(
-        QFile::copy(QFINDTESTDATA("../data/smart-lamp.json"),
+        QFile::copy(QStringLiteral(LUMO_TEST_DATA "/smart-lamp.json"),
                     m_root->file(QStringLiteral("json/") + SampleKey + QStringLiteral(".json"))));
 }
 
@@ -610,7 +610,8 @@ void TestMcuWindow::productKeyRefusedAcceptedAndFailed()
     QVERIFY(server.isListening());
     const QString otherKey = QStringLiteral("0123456789abcdef0123456789ABCDEF");
     server.bodies.insert(
-        otherKey, readFile(QFINDTESTDATA("../data/smart-lamp.json")).replace("开关", "电源"));
+        otherKey,
+        readFile(QStringLiteral(LUMO_TEST_DATA "/smart-lamp.json")).replace("开关", "电源"));
     ZemTool().writeSetting(QStringLiteral("environment/environment"), server.hostPort());
     makeWindow();
     auto *key = find<QLineEdit>("lineEdit_productkey");
@@ -915,7 +916,7 @@ void TestMcuWindow::choicesComeBackAfterARestart()
     m_window.reset();
     const QString otherKey = QStringLiteral("0f1e2d3c4b5a69788796a5b4c3d2e1f0");
     QVERIFY(
-        QFile::copy(QFINDTESTDATA("../data/smart-lamp.json"),
+        QFile::copy(QStringLiteral(LUMO_TEST_DATA "/smart-lamp.json"),
                     m_root->file(QStringLiteral("json/") + otherKey + QStringLiteral(".json"))));
     {
         ZemTool settings;
