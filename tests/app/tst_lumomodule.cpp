@@ -19,6 +19,23 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+// Whether this build runs under AddressSanitizer (gcc and clang spell it
+// differently).
+constexpr bool underAddressSanitizer()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    return true;
+#else
+    return false;
+#endif
+#else
+    return false;
+#endif
+}
+
 namespace {
 
 struct Result
@@ -199,8 +216,13 @@ private slots:
                                  .section(QStringLiteral("VmHWM:"), 1)
                                  .section(QLatin1Char('\n'), 0, 0);
         const qint64 peakKb = peak.trimmed().section(QLatin1Char(' '), 0, 0).toLongLong();
-        QVERIFY2(peakKb > 0 && peakKb < 100 * 1024,
-                 qPrintable(QStringLiteral("%1 kB after %2 MB").arg(peakKb).arg(sent >> 20)));
+        QVERIFY2(peakKb > 0, qPrintable(peak));
+        // AddressSanitizer's shadow memory and its quarantine of freed blocks
+        // (256 MB by default) say nothing about what the program keeps; the
+        // bound is checked in the plain builds.
+        if (!underAddressSanitizer())
+            QVERIFY2(peakKb < 100 * 1024,
+                     qPrintable(QStringLiteral("%1 kB after %2 MB").arg(peakKb).arg(sent >> 20)));
         ::kill(pid_t(p.processId()), SIGTERM);
         QVERIFY(waitUntil([&] { return p.state() == QProcess::NotRunning; }, 30000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
