@@ -19,17 +19,6 @@ namespace {
 constexpr LineDirection Mcu = LineDirection::McuToModule;
 constexpr LineDirection Module = LineDirection::ModuleToMcu;
 
-LineSegment segment(LineDirection direction, qint64 timeUs, const QByteArray &wire,
-                    SegmentKind kind = SegmentKind::Frame4)
-{
-    LineSegment s;
-    s.direction = direction;
-    s.timeUs = timeUs;
-    s.kind = kind;
-    s.wire = wire;
-    return s;
-}
-
 // A session as it looks on a busy line: the module's heartbeats, status reads
 // and Wi-Fi status pushes answered by the MCU, the MCU's reports (with FFs in
 // their values) acknowledged by the module, now and then a lost answer, a

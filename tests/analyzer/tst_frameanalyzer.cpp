@@ -19,23 +19,6 @@ constexpr LineDirection Module = LineDirection::ModuleToMcu;
 constexpr qint64 Ms = 1000;
 constexpr qint64 T0 = 1'700'000'000'000'000; // some time in 2023, in microseconds
 
-LineSegment segment(LineDirection direction, qint64 timeUs, const QByteArray &wire,
-                    SegmentKind kind = SegmentKind::Frame4)
-{
-    LineSegment s;
-    s.direction = direction;
-    s.timeUs = timeUs;
-    s.kind = kind;
-    s.wire = wire;
-    return s;
-}
-
-// A well-formed frame on the wire.
-QByteArray wireFrame(int command, int sequence, const QByteArray &payload = QByteArray())
-{
-    return ZemTool::escape(makeFrame(command, sequence, payload));
-}
-
 } // namespace
 
 class TestFrameAnalyzer : public QObject

@@ -20,22 +20,6 @@ constexpr qint64 Ms = 1000;
 // 2023-11-14 22:13:20 UTC, plus 123456 us.
 constexpr qint64 T0 = 1'700'000'000'123'456;
 
-LineSegment segment(LineDirection direction, qint64 timeUs, const QByteArray &wire,
-                    SegmentKind kind = SegmentKind::Frame4)
-{
-    LineSegment s;
-    s.direction = direction;
-    s.timeUs = timeUs;
-    s.kind = kind;
-    s.wire = wire;
-    return s;
-}
-
-QByteArray wireFrame(int command, int sequence, const QByteArray &payload = QByteArray())
-{
-    return ZemTool::escape(makeFrame(command, sequence, payload));
-}
-
 QString lookup(const QString &key)
 {
     return QStringLiteral("说明") + key.mid(4); // "cmd/0302" -> "说明0302"

@@ -214,6 +214,22 @@ QByteArray makeFrame(int command, int sequence, const QByteArray &payload)
     return f;
 }
 
+QByteArray wireFrame(int command, int sequence, const QByteArray &payload)
+{
+    return ZemTool::escape(makeFrame(command, sequence, payload));
+}
+
+LineSegment segment(LineDirection direction, qint64 timeUs, const QByteArray &wire,
+                    SegmentKind kind)
+{
+    LineSegment s;
+    s.direction = direction;
+    s.timeUs = timeUs;
+    s.kind = kind;
+    s.wire = wire;
+    return s;
+}
+
 QByteArray frameStream(int targetBytes, quint32 seed, int maxPayload, int *frameCount)
 {
     QRandomGenerator rng(seed);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "protocol/linesegment.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QTemporaryDir>
@@ -99,6 +101,12 @@ QByteArray hex(const char *text);
 // An unescaped frame: header, length, command, sequence number, flags 00 00,
 // payload and a correct checksum.
 QByteArray makeFrame(int command, int sequence, const QByteArray &payload = QByteArray());
+// The same frame as it goes on the wire, escaped.
+QByteArray wireFrame(int command, int sequence, const QByteArray &payload = QByteArray());
+
+// A segment of the line as the monitor hands it on.
+LineSegment segment(LineDirection direction, qint64 timeUs, const QByteArray &wire,
+                    SegmentKind kind = SegmentKind::Frame4);
 
 // A realistic line: frames of 9 to maxPayload + 9 bytes with random payloads
 // (so FFs and their escapes occur), escaped as on the wire, with a little
