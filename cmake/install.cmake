@@ -19,7 +19,8 @@
 # --version of both programs says the project's version.
 foreach(program lumo lumo-dpserver
     lumo-mcu
-    lumo-module)
+    lumo-module
+    lumo-capture)
   target_compile_definitions(${program} PRIVATE LUMO_VERSION="${PROJECT_VERSION}")
 endforeach()
 

@@ -12,6 +12,24 @@
 #include <pcap/pcap.h>
 
 namespace {
+
+bool englishMessages = false;
+
+// The writer's messages, in the window's Chinese or a command line's English.
+QString cannotCreate(const QString &path, const QString &why)
+{
+    return (englishMessages ? QStringLiteral("cannot create %1: %2")
+                            : QStringLiteral("无法创建 %1：%2"))
+        .arg(QDir::toNativeSeparators(path), why);
+}
+
+QString cannotWrite(const QString &path, const QString &why)
+{
+    return (englishMessages ? QStringLiteral("cannot write %1: %2")
+                            : QStringLiteral("无法写入 %1：%2"))
+        .arg(QDir::toNativeSeparators(path), why);
+}
+
 // Floor division, so times before 1970 still give 0..999999 microseconds.
 void splitTime(qint64 timeUs, qint64 &seconds, qint64 &micros)
 {
@@ -28,12 +46,18 @@ QString systemReason(int code)
 {
     if (code)
         return QString::fromLocal8Bit(std::strerror(code));
-    return QStringLiteral("写入出错（系统未给出原因）");
+    return englishMessages ? QStringLiteral("write failed (the system gave no reason)")
+                           : QStringLiteral("写入出错（系统未给出原因）");
 }
 
 } // namespace
 
 CaptureWriter::CaptureWriter() = default;
+
+void CaptureWriter::setEnglishMessages(bool english)
+{
+    englishMessages = english;
+}
 
 CaptureWriter::~CaptureWriter()
 {
@@ -52,18 +76,15 @@ bool CaptureWriter::open(const QString &path, QString *error)
     m_pcap = pcap_open_dead_with_tstamp_precision(
         CapturePacket::LinkType, CapturePacket::MaxPacketBytes, PCAP_TSTAMP_PRECISION_MICRO);
     if (!m_pcap) {
-        m_error = QStringLiteral("无法创建抓包（内存不足）");
+        m_error = englishMessages ? QStringLiteral("cannot create a capture (out of memory)")
+                                  : QStringLiteral("无法创建抓包（内存不足）");
     } else {
         const QByteArray nativePath = QFile::encodeName(path);
         m_dumper = pcap_dump_open(m_pcap, nativePath.constData());
         if (!m_dumper)
-            m_error = QStringLiteral("无法创建 %1：%2")
-                          .arg(QDir::toNativeSeparators(path),
-                               QString::fromLocal8Bit(pcap_geterr(m_pcap)));
+            m_error = cannotCreate(path, QString::fromLocal8Bit(pcap_geterr(m_pcap)));
         else if (pcap_dump_flush(m_dumper) != 0)
-            m_error = QStringLiteral("无法写入 %1：%2")
-                          .arg(QDir::toNativeSeparators(path),
-                               QString::fromLocal8Bit(std::strerror(errno)));
+            m_error = cannotWrite(path, QString::fromLocal8Bit(std::strerror(errno)));
     }
     if (!m_error.isEmpty()) {
         const QString why = m_error;
@@ -143,8 +164,7 @@ bool CaptureWriter::flush()
 
 void CaptureWriter::fail(const QString &what)
 {
-    const QString why
-        = QStringLiteral("无法写入 %1：%2").arg(QDir::toNativeSeparators(m_path), what);
+    const QString why = cannotWrite(m_path, what);
     close();
     m_error = why;
 }
@@ -161,8 +181,7 @@ void CaptureWriter::close()
         pcap_dump_close(m_dumper);
         m_dumper = nullptr;
         if (failed && m_error.isEmpty())
-            m_error = QStringLiteral("无法写入 %1：%2")
-                          .arg(QDir::toNativeSeparators(m_path), systemReason(code));
+            m_error = cannotWrite(m_path, systemReason(code));
     }
     if (m_pcap) {
         pcap_close(m_pcap);

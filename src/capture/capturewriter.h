@@ -23,7 +23,11 @@ public:
     CaptureWriter(const CaptureWriter &) = delete;
     CaptureWriter &operator=(const CaptureWriter &) = delete;
 
-    // Creates (or replaces) the file at `path` and writes its file header
+    // The language of errorString(): Chinese for the windows (the default),
+    // English for the command-line programs. One choice per process.
+    static void setEnglishMessages(bool english);
+
+    // Creates (or replaces) the file at `path` ("-": standard output) and writes its file header
     // through to the disk at once. False, with the reason, when it cannot.
     bool open(const QString &path, QString *error);
     // One segment as one packet (a segment too big for one pcap packet, which

@@ -64,28 +64,31 @@ bool SessionRecorder::start(LineMonitor *monitor, QString *error)
 {
     if (isRecording())
         return true;
-    auto refuse = [this, error](const QString &why) {
-        if (error)
-            *error = why;
-        emit failed(why);
-        return false;
-    };
     if (!monitor)
-        return refuse(QStringLiteral("没有可录制的串口"));
+        return refuse(QStringLiteral("没有可录制的串口"), error);
 
     const QString dir = captureDir();
     if (!QDir().mkpath(dir))
-        return refuse(QStringLiteral("无法创建文件夹 %1").arg(QDir::toNativeSeparators(dir)));
+        return refuse(QStringLiteral("无法创建文件夹 %1").arg(QDir::toNativeSeparators(dir)),
+                      error);
     // Two recordings started within one second get "-2", "-3", ... rather
     // than one replacing the other.
     const QString base = fileNameFor(QDateTime::currentDateTime());
     QString path = dir + QLatin1Char('/') + base;
     for (int n = 2; QFileInfo::exists(path); ++n)
         path = dir + QLatin1Char('/') + base.chopped(5) + QStringLiteral("-%1.pcap").arg(n);
+    return startFile(monitor, path, error);
+}
 
+bool SessionRecorder::startFile(LineMonitor *monitor, const QString &path, QString *error)
+{
+    if (isRecording())
+        return true;
+    if (!monitor)
+        return refuse(QStringLiteral("没有可录制的串口"), error);
     QString why;
     if (!m_writer.open(path, &why))
-        return refuse(why);
+        return refuse(why, error);
     m_path = path;
     m_lastError.clear();
     m_monitor = monitor;
@@ -93,6 +96,14 @@ bool SessionRecorder::start(LineMonitor *monitor, QString *error)
     m_flushTimer->start();
     emit recordingChanged(true, m_path);
     return true;
+}
+
+bool SessionRecorder::refuse(const QString &why, QString *error)
+{
+    if (error)
+        *error = why;
+    emit failed(why);
+    return false;
 }
 
 void SessionRecorder::stop()
@@ -103,11 +114,10 @@ void SessionRecorder::stop()
     // without its newline) belongs to this recording.
     if (m_monitor)
         m_monitor->flush();
-    if (m_monitor)
-        disconnect(m_monitor, &LineMonitor::segments, this, &SessionRecorder::onSegments);
-    m_monitor.clear();
-    m_flushTimer->stop();
-    m_writer.close();
+    // The flush may have reached the packet limit and closed the file.
+    if (!isRecording())
+        return;
+    closeFile();
     const QString error = m_writer.errorString();
     m_lastError = error;
     emit recordingChanged(false, m_path);
@@ -119,11 +129,25 @@ void SessionRecorder::onSegments(const QVector<LineSegment> &batch, const QStrin
 {
     if (!isRecording())
         return;
-    for (qsizetype i = 0; i < batch.size(); ++i)
+    for (qsizetype i = 0; i < batch.size(); ++i) {
+        if (m_packetLimit > 0 && m_writer.packetCount() >= m_packetLimit)
+            break;
         m_writer.write(batch.at(i), i < portNames.size() ? portNames.at(i) : QString());
+    }
     // A write the disk refused closed the writer: the rest is not recorded.
-    if (!m_writer.isOpen())
+    if (!m_writer.isOpen()) {
         stopAfterError();
+        return;
+    }
+    if (m_packetLimit > 0 && m_writer.packetCount() >= m_packetLimit) {
+        closeFile();
+        m_lastError = m_writer.errorString();
+        emit recordingChanged(false, m_path);
+        if (m_lastError.isEmpty())
+            emit limitReached();
+        else
+            emit failed(m_lastError);
+    }
 }
 
 void SessionRecorder::onFlushTick()
@@ -132,13 +156,18 @@ void SessionRecorder::onFlushTick()
         stopAfterError();
 }
 
-void SessionRecorder::stopAfterError()
+void SessionRecorder::closeFile()
 {
     if (m_monitor)
         disconnect(m_monitor, &LineMonitor::segments, this, &SessionRecorder::onSegments);
     m_monitor.clear();
     m_flushTimer->stop();
     m_writer.close();
+}
+
+void SessionRecorder::stopAfterError()
+{
+    closeFile();
     m_lastError = m_writer.errorString();
     emit recordingChanged(false, m_path);
     emit failed(m_lastError);

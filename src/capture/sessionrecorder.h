@@ -42,6 +42,12 @@ public:
     // the reason, when the folder or the file cannot be created (the
     // reason also goes out through failed()). Already recording: true.
     bool start(LineMonitor *monitor, QString *error = nullptr);
+    // The same into the file at `path` (replaced when it exists): a path the
+    // user named, a FIFO a reader opened, or "-" for standard output.
+    bool startFile(LineMonitor *monitor, const QString &path, QString *error = nullptr);
+    // Ends the recording by itself once `limit` packets are in the file
+    // (0: no limit), with limitReached(); the limit holds for the next start.
+    void setPacketLimit(qint64 limit) { m_packetLimit = limit; }
     // Hands on what the monitor holds, writes it and closes the file.
     void stop();
     bool isRecording() const { return m_writer.isOpen(); }
@@ -70,6 +76,8 @@ signals:
     void recordingChanged(bool recording, const QString &path);
     // Writing failed (folder not writable, disk full); recording has stopped.
     void failed(const QString &message);
+    // The packet limit was reached; the file is closed and complete.
+    void limitReached();
 
 private slots:
     void onSegments(const QVector<LineSegment> &batch, const QStringList &portNames);
@@ -77,7 +85,10 @@ private slots:
     void onPortOpened();
 
 private:
+    bool refuse(const QString &why, QString *error);
     void stopAfterError();
+    // Detaches from the monitor and closes the file, as it stands.
+    void closeFile();
 
     CaptureWriter m_writer;
     QPointer<LineMonitor> m_monitor;
@@ -86,4 +97,5 @@ private:
     ZemTool *m_settings = nullptr;
     QString m_path;
     QString m_lastError;
+    qint64 m_packetLimit = 0;
 };
