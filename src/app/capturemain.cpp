@@ -212,7 +212,8 @@ int main(int argc, char *argv[])
         return HeadlessProgram::ExitOk;
     }
     if (parser.isSet(configOption)) {
-        printLines(WiresharkExtcap::configAnswer(portPaths()));
+        printLines(WiresharkExtcap::configAnswer(
+            portPaths(), WiresharkExtcap::hasEditableSelector(parser.value(versionOption))));
         return HeadlessProgram::ExitOk;
     }
     if (parser.isSet(installOption))
@@ -291,9 +292,13 @@ int main(int argc, char *argv[])
     }
     QTimer::singleShot(0, &session, [&session] { session.start(); });
     const int status = app.exec();
-    Program.error(QStringLiteral("%1 packets recorded in %2")
-                      .arg(session.packetCount())
-                      .arg(options.output == QLatin1String("-") ? QStringLiteral("standard output")
-                                                                : options.output));
+    // Wireshark shows whatever an extcap writes on standard error as an
+    // error: a capture it ran ends without a word.
+    if (!parser.isSet(captureOption))
+        Program.error(QStringLiteral("%1 packets recorded in %2")
+                          .arg(session.packetCount())
+                          .arg(options.output == QLatin1String("-")
+                                   ? QStringLiteral("standard output")
+                                   : options.output));
     return status;
 }

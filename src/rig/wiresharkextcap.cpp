@@ -87,13 +87,24 @@ QString WiresharkExtcap::dltsAnswer()
                      {QStringLiteral("display"), interfaceDisplay()}});
 }
 
-QString WiresharkExtcap::configAnswer(const QStringList &ports)
+bool WiresharkExtcap::hasEditableSelector(const QString &version)
 {
+    const QStringList parts = version.split(QLatin1Char('.'));
+    bool ok = false;
+    const int major = parts.value(0).toInt(&ok);
+    if (!ok)
+        return false;
+    return major > 4 || (major == 4 && parts.value(1).toInt() >= 2);
+}
+
+QString WiresharkExtcap::configAnswer(const QStringList &ports, bool editable)
+{
+    const char *const portType = editable ? "editselector" : "selector";
     const QList<Arg> args = {
-        {"--mcu", "MCU side", "editselector",
-         "The port wired to the MCU (side 1); a path may be typed", ports, ports.value(0)},
-        {"--module", "Module side", "editselector",
-         "The port wired to the Wi-Fi module (side 2); a path may be typed", ports, ports.value(1)},
+        {"--mcu", "MCU side", portType, "The port wired to the MCU (side 1)", ports,
+         ports.value(0)},
+        {"--module", "Module side", portType, "The port wired to the Wi-Fi module (side 2)", ports,
+         ports.value(1)},
         {"--sides",
          "Sides",
          "radio",
@@ -102,7 +113,7 @@ QString WiresharkExtcap::configAnswer(const QStringList &ports)
          QStringLiteral("both")},
         {"--baud",
          "Baud rate",
-         "editselector",
+         portType,
          "The line's baud rate",
          {QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400"),
           QStringLiteral("57600"), QStringLiteral("115200"), QStringLiteral("230400"),

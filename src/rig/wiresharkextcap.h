@@ -20,9 +20,14 @@ public:
 
     static QString interfacesAnswer(const QString &version);
     static QString dltsAnswer();
-    // The ports offered in the port selectors are `ports`; either can be
-    // typed instead (a path the list lacks, a network line).
-    static QString configAnswer(const QStringList &ports);
+    // The ports offered in the port selectors are `ports`. Wireshark 4.2
+    // and later can take a typed address instead (a path the list lacks, a
+    // network line) where `editable`; 4.0 knows no editable selector and
+    // drops an option that asks for one, so it gets a plain list.
+    static QString configAnswer(const QStringList &ports, bool editable);
+    // Whether Wireshark `version` ("4.2", "4.2.5"; empty when it gave none)
+    // has the editable selector.
+    static bool hasEditableSelector(const QString &version);
 
     // The user's folders Wireshark looks in, from HOME and XDG_CONFIG_HOME:
     // extcap programs in ~/.config/wireshark/extcap up to 4.0 and in
