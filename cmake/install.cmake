@@ -27,6 +27,27 @@ endforeach()
 install(TARGETS lumo lumo-dpserver RUNTIME DESTINATION bin)
 install(TARGETS lumo-mcu RUNTIME DESTINATION bin)
 install(TARGETS lumo-module RUNTIME DESTINATION bin)
+install(TARGETS lumo-capture RUNTIME DESTINATION bin)
+
+# Wireshark's system folders (Debian's wireshark-common): lumo-capture is
+# the capture interface "Lumo UART line" through a link in the extcap folder,
+# and the dissector is a Lua plugin. The folders are fixed by Wireshark, not
+# by the prefix; Debian keeps them under the multiarch library folder.
+if(CMAKE_LIBRARY_ARCHITECTURE)
+  set(LUMO_WIRESHARK_DIR lib/${CMAKE_LIBRARY_ARCHITECTURE}/wireshark)
+else()
+  set(LUMO_WIRESHARK_DIR lib/wireshark)
+endif()
+# The link is relative (Debian policy): from lib/<arch>/wireshark/extcap
+# back to bin/.
+string(REGEX REPLACE "[^/]+" ".." LUMO_EXTCAP_UP ${LUMO_WIRESHARK_DIR}/extcap)
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/packaging/extcap)
+file(CREATE_LINK ${LUMO_EXTCAP_UP}/bin/lumo-capture ${CMAKE_BINARY_DIR}/packaging/extcap/lumo-capture
+  SYMBOLIC)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/extcap/lumo-capture
+  DESTINATION ${LUMO_WIRESHARK_DIR}/extcap)
+install(FILES ${CMAKE_SOURCE_DIR}/runtime/wireshark/lumo.lua
+  DESTINATION ${LUMO_WIRESHARK_DIR}/plugins)
 
 # json/ and bin/ are where the program writes (cached definitions, received
 # firmware); it creates them in the user's folder, so they are not shipped.
@@ -88,9 +109,10 @@ set(LUMO_MAN_lumo "serial-port debugging assistant for MCU and Wi-Fi module firm
 set(LUMO_MAN_lumo-mcu "simulated MCU answering a Wi-Fi module on a serial port")
 set(LUMO_MAN_lumo-module "simulated Wi-Fi module running conformance steps against an MCU")
 set(LUMO_MAN_lumo-dpserver "local service of data-point definitions")
+set(LUMO_MAN_lumo-capture "bridge and record a serial line, and Wireshark capture interface")
 file(GLOB LUMO_MAN_INCLUDES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/packaging/man/*.h2m)
 set(LUMO_MANPAGES)
-foreach(program lumo lumo-mcu lumo-module lumo-dpserver)
+foreach(program lumo lumo-mcu lumo-module lumo-dpserver lumo-capture)
   set(page ${CMAKE_BINARY_DIR}/packaging/man/${program}.1.gz)
   add_custom_command(OUTPUT ${page}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging/man
@@ -117,7 +139,9 @@ set(CPACK_PACKAGE_DESCRIPTION
 that speak a framed binary protocol. It monitors and bridges two ports with\n\
 timestamped hex, simulates the MCU side (automatic replies, firmware pieces,\n\
 data-point reports from a product's definition) and computes checksums.\n\
-lumo-dpserver serves data-point definitions from local files.")
+lumo-dpserver serves data-point definitions from local files. lumo-capture\n\
+bridges and records the line without a window and is Wireshark's capture\n\
+interface \"Lumo UART line\", with a dissector for the protocol.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

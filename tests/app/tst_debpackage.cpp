@@ -124,8 +124,16 @@ void TestDebPackage::controlFields()
           "./usr/share/applications/lumo.desktop",
           "./usr/share/icons/hicolor/scalable/apps/lumo.svg", "./usr/share/doc/lumo/copyright",
           "./usr/share/doc/lumo/changelog.gz", "./usr/share/man/man1/lumo-mcu.1.gz",
-          "./usr/share/metainfo/invalid.lumo.Lumo.metainfo.xml"})
+          "./usr/share/metainfo/invalid.lumo.Lumo.metainfo.xml", "./usr/bin/lumo-capture",
+          "./usr/lib/x86_64-linux-gnu/wireshark/plugins/lumo.lua"})
         QVERIFY2(list.out.contains(QByteArray(path) + '\n'), path);
+
+    // Wireshark's extcap folder holds a link to the program, which answers
+    // there as Wireshark asks it.
+    const Result extcap = run(
+        m_root + QStringLiteral("/usr/lib/x86_64-linux-gnu/wireshark/extcap/lumo-capture"),
+        {QStringLiteral("--extcap-interfaces")});
+    QVERIFY2(extcap.ok && extcap.out.contains("{display=Lumo UART line}"), extcap.out.constData());
 }
 
 void TestDebPackage::unpackedProgramsRun()
@@ -190,7 +198,8 @@ void TestDebPackage::manualPagesRender()
     env.insert(QStringLiteral("MANWIDTH"), QStringLiteral("80"));
     env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     env.insert(QStringLiteral("MANPAGER"), QStringLiteral("cat"));
-    for (const char *program : {"lumo", "lumo-mcu", "lumo-module", "lumo-dpserver"}) {
+    for (const char *program :
+         {"lumo", "lumo-mcu", "lumo-module", "lumo-dpserver", "lumo-capture"}) {
         const QString name = QString::fromLatin1(program);
         const QString page = m_root + QStringLiteral("/usr/share/man/man1/%1.1.gz").arg(name);
         // Any troff warning (a broken macro, a line that cannot be set) is
