@@ -105,6 +105,14 @@ quint64 PortWatcher::rescan()
     return ticket;
 }
 
+void PortWatcher::setPolling(bool on)
+{
+    if (on)
+        QMetaObject::invokeMethod(m_scanner, &PortScanner::start, Qt::QueuedConnection);
+    else
+        QMetaObject::invokeMethod(m_scanner, &PortScanner::stop, Qt::QueuedConnection);
+}
+
 void PortWatcher::takeScan(const QStringList &ports, quint64 ticket)
 {
     m_scannedTicket = std::max(m_scannedTicket, ticket);

@@ -35,6 +35,13 @@ public:
     // once scannedTicket() reaches it, ports() reflects a scan begun after
     // this call. Requests made while one is waiting share its scan.
     quint64 rescan();
+
+    // Whether the list is rescanned every second (on from the start). A
+    // program that opens only the paths it was given and shows no list
+    // (lumo-capture) turns it off: a scan walks every tty the system has,
+    // which costs about 1 % of a core for a list nobody reads. rescan()
+    // works either way.
+    void setPolling(bool on);
     quint64 scannedTicket() const { return m_scannedTicket; }
 
     // For tests: the number of scans run, the thread of the last one, and

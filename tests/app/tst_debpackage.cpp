@@ -130,9 +130,9 @@ void TestDebPackage::controlFields()
 
     // Wireshark's extcap folder holds a link to the program, which answers
     // there as Wireshark asks it.
-    const Result extcap = run(
-        m_root + QStringLiteral("/usr/lib/x86_64-linux-gnu/wireshark/extcap/lumo-capture"),
-        {QStringLiteral("--extcap-interfaces")});
+    const Result extcap
+        = run(m_root + QStringLiteral("/usr/lib/x86_64-linux-gnu/wireshark/extcap/lumo-capture"),
+              {QStringLiteral("--extcap-interfaces")});
     QVERIFY2(extcap.ok && extcap.out.contains("{display=Lumo UART line}"), extcap.out.constData());
 }
 
