@@ -112,11 +112,15 @@ int main(int argc, char *argv[])
         "stopping the capture there ends it."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption mcuOption(QStringLiteral("mcu"),
-                                       QStringLiteral("The port wired to the MCU (side 1)."),
-                                       QStringLiteral("path"));
+    const QCommandLineOption mcuOption(
+        QStringLiteral("mcu"),
+        QStringLiteral("The port wired to the MCU (side 1): a path, or a "
+                       "network line tcp://HOST:PORT or "
+                       "rfc2217://HOST:PORT."),
+        QStringLiteral("path"));
     const QCommandLineOption moduleOption(
-        QStringLiteral("module"), QStringLiteral("The port wired to the Wi-Fi module (side 2)."),
+        QStringLiteral("module"),
+        QStringLiteral("The port wired to the Wi-Fi module (side 2), as --mcu."),
         QStringLiteral("path"));
     const QCommandLineOption sniffOption(
         QStringLiteral("sniff"),

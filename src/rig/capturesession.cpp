@@ -6,7 +6,8 @@
 #include "capture/linemonitor.h"
 #include "capture/sessionrecorder.h"
 #include "engine/headlessprogram.h"
-#include "serial/serialline.h"
+#include "serial/anyline.h"
+#include "serial/networkaddress.h"
 #include "serial/zemserialport.h"
 
 #include <QFile>
@@ -25,9 +26,9 @@ constexpr int RetryIntervalMs = 500;
 // a stopped Wireshark must not leave the ports held for longer than this.
 constexpr int ReaderWatchMs = 100;
 
-SerialLine *newLine(QObject *parent)
+AnyLine *newLine(QObject *parent)
 {
-    auto *line = new SerialLine(parent);
+    auto *line = new AnyLine(parent);
     // Whoever names a path on a command line means that device, listed or
     // not (a pseudo-terminal, a socat link).
     line->port()->setAcceptUnlisted(true);
@@ -57,10 +58,16 @@ CaptureSession::CaptureSession(const Options &options, const HeadlessProgram &pr
     } else {
         m_monitor->attach(m_side1, m_options.sniffDirection, false);
     }
-    for (SerialLine *line : {m_side1, m_side2}) {
-        if (line)
-            connect(line, &Line::Lost, this,
-                    [this, line](const QString &reason) { onLost(line, reason); });
+    for (AnyLine *line : {m_side1, m_side2}) {
+        if (!line)
+            continue;
+        // A local port is open when openLine() returns; a network line
+        // connects in the background and says which way it went.
+        connect(line, &Line::Opened, this, [this, line] { onOpened(line); });
+        connect(line, &Line::OpenFailed, this,
+                [this, line](const QString &reason) { onOpenFailed(line, reason); });
+        connect(line, &Line::Lost, this,
+                [this, line](const QString &reason) { onLost(line, reason); });
     }
     m_recorder->setPacketLimit(m_options.packetLimit);
     connect(m_recorder, &SessionRecorder::limitReached, this, [this] { stop(0); });
@@ -85,7 +92,7 @@ qint64 CaptureSession::packetCount() const
     return m_recorder->packetCount();
 }
 
-QString CaptureSession::addressOf(const SerialLine *line) const
+QString CaptureSession::addressOf(const AnyLine *line) const
 {
     if (!bridging())
         return m_options.sniffPort;
@@ -105,7 +112,7 @@ void CaptureSession::start()
     }
     watchReader();
     bool waiting = false;
-    for (SerialLine *line : {m_side1, m_side2}) {
+    for (AnyLine *line : {m_side1, m_side2}) {
         if (!line || openSide(line))
             continue;
         const QString address = addressOf(line);
@@ -120,18 +127,53 @@ void CaptureSession::start()
         stop(HeadlessProgram::ExitUsage);
         return;
     }
-    if (waiting)
+    if (waiting) {
+        m_waiting = true;
         m_retry->start();
+    }
     if (m_options.durationMs > 0)
         QTimer::singleShot(m_options.durationMs, this, [this] { stop(0); });
 }
 
-bool CaptureSession::openSide(SerialLine *line)
+bool CaptureSession::openSide(AnyLine *line)
 {
     return line->openLine(addressOf(line), m_options.line);
 }
 
-void CaptureSession::onLost(SerialLine *line, const QString &reason)
+void CaptureSession::onOpened(AnyLine *line)
+{
+    if (m_done)
+        return;
+    if (m_waiting)
+        m_program.error(QStringLiteral("port %1 is open").arg(addressOf(line)));
+    for (const AnyLine *side : {m_side1, m_side2}) {
+        if (side && (!side->isLineOpen() || side->isLineConnecting()))
+            return;
+    }
+    m_waiting = false;
+    // A lost side switched the bridge off; with both sides back the devices
+    // hear each other again.
+    if (m_bridge)
+        m_bridge->setOn(true);
+}
+
+void CaptureSession::onOpenFailed(AnyLine *line, const QString &reason)
+{
+    if (m_done)
+        return;
+    if (!m_options.waitForPort) {
+        m_program.cannotOpen(addressOf(line), reason);
+        stop(HeadlessProgram::ExitUsage);
+        return;
+    }
+    if (!m_waiting)
+        m_program.error(QStringLiteral("cannot reach %1 yet (%2); waiting for it")
+                            .arg(addressOf(line), reason));
+    m_waiting = true;
+    m_retry->start();
+}
+
+void CaptureSession::onLost(AnyLine *line, const QString &reason)
 {
     if (m_done)
         return;
@@ -141,27 +183,28 @@ void CaptureSession::onLost(SerialLine *line, const QString &reason)
         return;
     }
     m_program.portLost(addressOf(line), reason, QStringLiteral("; waiting for it to return"));
+    m_waiting = true;
+    // A network line that dropped reconnects by itself; one that the server
+    // closed at once, and a local port, are closed and opened again here.
     m_retry->start();
 }
 
 void CaptureSession::retryOpen()
 {
-    bool allOpen = true;
-    for (SerialLine *line : {m_side1, m_side2}) {
+    bool pending = false;
+    for (AnyLine *line : {m_side1, m_side2}) {
         if (!line || line->isLineOpen())
             continue;
-        if (QFileInfo::exists(addressOf(line)) && openSide(line))
-            m_program.error(QStringLiteral("port %1 is open").arg(addressOf(line)));
-        else
-            allOpen = false;
+        const QString address = addressOf(line);
+        // A network line is tried once a tick: it answers with Opened or
+        // OpenFailed. A local port is there, and opens, or not.
+        if (NetworkAddress::isNetwork(address))
+            openSide(line);
+        else if (!QFileInfo::exists(address) || !openSide(line))
+            pending = true;
     }
-    if (!allOpen)
-        return;
-    m_retry->stop();
-    // A lost side switched the bridge off; with both sides back the devices
-    // hear each other again.
-    if (m_bridge)
-        m_bridge->setOn(true);
+    if (!pending)
+        m_retry->stop();
 }
 
 void CaptureSession::watchReader()
@@ -215,7 +258,7 @@ void CaptureSession::stop(int status)
     // To a reader that has gone the tail fails to write (SIGPIPE is
     // ignored): m_done keeps that failure from being reported.
     m_recorder->stop();
-    for (SerialLine *line : {m_side1, m_side2}) {
+    for (AnyLine *line : {m_side1, m_side2}) {
         if (line)
             line->closeLine();
     }

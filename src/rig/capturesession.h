@@ -12,11 +12,13 @@ class HeadlessProgram;
 class LineBridge;
 class LineMonitor;
 class QTimer;
-class SerialLine;
+class AnyLine;
 class SessionRecorder;
 
 // lumo-capture's run: the dual tab's bridge and recorder without a window.
-// Bridging, it sits between the MCU (side 1) and the module (side 2) and
+// A port is any address a line opens: a local path, or a network line
+// (tcp://, rfc2217://). Bridging, it sits between the MCU (side 1) and the
+// module (side 2) and
 // forwards each side's bytes to the other as the tab does; sniffing, it
 // only listens on one port and never writes to it. Either way the bytes go
 // through the recorder's own monitor and writer, so the packets and the file
@@ -61,9 +63,11 @@ signals:
 
 private:
     bool bridging() const { return m_side2 != nullptr; }
-    QString addressOf(const SerialLine *line) const;
-    bool openSide(SerialLine *line);
-    void onLost(SerialLine *line, const QString &reason);
+    QString addressOf(const AnyLine *line) const;
+    bool openSide(AnyLine *line);
+    void onOpened(AnyLine *line);
+    void onOpenFailed(AnyLine *line, const QString &reason);
+    void onLost(AnyLine *line, const QString &reason);
     void retryOpen();
     void watchReader();
     bool readerGone() const;
@@ -71,14 +75,15 @@ private:
 
     Options m_options;
     const HeadlessProgram &m_program;
-    SerialLine *m_side1;           // the MCU, or the sniffed port
-    SerialLine *m_side2 = nullptr; // the module while bridging
+    AnyLine *m_side1;           // the MCU, or the sniffed port
+    AnyLine *m_side2 = nullptr; // the module while bridging
     LineMonitor *m_monitor;
     SessionRecorder *m_recorder;
     LineBridge *m_bridge = nullptr;
     DualLineTap *m_tap = nullptr;
     QTimer *m_retry;
     QTimer *m_readerWatch;
-    int m_readerFd = -1; // a descriptor on the output's pipe or FIFO, or -1
+    int m_readerFd = -1;    // a descriptor on the output's pipe or FIFO, or -1
+    bool m_waiting = false; // said that a port is awaited
     bool m_done = false;
 };

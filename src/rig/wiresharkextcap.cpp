@@ -101,10 +101,11 @@ QString WiresharkExtcap::configAnswer(const QStringList &ports, bool editable)
 {
     const char *const portType = editable ? "editselector" : "selector";
     const QList<Arg> args = {
-        {"--mcu", "MCU side", portType, "The port wired to the MCU (side 1)", ports,
+        {"--mcu", "MCU side", portType,
+         "The port wired to the MCU (side 1), or tcp://HOST:PORT, rfc2217://HOST:PORT", ports,
          ports.value(0)},
-        {"--module", "Module side", portType, "The port wired to the Wi-Fi module (side 2)", ports,
-         ports.value(1)},
+        {"--module", "Module side", portType,
+         "The port wired to the Wi-Fi module (side 2), or a network line", ports, ports.value(1)},
         {"--sides",
          "Sides",
          "radio",
