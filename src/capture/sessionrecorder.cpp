@@ -115,14 +115,8 @@ void SessionRecorder::stop()
     if (m_monitor)
         m_monitor->flush();
     // The flush may have reached the packet limit and closed the file.
-    if (!isRecording())
-        return;
-    closeFile();
-    const QString error = m_writer.errorString();
-    m_lastError = error;
-    emit recordingChanged(false, m_path);
-    if (!error.isEmpty())
-        emit failed(error);
+    if (isRecording())
+        finish();
 }
 
 void SessionRecorder::onSegments(const QVector<LineSegment> &batch, const QStringList &portNames)
@@ -135,42 +129,31 @@ void SessionRecorder::onSegments(const QVector<LineSegment> &batch, const QStrin
         m_writer.write(batch.at(i), i < portNames.size() ? portNames.at(i) : QString());
     }
     // A write the disk refused closed the writer: the rest is not recorded.
-    if (!m_writer.isOpen()) {
-        stopAfterError();
-        return;
-    }
-    if (m_packetLimit > 0 && m_writer.packetCount() >= m_packetLimit) {
-        closeFile();
-        m_lastError = m_writer.errorString();
-        emit recordingChanged(false, m_path);
-        if (m_lastError.isEmpty())
-            emit limitReached();
-        else
-            emit failed(m_lastError);
-    }
+    if (!m_writer.isOpen())
+        finish();
+    else if (m_packetLimit > 0 && m_writer.packetCount() >= m_packetLimit && finish())
+        emit limitReached();
 }
 
 void SessionRecorder::onFlushTick()
 {
     if (!m_writer.flush())
-        stopAfterError();
+        finish();
 }
 
-void SessionRecorder::closeFile()
+bool SessionRecorder::finish()
 {
     if (m_monitor)
         disconnect(m_monitor, &LineMonitor::segments, this, &SessionRecorder::onSegments);
     m_monitor.clear();
     m_flushTimer->stop();
     m_writer.close();
-}
-
-void SessionRecorder::stopAfterError()
-{
-    closeFile();
     m_lastError = m_writer.errorString();
     emit recordingChanged(false, m_path);
+    if (m_lastError.isEmpty())
+        return true;
     emit failed(m_lastError);
+    return false;
 }
 
 void SessionRecorder::watch(LineMonitor *monitor)

@@ -86,9 +86,9 @@ private slots:
 
 private:
     bool refuse(const QString &why, QString *error);
-    void stopAfterError();
-    // Detaches from the monitor and closes the file, as it stands.
-    void closeFile();
+    // Detaches from the monitor, closes the file as it stands and says so;
+    // false when the file ended early (failed() has said why).
+    bool finish();
 
     CaptureWriter m_writer;
     QPointer<LineMonitor> m_monitor;

@@ -54,7 +54,7 @@ CaptureSession::CaptureSession(const Options &options, const HeadlessProgram &pr
         // are not recorded, they are what the other side just read.
         m_bridge = new LineBridge(m_side1, m_side2, this);
         // Side 1 is the MCU, as the tab has it by default.
-        m_tap = new DualLineTap(m_monitor, m_side1, m_side2, this);
+        new DualLineTap(m_monitor, m_side1, m_side2, this);
     } else {
         m_monitor->attach(m_side1, m_options.sniffDirection, false);
     }

@@ -7,7 +7,6 @@
 #include <QObject>
 #include <QString>
 
-class DualLineTap;
 class HeadlessProgram;
 class LineBridge;
 class LineMonitor;
@@ -80,7 +79,6 @@ private:
     LineMonitor *m_monitor;
     SessionRecorder *m_recorder;
     LineBridge *m_bridge = nullptr;
-    DualLineTap *m_tap = nullptr;
     QTimer *m_retry;
     QTimer *m_readerWatch;
     int m_readerFd = -1;    // a descriptor on the output's pipe or FIFO, or -1
