@@ -305,7 +305,7 @@ int main(int argc, char *argv[])
     const int status = app.exec();
     // Wireshark shows whatever an extcap writes on standard error as an
     // error: a capture it ran ends without a word.
-    if (!parser.isSet(captureOption))
+    if (!parser.isSet(captureOption) && status != HeadlessProgram::ExitUsage)
         Program.error(QStringLiteral("%1 packets recorded in %2")
                           .arg(session.packetCount())
                           .arg(options.output == QLatin1String("-")

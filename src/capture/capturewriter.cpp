@@ -81,10 +81,16 @@ bool CaptureWriter::open(const QString &path, QString *error)
     } else {
         const QByteArray nativePath = QFile::encodeName(path);
         m_dumper = pcap_dump_open(m_pcap, nativePath.constData());
-        if (!m_dumper)
-            m_error = cannotCreate(path, QString::fromLocal8Bit(pcap_geterr(m_pcap)));
-        else if (pcap_dump_flush(m_dumper) != 0)
+        if (!m_dumper) {
+            // libpcap's text starts with the path, which the message names already.
+            QString why = QString::fromLocal8Bit(pcap_geterr(m_pcap));
+            const QString prefix = QString::fromLocal8Bit(nativePath) + QStringLiteral(": ");
+            if (why.startsWith(prefix))
+                why = why.mid(prefix.size());
+            m_error = cannotCreate(path, why);
+        } else if (pcap_dump_flush(m_dumper) != 0) {
             m_error = cannotWrite(path, QString::fromLocal8Bit(std::strerror(errno)));
+        }
     }
     if (!m_error.isEmpty()) {
         const QString why = m_error;

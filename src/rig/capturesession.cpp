@@ -71,7 +71,6 @@ CaptureSession::CaptureSession(const Options &options, const HeadlessProgram &pr
     }
     m_recorder->setPacketLimit(m_options.packetLimit);
     connect(m_recorder, &SessionRecorder::limitReached, this, [this] { stop(0); });
-    connect(m_recorder, &SessionRecorder::failed, this, &CaptureSession::onRecorderFailed);
     m_retry->setInterval(RetryIntervalMs);
     connect(m_retry, &QTimer::timeout, this, &CaptureSession::retryOpen);
     m_readerWatch->setInterval(ReaderWatchMs);
@@ -101,23 +100,15 @@ QString CaptureSession::addressOf(const AnyLine *line) const
 
 void CaptureSession::start()
 {
-    // The file header goes out first: Wireshark waits for it on its FIFO
-    // before it shows the capture as running.
-    QString why;
-    if (!m_recorder->startFile(m_monitor, m_options.output, &why)) {
-        m_program.error(why);
-        m_done = true;
-        emit finished(HeadlessProgram::ExitUsage);
-        return;
-    }
-    watchReader();
+    // The ports first: a port that does not open leaves no file behind.
     bool waiting = false;
     for (AnyLine *line : {m_side1, m_side2}) {
         if (!line || openSide(line))
             continue;
         const QString address = addressOf(line);
         // A rig may start the capture before the link it is to open exists.
-        if (m_options.waitForPort && !QFileInfo::exists(address)) {
+        if (m_options.waitForPort && !NetworkAddress::isNetwork(address)
+            && !QFileInfo::exists(address)) {
             m_program.error(
                 QStringLiteral("port %1 does not exist yet; waiting for it").arg(address));
             waiting = true;
@@ -127,6 +118,18 @@ void CaptureSession::start()
         stop(HeadlessProgram::ExitUsage);
         return;
     }
+    // Nothing read is handed on before the event loop turns, so the file
+    // misses no byte. Its header goes out at once: Wireshark waits for it
+    // on its FIFO before it shows the capture as running.
+    QString why;
+    if (!m_recorder->startFile(m_monitor, m_options.output, &why)) {
+        m_program.error(why);
+        stop(HeadlessProgram::ExitUsage);
+        return;
+    }
+    // From here on a failed write ends a run that has begun.
+    connect(m_recorder, &SessionRecorder::failed, this, &CaptureSession::onRecorderFailed);
+    watchReader();
     if (waiting) {
         m_waiting = true;
         m_retry->start();

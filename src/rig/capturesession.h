@@ -49,7 +49,7 @@ public:
                    QObject *parent = nullptr);
     ~CaptureSession() override;
 
-    // Opens the output, then the ports; runs from the event loop.
+    // Opens the ports, then the output; runs from the event loop.
     void start();
     // Ends the file cleanly (what the monitor holds goes in), closes the
     // ports and emits finished(status).

@@ -68,15 +68,19 @@ class TestLumoCapture : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
+    void init();
     void extcapCaptureInTshark();
     void standardOutputIntoTshark();
     void lostPortEndsTheFile();
+    void waitsForAPortToAppear();
+    void badUseEndsWithTwo_data();
+    void badUseEndsWithTwo();
 };
 
-void TestLumoCapture::initTestCase()
+void TestLumoCapture::init()
 {
-    if (tsharkPath().isEmpty())
+    // The tests named after tshark run it.
+    if (QByteArray(QTest::currentTestFunction()).contains("Tshark") && tsharkPath().isEmpty())
         QSKIP("tshark is not installed (scripts/setup.sh installs it)");
 }
 
@@ -224,6 +228,77 @@ void TestLumoCapture::lostPortEndsTheFile()
     QVERIFY2(readDirections(out, &mcuToModule, &moduleToMcu, &error), qPrintable(error));
     QCOMPARE(mcuToModule, frame.left(6));
     QVERIFY(moduleToMcu.isEmpty());
+}
+
+void TestLumoCapture::waitsForAPortToAppear()
+{
+    PtyPair tap;
+    QVERIFY(tap.isValid());
+    QTemporaryDir dir;
+    // The link a rig's cable script makes, some time after the capture began.
+    const QString link = dir.filePath(QStringLiteral("tap"));
+    const QString out = dir.filePath(QStringLiteral("tap.pcap"));
+    QProcess capture;
+    capture.start(QStringLiteral(LUMO_CAPTURE_PATH),
+                  {QStringLiteral("--sniff"), link, QStringLiteral("--wait-for-port"),
+                   QStringLiteral("--count"), QStringLiteral("1"), QStringLiteral("-w"), out});
+    QVERIFY(capture.waitForStarted());
+    QVERIFY(!capture.waitForFinished(1000));
+    QVERIFY(QFile::link(tap.slavePath(), link));
+    QVERIFY(waitUntil([&] { return heldByAnotherProcess(tap.slavePath()); }, 10000));
+    const QByteArray frame = wireFrame(0x06, 1);
+    QVERIFY(tap.write(frame));
+    QVERIFY(capture.waitForFinished(10000));
+    QCOMPARE(capture.exitCode(), 0);
+    const QString err = QString::fromUtf8(capture.readAllStandardError());
+    QVERIFY2(err.contains(QStringLiteral("port %1 does not exist yet; waiting for it").arg(link))
+                 && err.contains(QStringLiteral("port %1 is open").arg(link)),
+             qPrintable(err));
+    QByteArray mcuToModule;
+    QByteArray moduleToMcu;
+    QString error;
+    QVERIFY2(readDirections(out, &mcuToModule, &moduleToMcu, &error), qPrintable(error));
+    QCOMPARE(mcuToModule, frame);
+}
+
+void TestLumoCapture::badUseEndsWithTwo_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+    const QString missing = QStringLiteral("/nonexistent/ttyUSB9");
+    QTest::newRow("one side of a bridge")
+        << QStringList{QStringLiteral("--mcu"), missing} << QStringLiteral("--module PATH");
+    QTest::newRow("unknown sides") << QStringList{QStringLiteral("--mcu"), missing,
+                                                  QStringLiteral("--sides"), QStringLiteral("left")}
+                                   << QStringLiteral("--sides takes both, mcu or module");
+    QTest::newRow("bad count") << QStringList{QStringLiteral("--sniff"), missing,
+                                              QStringLiteral("--count"), QStringLiteral("many")}
+                               << QStringLiteral("--count takes");
+    QTest::newRow("port that does not open")
+        << QStringList{QStringLiteral("--sniff"), missing, QStringLiteral("-w"),
+                       QStringLiteral("/dev/null")}
+        << QStringLiteral("cannot open ") + missing;
+    QTest::newRow("file that cannot be written")
+        << QStringList{QStringLiteral("--sniff"), missing, QStringLiteral("--wait-for-port"),
+                       QStringLiteral("-w"), QStringLiteral("/nonexistent/out.pcap")}
+        << QStringLiteral("cannot create /nonexistent/out.pcap");
+    QTest::newRow("another interface")
+        << QStringList{QStringLiteral("--extcap-dlts"), QStringLiteral("--extcap-interface"),
+                       QStringLiteral("eth0")}
+        << QStringLiteral("no such interface: eth0");
+}
+
+void TestLumoCapture::badUseEndsWithTwo()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    QProcess capture;
+    capture.start(QStringLiteral(LUMO_CAPTURE_PATH), arguments);
+    QVERIFY(capture.waitForFinished(10000));
+    QCOMPARE(capture.exitCode(), 2);
+    const QString err = QString::fromUtf8(capture.readAllStandardError());
+    QVERIFY2(err.startsWith(QStringLiteral("lumo-capture: ")) && err.contains(message),
+             qPrintable(err));
 }
 
 QTEST_GUILESS_MAIN(TestLumoCapture)
