@@ -19,13 +19,15 @@
 # --version of both programs says the project's version.
 foreach(program lumo lumo-dpserver
     lumo-mcu
-    lumo-module)
+    lumo-module
+    lumo-analyze)
   target_compile_definitions(${program} PRIVATE LUMO_VERSION="${PROJECT_VERSION}")
 endforeach()
 
 install(TARGETS lumo lumo-dpserver RUNTIME DESTINATION bin)
 install(TARGETS lumo-mcu RUNTIME DESTINATION bin)
 install(TARGETS lumo-module RUNTIME DESTINATION bin)
+install(TARGETS lumo-analyze RUNTIME DESTINATION bin)
 
 # json/ and bin/ are where the program writes (cached definitions, received
 # firmware); it creates them in the user's folder, so they are not shipped.
@@ -87,9 +89,10 @@ set(LUMO_MAN_lumo "serial-port debugging assistant for MCU and Wi-Fi module firm
 set(LUMO_MAN_lumo-mcu "simulated MCU answering a Wi-Fi module on a serial port")
 set(LUMO_MAN_lumo-module "simulated Wi-Fi module running conformance steps against an MCU")
 set(LUMO_MAN_lumo-dpserver "local service of data-point definitions")
+set(LUMO_MAN_lumo-analyze "a capture of the UART line judged by Lumo's analyzer, for CI")
 file(GLOB LUMO_MAN_INCLUDES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/packaging/man/*.h2m)
 set(LUMO_MANPAGES)
-foreach(program lumo lumo-mcu lumo-module lumo-dpserver)
+foreach(program lumo lumo-mcu lumo-module lumo-dpserver lumo-analyze)
   set(page ${CMAKE_BINARY_DIR}/packaging/man/${program}.1.gz)
   add_custom_command(OUTPUT ${page}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging/man

@@ -82,7 +82,21 @@ bool SessionRecorder::start(LineMonitor *monitor, QString *error)
     QString path = dir + QLatin1Char('/') + base;
     for (int n = 2; QFileInfo::exists(path); ++n)
         path = dir + QLatin1Char('/') + base.chopped(5) + QStringLiteral("-%1.pcap").arg(n);
+    return startFile(monitor, path, error);
+}
 
+bool SessionRecorder::startFile(LineMonitor *monitor, const QString &path, QString *error)
+{
+    if (isRecording())
+        return true;
+    auto refuse = [this, error](const QString &why) {
+        if (error)
+            *error = why;
+        emit failed(why);
+        return false;
+    };
+    if (!monitor)
+        return refuse(QStringLiteral("没有可录制的串口"));
     QString why;
     if (!m_writer.open(path, &why))
         return refuse(why);

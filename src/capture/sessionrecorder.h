@@ -42,6 +42,9 @@ public:
     // the reason, when the folder or the file cannot be created (the
     // reason also goes out through failed()). Already recording: true.
     bool start(LineMonitor *monitor, QString *error = nullptr);
+    // The same into the file at `path` (created, or replaced), for a program
+    // told where to record.
+    bool startFile(LineMonitor *monitor, const QString &path, QString *error = nullptr);
     // Hands on what the monitor holds, writes it and closes the file.
     void stop();
     bool isRecording() const { return m_writer.isOpen(); }
