@@ -4,6 +4,9 @@
 // made navigable (first, middle and last row shown, a row's fields built).
 //
 // BM_OpenCaptureModel: reader + analyzer + list model, no window.
+// BM_AnalyzeCapture: what lumo-analyze --problems does before it prints:
+// the file read by CaptureAnalysis, the rows filtered to those with
+// problems, their lines, the summary and the exit decision.
 // BM_OpenCaptureWindow: the same through the analyzer window (offscreen):
 // AnalyzerWindow::openCapture, then a jump to the middle row with its
 // detail pane, and to the end.
@@ -12,10 +15,10 @@
 // frame: proportional to an index, not to the text of rows) and the
 // process's peak resident size (getrusage; run one benchmark alone with
 // --benchmark_filter for its own peak).
+#include "analyzer/captureanalysis.h"
 #include "analyzer/frameanalyzer.h"
 #include "analyzer/framelistmodel.h"
 #include "analyzerwindow/analyzerwindow.h"
-#include "capture/capturereader.h"
 #include "capture/capturewriter.h"
 #include "protocol/zemtool.h"
 #include "testsupport.h"
@@ -120,20 +123,10 @@ void BM_OpenCaptureModel(benchmark::State &state)
     double held = 0;
     for (auto _ : state) {
         const double before = heapBytes();
-        FrameAnalyzer analyzer;
+        CaptureAnalysis capture(200000);
+        capture.read(path);
         FrameListModel model;
-        QString error;
-        bool cut = false;
-        CaptureReader::read(
-            path,
-            [&analyzer](const LineSegment &s, const QString &) {
-                analyzer.add(s);
-                return true;
-            },
-            &error, &cut);
-        analyzer.expire(analyzer.counters().lastTimeUs, nullptr);
-        model.reset(&analyzer);
-        model.appendFrom(analyzer);
+        model.reset(&capture.analyzer());
         rows = model.rowCount();
         // Navigable: rows anywhere are built on demand.
         for (int row : {0, int(rows / 2), int(rows - 1)})
@@ -143,6 +136,38 @@ void BM_OpenCaptureModel(benchmark::State &state)
     report(state, rows, held);
 }
 BENCHMARK(BM_OpenCaptureModel)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_AnalyzeCapture(benchmark::State &state)
+{
+    const QString path = capturePath();
+    if (path.isEmpty()) {
+        state.SkipWithError("cannot write the capture");
+        return;
+    }
+    qint64 rows = 0;
+    double held = 0;
+    for (auto _ : state) {
+        const double before = heapBytes();
+        CaptureAnalysis capture(200000);
+        if (!capture.read(path)) {
+            state.SkipWithError("the capture was not read");
+            return;
+        }
+        FrameListModel model;
+        model.reset(&capture.analyzer());
+        FrameListModel::Filter problems;
+        problems.problemsOnly = true;
+        model.setFilter(problems);
+        for (int row = 0; row < model.rowCount(); ++row)
+            benchmark::DoNotOptimize(capture.rowLine(model, row, nullptr));
+        benchmark::DoNotOptimize(capture.problemSummary());
+        benchmark::DoNotOptimize(capture.anyRowWith(CaptureAnalysis::DefaultFailOn));
+        rows = capture.analyzer().endId();
+        held = heapBytes() - before;
+    }
+    report(state, rows, held);
+}
+BENCHMARK(BM_AnalyzeCapture)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_OpenCaptureWindow(benchmark::State &state)
 {

@@ -90,9 +90,11 @@ void warnAboutTail(const CaptureAnalysis &capture, const QString &path)
         Program.error(QStringLiteral("warning: the rest of %1 cannot be read").arg(path));
 }
 
-void writeOut(const QString &text)
+// The rows go out through the C library's buffer, not a line at a time: a
+// capture of a million rows is read by a pipe at the end, not live.
+void writeLine(const QString &line)
 {
-    const QByteArray bytes = text.toUtf8();
+    const QByteArray bytes = line.toUtf8() + '\n';
     fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
 }
 
@@ -193,18 +195,24 @@ int main(int argc, char *argv[])
         filter.problemsOnly = true;
         model.setFilter(filter);
     }
+    bool written = true;
     if (parser.isSet(csvOption)) {
-        writeOut(model.toCsv());
+        QFile out;
+        written = out.open(stdout, QIODevice::WriteOnly) && model.writeCsv(&out) && out.flush();
     } else {
         const DataPointDefinition *values = withDefinition ? &definition : nullptr;
         for (int row = 0; row < model.rowCount(); ++row)
-            HeadlessProgram::print(capture.rowLine(model, row, values));
+            writeLine(capture.rowLine(model, row, values));
         if (problemsOnly) {
             const QStringList summary = capture.problemSummary();
-            HeadlessProgram::print(summary.isEmpty() ? QStringLiteral("no problems")
-                                                     : summary.join(QLatin1Char('\n')));
+            writeLine(summary.isEmpty() ? QStringLiteral("no problems")
+                                        : summary.join(QLatin1Char('\n')));
         }
+        written = fflush(stdout) == 0 && !ferror(stdout);
     }
-    fflush(stdout);
+    if (!written) {
+        Program.error(QStringLiteral("cannot write to standard output"));
+        return HeadlessProgram::ExitUsage;
+    }
     return capture.anyRowWith(failOn) ? HeadlessProgram::ExitFailed : HeadlessProgram::ExitOk;
 }
