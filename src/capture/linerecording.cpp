@@ -14,7 +14,7 @@ LineRecording::LineRecording(QObject *parent)
     , m_recorder(new SessionRecorder(this))
 {
     connect(m_recorder, &SessionRecorder::failed, this, [this](const QString &) {
-        emit failed(QStringLiteral("cannot write %1 (disk full or gone); recording stopped")
+        emit failed(QStringLiteral("writing %1 failed; recording stopped")
                         .arg(QDir::toNativeSeparators(m_path)));
     });
 }

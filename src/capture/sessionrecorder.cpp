@@ -64,18 +64,13 @@ bool SessionRecorder::start(LineMonitor *monitor, QString *error)
 {
     if (isRecording())
         return true;
-    auto refuse = [this, error](const QString &why) {
-        if (error)
-            *error = why;
-        emit failed(why);
-        return false;
-    };
     if (!monitor)
-        return refuse(QStringLiteral("没有可录制的串口"));
+        return refuse(QStringLiteral("没有可录制的串口"), error);
 
     const QString dir = captureDir();
     if (!QDir().mkpath(dir))
-        return refuse(QStringLiteral("无法创建文件夹 %1").arg(QDir::toNativeSeparators(dir)));
+        return refuse(QStringLiteral("无法创建文件夹 %1").arg(QDir::toNativeSeparators(dir)),
+                      error);
     // Two recordings started within one second get "-2", "-3", ... rather
     // than one replacing the other.
     const QString base = fileNameFor(QDateTime::currentDateTime());
@@ -89,17 +84,11 @@ bool SessionRecorder::startFile(LineMonitor *monitor, const QString &path, QStri
 {
     if (isRecording())
         return true;
-    auto refuse = [this, error](const QString &why) {
-        if (error)
-            *error = why;
-        emit failed(why);
-        return false;
-    };
     if (!monitor)
-        return refuse(QStringLiteral("没有可录制的串口"));
+        return refuse(QStringLiteral("没有可录制的串口"), error);
     QString why;
     if (!m_writer.open(path, &why))
-        return refuse(why);
+        return refuse(why, error);
     m_path = path;
     m_lastError.clear();
     m_monitor = monitor;
@@ -107,6 +96,14 @@ bool SessionRecorder::startFile(LineMonitor *monitor, const QString &path, QStri
     m_flushTimer->start();
     emit recordingChanged(true, m_path);
     return true;
+}
+
+bool SessionRecorder::refuse(const QString &why, QString *error)
+{
+    if (error)
+        *error = why;
+    emit failed(why);
+    return false;
 }
 
 void SessionRecorder::stop()

@@ -80,6 +80,8 @@ private slots:
     void onPortOpened();
 
 private:
+    // A recording that could not start: the reason to `error` and failed().
+    bool refuse(const QString &why, QString *error);
     void stopAfterError();
 
     CaptureWriter m_writer;
