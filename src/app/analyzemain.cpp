@@ -116,7 +116,7 @@ int main(int argc, char *argv[])
             "tab-separated. With --definition, the data-point values of status and control "
             "frames follow by name.\n"
             "Problem kinds: %1.\n"
-            "Exit status: 0 when no row carries a problem of the kinds in --fail-on, 1 when one "
+            "Here status 0 means no row carries a problem of the kinds in --fail-on, 1 that one "
             "does, 2 for a file that cannot be read or bad options.")
             .arg(CaptureAnalysis::kindNames(quint16((1u << FrameProblem::KindCount) - 1))
                      .replace(QLatin1Char(','), QStringLiteral(", "))));
