@@ -11,7 +11,9 @@
 #include "engine/mcusimulator.h"
 #include "protocol/settingkeys.h"
 #include "protocol/zemtool.h"
+#include "serial/line.h"
 #include "serial/linesettings.h"
+#include "serial/networkaddress.h"
 #include "serial/zemserialport.h"
 
 #include <QCommandLineParser>
@@ -147,6 +149,10 @@ public:
         connect(m_sim, &McuSimulator::transferred, this, &printTransfer);
         connect(m_sim, &McuSimulator::notice, this, &printNotice);
         connect(m_sim, &McuSimulator::portLost, this, &McuProgram::onPortLost);
+        // A local port is ready when openLine() returns; a network line
+        // connects in the background and says which way it went.
+        connect(m_sim->line(), &Line::Opened, this, &McuProgram::onOpened);
+        connect(m_sim->line(), &Line::OpenFailed, this, &McuProgram::onOpenFailed);
         connect(m_sim, &McuSimulator::definitionFetched, this, &McuProgram::onFetched);
         connect(m_sim, &McuSimulator::firmwareReceived, this,
                 [](int pieces, qint64 bytes, const QString &file) {
@@ -209,9 +215,10 @@ private:
         }
         if (!openPort()) {
             // A rig may start the MCU before the link it is to open exists.
-            if (m_options.waitForPort && !QFileInfo::exists(m_options.port)) {
+            if (m_options.waitForPort && !onNetwork() && !QFileInfo::exists(m_options.port)) {
                 Program.error(QStringLiteral("port %1 does not exist yet; waiting for it")
                                   .arg(m_options.port));
+                m_waiting = true;
                 m_retry->start();
                 return;
             }
@@ -219,10 +226,32 @@ private:
             QCoreApplication::exit(HeadlessProgram::ExitUsage);
             return;
         }
-        opened();
     }
 
     bool openPort() { return m_sim->openPort(m_options.port, m_options.line); }
+    bool onNetwork() const { return NetworkAddress::isNetwork(m_options.port); }
+
+    void onOpened()
+    {
+        if (m_waiting)
+            Program.error(QStringLiteral("port %1 is open").arg(m_options.port));
+        m_waiting = false;
+        opened();
+    }
+
+    void onOpenFailed(const QString &reason)
+    {
+        if (!m_options.waitForPort) {
+            Program.cannotOpen(m_options.port, reason);
+            QCoreApplication::exit(HeadlessProgram::ExitUsage);
+            return;
+        }
+        if (!m_waiting)
+            Program.error(QStringLiteral("cannot reach %1 yet (%2); waiting for it")
+                              .arg(m_options.port, reason));
+        m_waiting = true;
+        m_retry->start();
+    }
 
     // The single report goes out on the first open only; reports on a timer
     // resume after every open.
@@ -242,22 +271,30 @@ private:
             return;
         }
         Program.portLost(m_options.port, reason, QStringLiteral("; waiting for it to return"));
-        m_retry->start();
+        m_waiting = true;
+        // A network line reconnects by itself once the server answers again.
+        if (!onNetwork())
+            m_retry->start();
     }
 
     void retryOpen()
     {
+        if (onNetwork()) {
+            // One attempt at a time; a failure starts the timer again.
+            m_retry->stop();
+            openPort();
+            return;
+        }
         if (!QFileInfo::exists(m_options.port) || !openPort())
             return;
         m_retry->stop();
-        Program.error(QStringLiteral("port %1 is open").arg(m_options.port));
-        opened();
     }
 
     Options m_options;
     McuSimulator *m_sim;
     QTimer *m_retry;
     bool m_reportedOnce = false;
+    bool m_waiting = false; // said that the port is awaited
 };
 
 } // namespace
@@ -294,8 +331,9 @@ int main(int argc, char *argv[])
         "records them; the file is closed cleanly on SIGINT or SIGTERM."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption portOption
-        = HeadlessProgram::portOption(QStringLiteral("Serial port, any path (required)."));
+    const QCommandLineOption portOption = HeadlessProgram::portOption(
+        QStringLiteral("Serial port, any path, or a network line tcp://HOST:PORT or "
+                       "rfc2217://HOST:PORT (required)."));
     const QCommandLineOption baudOption = HeadlessProgram::baudOption();
     const QCommandLineOption dataBitsOption(QStringLiteral("data-bits"),
                                             QStringLiteral("5, 6, 7 or 8 (default 8)."),

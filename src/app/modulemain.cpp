@@ -8,14 +8,16 @@
 #include "module/conformancerun.h"
 #include "protocol/settingkeys.h"
 #include "protocol/zemtool.h"
+#include "serial/anyline.h"
 #include "serial/linesettings.h"
-#include "serial/serialline.h"
 #include "serial/zemserialport.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QTimer>
+
+#include <functional>
 
 #ifndef LUMO_VERSION
 #error "LUMO_VERSION is the project version, defined by cmake/install.cmake"
@@ -39,7 +41,8 @@ int main(int argc, char *argv[])
     parser.addVersionOption();
     const QCommandLineOption portOption = HeadlessProgram::portOption(
         QStringLiteral("Serial port to open; any path is taken as it stands (pseudo-terminals "
-                       "included)."));
+                       "included), and tcp://HOST:PORT or rfc2217://HOST:PORT opens a port "
+                       "served over the network."));
     const QCommandLineOption baudOption = HeadlessProgram::baudOption();
     const QCommandLineOption dataBitsOption(QStringLiteral("data-bits"),
                                             QStringLiteral("Data bits, 5 to 8 (default 8)."),
@@ -134,7 +137,7 @@ int main(int argc, char *argv[])
         key = tool.readSetting(SettingKeys::ProductKey);
     }
 
-    SerialLine port;
+    AnyLine port;
     // A path typed on the command line is the device meant, listed or not.
     port.port()->setAcceptUnlisted(true);
     // The MCU's bytes come in; the module's requests and answers go out.
@@ -158,6 +161,7 @@ int main(int argc, char *argv[])
         QTimer::singleShot(0, &app, [&app, code] { app.exit(code); });
     };
 
+    std::function<void()> beginRun;
     auto startRun = [&](const DataPointDefinition &definition) {
         options.definition = definition;
         if (!port.openLine(portPath, line)) {
@@ -165,6 +169,23 @@ int main(int argc, char *argv[])
             finish(HeadlessProgram::ExitUsage);
             return;
         }
+        if (port.isLineConnecting()) {
+            // A network line: the run begins once it is connected, so that
+            // no step's wait includes the connecting.
+            QObject::connect(&port, &Line::Opened, &app, [&] {
+                if (!run && status == HeadlessProgram::ExitUsage)
+                    beginRun();
+            });
+            QObject::connect(&port, &Line::OpenFailed, &app, [&](const QString &reason) {
+                program.cannotOpen(portPath, reason);
+                finish(HeadlessProgram::ExitUsage);
+            });
+            return;
+        }
+        beginRun();
+    };
+
+    beginRun = [&] {
         run = new ConformanceRun(&port, options, &app);
         QObject::connect(run, &ConformanceRun::stepFinished, &app, [](const StepResult &step) {
             HeadlessProgram::print(ConformanceReport::line(step));

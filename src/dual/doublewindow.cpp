@@ -11,7 +11,7 @@
 #include "protocol/hexinput.h"
 #include "protocol/settingkeys.h"
 #include "protocol/zemtool.h"
-#include "serial/serialline.h"
+#include "serial/anyline.h"
 #include "serial/zemserialport.h"
 #include "widgets/hexinputhint.h"
 
@@ -105,7 +105,7 @@ DoubleWindow::~DoubleWindow()
 void DoubleWindow::setUpSide(Side &side, int n, const PortControls::Widgets &widgets,
                              ReceiveBox *box)
 {
-    side.line = new SerialLine(this);
+    side.line = new AnyLine(this);
     side.line->setObjectName(QStringLiteral("line_%1").arg(n));
     side.line->port()->setObjectName(QStringLiteral("port_%1").arg(n));
     side.controls = new PortControls(side.line, widgets, this);

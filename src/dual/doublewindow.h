@@ -16,7 +16,7 @@ class Line;
 class LineBridge;
 class ModuleWindow;
 class ReceiveBox;
-class SerialLine;
+class AnyLine;
 class ZemSerialPort;
 class ZemTool;
 
@@ -106,7 +106,7 @@ private slots:
 private:
     struct Side
     {
-        SerialLine *line = nullptr;
+        AnyLine *line = nullptr;
         PortControls *controls = nullptr;
         ReceiveBox *box = nullptr;
         QByteArray held; // received bytes not turned into text yet (at most three)

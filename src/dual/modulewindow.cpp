@@ -9,7 +9,7 @@
 #include "protocol/settingkeys.h"
 #include "protocol/zemframer.h"
 #include "protocol/zemtool.h"
-#include "serial/serialline.h"
+#include "serial/anyline.h"
 #include "serial/zemserialport.h"
 #include "ui_modulewindow.h"
 #include "widgets/portcontrols.h"
@@ -49,7 +49,7 @@ ModuleWindow::ModuleWindow(ZemTool *settings, QWidget *parent)
     , ui(new Ui::ModuleWindow)
     , m_tool(settings ? settings : new ZemTool(this))
     , m_definitions(new DefinitionStore(m_tool, this))
-    , m_line(new SerialLine(this))
+    , m_line(new AnyLine(this))
     , m_idleFramer(new ZemFramer(this))
 {
     ui->setupUi(this);

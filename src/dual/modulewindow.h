@@ -15,7 +15,7 @@ class PortControls;
 class ZemFramer;
 class DataPointDefinition;
 class DefinitionStore;
-class SerialLine;
+class AnyLine;
 class ZemTool;
 
 // The simulated Wi-Fi module as a window, opened from the dual tab: a port,
@@ -62,7 +62,7 @@ private:
     Ui::ModuleWindow *ui;
     ZemTool *m_tool;
     DefinitionStore *m_definitions;
-    SerialLine *m_line;
+    AnyLine *m_line;
     PortControls *m_controls;
     ZemFramer *m_idleFramer; // frames while no run owns the line
     ConformanceRun *m_run = nullptr;

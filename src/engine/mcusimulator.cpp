@@ -11,7 +11,7 @@
 #include "protocol/settingkeys.h"
 #include "protocol/zemframer.h"
 #include "protocol/zemtool.h"
-#include "serial/serialline.h"
+#include "serial/anyline.h"
 #include "serial/zemserialport.h"
 
 #include <QDateTime>
@@ -58,7 +58,7 @@ McuSimulator::McuSimulator(ZemTool *settings, Line *line, QObject *parent)
     , m_line(line)
 {
     if (!m_line) {
-        auto *serial = new SerialLine(this);
+        auto *serial = new AnyLine(this);
         m_port = serial->port();
         m_line = serial;
     }

@@ -56,7 +56,7 @@ class McuSimulator : public QObject
 {
     Q_OBJECT
 public:
-    // On a local serial port of its own (SerialLine). `settings` is the
+    // On a line of its own (AnyLine: a local serial port or a network address). `settings` is the
     // program's one settings object; it is not owned.
     explicit McuSimulator(ZemTool *settings, QObject *parent = nullptr);
     // On `line` instead (not owned unless parented here).

@@ -26,12 +26,17 @@ public:
     using QObject::QObject;
     ~Line() override = default;
 
-    // Opens the line at `address` (a port name or path) with `settings`;
+    // Opens the line at `address` (a port name, path or network address) with `settings`;
     // an open line is closed first. False, with openFailureReason() set,
     // when it cannot be opened.
     virtual bool openLine(const QString &address, const LineSettings::Settings &settings) = 0;
     virtual void closeLine() = 0;
     virtual bool isLineOpen() const = 0;
+    // Opened but not ready yet: a line that connects in the background (a
+    // port served over the network) counts as open as soon as openLine()
+    // returned true, and takes what is sent meanwhile; Opened or OpenFailed
+    // ends this state. Never true for a local port, which opens at once.
+    virtual bool isLineConnecting() const { return false; }
     // Changes the settings of the open line (the user picked another baud
     // rate while it was open). False when the device refuses them.
     virtual bool applySettings(const LineSettings::Settings &settings) = 0;
@@ -52,4 +57,7 @@ signals:
     void Opened(const QString &address);
     // The open line failed and has been closed; `reason` says why.
     void Lost(const QString &reason);
+    // A line that was connecting (see isLineConnecting) could not be opened
+    // after all and is closed; `reason` says why.
+    void OpenFailed(const QString &reason);
 };

@@ -115,6 +115,11 @@ void ZemSerialPort::setEnglishReasons(bool english)
     g_englishReasons = english;
 }
 
+bool ZemSerialPort::englishReasons()
+{
+    return g_englishReasons;
+}
+
 QStringList ZemSerialPort::currentPortNames()
 {
     return PortWatcher::instance()->ports();

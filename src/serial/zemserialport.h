@@ -49,6 +49,7 @@ public:
     // windows (the default), English for the command-line programs. One
     // choice per process, made before any port is opened.
     static void setEnglishReasons(bool english);
+    static bool englishReasons();
 
     // Off (the windows' rule): Open takes only names the port list offers.
     // On: a name the list lacks is opened as it stands, a path such as
