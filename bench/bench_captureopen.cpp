@@ -4,6 +4,12 @@
 // made navigable (first, middle and last row shown, a row's fields built).
 //
 // BM_OpenCaptureModel: reader + analyzer + list model, no window.
+// BM_AnalyzeCapture: what lumo-analyze --problems does before it prints:
+// the file read by CaptureAnalysis, the rows filtered to those with
+// problems, their lines, the summary and the exit decision.
+// BM_LumoAnalyzeProgram/0..2: the program itself on the file, output to
+// /dev/null: every row as text, --problems, --csv; its own peak resident
+// size (wait4) is the childPeakMiB counter.
 // BM_OpenCaptureWindow: the same through the analyzer window (offscreen):
 // AnalyzerWindow::openCapture, then a jump to the middle row with its
 // detail pane, and to the end.
@@ -12,10 +18,10 @@
 // frame: proportional to an index, not to the text of rows) and the
 // process's peak resident size (getrusage; run one benchmark alone with
 // --benchmark_filter for its own peak).
+#include "analyzer/captureanalysis.h"
 #include "analyzer/frameanalyzer.h"
 #include "analyzer/framelistmodel.h"
 #include "analyzerwindow/analyzerwindow.h"
-#include "capture/capturereader.h"
 #include "capture/capturewriter.h"
 #include "protocol/zemtool.h"
 #include "testsupport.h"
@@ -28,8 +34,11 @@
 
 #include <memory>
 
+#include <fcntl.h>
 #include <malloc.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 
 namespace {
 
@@ -120,20 +129,10 @@ void BM_OpenCaptureModel(benchmark::State &state)
     double held = 0;
     for (auto _ : state) {
         const double before = heapBytes();
-        FrameAnalyzer analyzer;
+        CaptureAnalysis capture(200000);
+        capture.read(path);
         FrameListModel model;
-        QString error;
-        bool cut = false;
-        CaptureReader::read(
-            path,
-            [&analyzer](const LineSegment &s, const QString &) {
-                analyzer.add(s);
-                return true;
-            },
-            &error, &cut);
-        analyzer.expire(analyzer.counters().lastTimeUs, nullptr);
-        model.reset(&analyzer);
-        model.appendFrom(analyzer);
+        model.reset(&capture.analyzer());
         rows = model.rowCount();
         // Navigable: rows anywhere are built on demand.
         for (int row : {0, int(rows / 2), int(rows - 1)})
@@ -143,6 +142,38 @@ void BM_OpenCaptureModel(benchmark::State &state)
     report(state, rows, held);
 }
 BENCHMARK(BM_OpenCaptureModel)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_AnalyzeCapture(benchmark::State &state)
+{
+    const QString path = capturePath();
+    if (path.isEmpty()) {
+        state.SkipWithError("cannot write the capture");
+        return;
+    }
+    qint64 rows = 0;
+    double held = 0;
+    for (auto _ : state) {
+        const double before = heapBytes();
+        CaptureAnalysis capture(200000);
+        if (!capture.read(path)) {
+            state.SkipWithError("the capture was not read");
+            return;
+        }
+        FrameListModel model;
+        model.reset(&capture.analyzer());
+        FrameListModel::Filter problems;
+        problems.problemsOnly = true;
+        model.setFilter(problems);
+        for (int row = 0; row < model.rowCount(); ++row)
+            benchmark::DoNotOptimize(capture.rowLine(model, row, nullptr));
+        benchmark::DoNotOptimize(capture.problemSummary());
+        benchmark::DoNotOptimize(capture.anyRowWith(CaptureAnalysis::DefaultFailOn));
+        rows = capture.analyzer().endId();
+        held = heapBytes() - before;
+    }
+    report(state, rows, held);
+}
+BENCHMARK(BM_AnalyzeCapture)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_OpenCaptureWindow(benchmark::State &state)
 {
@@ -175,6 +206,62 @@ void BM_OpenCaptureWindow(benchmark::State &state)
     report(state, rows, held);
 }
 BENCHMARK(BM_OpenCaptureWindow)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+#ifdef LUMO_ANALYZE_PATH
+// Runs lumo-analyze on the capture with its output thrown away; false when
+// it did not run or exit with a status of its own. `peakKiB` gets its peak
+// resident size.
+bool runProgram(const QStringList &options, long *peakKiB)
+{
+    static QTemporaryDir root;
+    QList<QByteArray> args{QByteArrayLiteral(LUMO_ANALYZE_PATH), capturePath().toUtf8(),
+                           QByteArrayLiteral("--root"), root.path().toUtf8()};
+    for (const QString &option : options)
+        args << option.toUtf8();
+    std::vector<char *> argv;
+    for (QByteArray &arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return false;
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) > 1)
+        return false;
+    *peakKiB = usage.ru_maxrss;
+    return true;
+}
+
+void BM_LumoAnalyzeProgram(benchmark::State &state)
+{
+    if (capturePath().isEmpty()) {
+        state.SkipWithError("cannot write the capture");
+        return;
+    }
+    const QStringList modes[] = {{}, {QStringLiteral("--problems")}, {QStringLiteral("--csv")}};
+    long peakKiB = 0;
+    for (auto _ : state) {
+        if (!runProgram(modes[state.range(0)], &peakKiB)) {
+            state.SkipWithError("lumo-analyze did not run");
+            return;
+        }
+    }
+    state.counters["frames"] = double(Frames);
+    state.counters["childPeakMiB"] = double(peakKiB) / 1024.0;
+    state.counters["peakMiB"] = peakResidentMiB(); // the child's figure holds this one too
+}
+BENCHMARK(BM_LumoAnalyzeProgram)
+    ->DenseRange(0, 2)
+    ->Iterations(2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+#endif
 
 } // namespace
 

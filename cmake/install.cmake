@@ -20,7 +20,8 @@
 foreach(program lumo lumo-dpserver
     lumo-mcu
     lumo-module
-    lumo-capture)
+    lumo-capture
+    lumo-analyze)
   target_compile_definitions(${program} PRIVATE LUMO_VERSION="${PROJECT_VERSION}")
 endforeach()
 
@@ -28,6 +29,7 @@ install(TARGETS lumo lumo-dpserver RUNTIME DESTINATION bin)
 install(TARGETS lumo-mcu RUNTIME DESTINATION bin)
 install(TARGETS lumo-module RUNTIME DESTINATION bin)
 install(TARGETS lumo-capture RUNTIME DESTINATION bin)
+install(TARGETS lumo-analyze RUNTIME DESTINATION bin)
 
 # Wireshark's system folders (Debian's wireshark-common): lumo-capture is
 # the capture interface "Lumo UART line" through a link in the extcap folder,
@@ -110,9 +112,10 @@ set(LUMO_MAN_lumo-mcu "simulated MCU answering a Wi-Fi module on a serial port")
 set(LUMO_MAN_lumo-module "simulated Wi-Fi module running conformance steps against an MCU")
 set(LUMO_MAN_lumo-dpserver "local service of data-point definitions")
 set(LUMO_MAN_lumo-capture "bridge and record a serial line, and Wireshark capture interface")
+set(LUMO_MAN_lumo-analyze "a capture of the UART line judged by Lumo's analyzer, for CI")
 file(GLOB LUMO_MAN_INCLUDES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/packaging/man/*.h2m)
 set(LUMO_MANPAGES)
-foreach(program lumo lumo-mcu lumo-module lumo-dpserver lumo-capture)
+foreach(program lumo lumo-mcu lumo-module lumo-dpserver lumo-capture lumo-analyze)
   set(page ${CMAKE_BINARY_DIR}/packaging/man/${program}.1.gz)
   add_custom_command(OUTPUT ${page}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging/man

@@ -8,6 +8,8 @@
 #include "protocol/settingkeys.h"
 #include "protocol/zemtool.h"
 
+#include <algorithm>
+
 namespace {
 
 // Long payloads (firmware pieces) are cut in the value text; the bytes pane
@@ -177,51 +179,45 @@ QString valueText(const json_struct &r, const QByteArray &frame, const Place &pl
     return QString();
 }
 
-QString pointName(const json_struct &r)
+QString pointName(const QString &name)
 {
-    return QStringLiteral("数据点 %1").arg(r.display_name);
-}
-
-// Status report (05) and status answer (04, action 03): every data point.
-void addStatusValues(Builder &b, const DataPointDefinition &def)
-{
-    const qint64 valueStart = Frame::StatusValueOffset;
-    for (const json_struct &r : def.records()) {
-        const Place place = placeOf(def, r, valueStart, valueStart + r.byte_offset);
-        const QString text = valueText(r, b.frame(), place);
-        if (text.isEmpty())
-            b.addRemark(pointName(r), QStringLiteral("（帧中没有此值）"));
-        else
-            b.add(pointName(r), text, int(place.offset), int(place.size));
-    }
+    return QStringLiteral("数据点 %1").arg(name);
 }
 
 // Control command (03, action 01): the flag bytes, then the values it sets.
-void addControlValues(Builder &b, const DataPointDefinition &def)
+void addControlValues(Builder &b, const DataPointDefinition &def,
+                      const QVector<DataPointValue> &values)
 {
-    const int flagBytes = (def.writableCount() + 7) / 8;
-    const qint64 valueStart = Frame::StatusValueOffset + flagBytes;
     QStringList named;
-    // The codec decides which data points the frame sets and their values;
-    // here they are only placed and listed in definition order.
-    const QMap<QString, QString> values = DataPointCodec::decodeControl(def, b.frame());
-    for (const json_struct &r : def.records())
-        if (values.contains(r.display_name) && !named.contains(r.display_name))
-            named.append(r.display_name);
+    for (const DataPointValue &v : values)
+        named.append(v.name);
     b.add(QStringLiteral("设置标志"),
           named.isEmpty() ? QStringLiteral("不设置任何数据点") : named.join(QStringLiteral("、")),
-          Frame::StatusValueOffset, flagBytes);
-    for (const QString &name : qAsConst(named)) {
-        const json_struct &r = def.records().at(def.indexOf(name));
-        // The writable bit area begins right after the flags, whatever the
-        // record's byte_offset says.
-        const Place place = placeOf(def, r, valueStart, valueStart);
-        const QString &value = values.value(name);
-        if (b.holds(int(place.offset), int(place.size)))
-            b.add(pointName(r), value, int(place.offset), int(place.size));
+          Frame::StatusValueOffset, (def.writableCount() + 7) / 8);
+    for (const DataPointValue &v : values) {
+        if (b.holds(v.offset, v.size))
+            b.add(pointName(v.name), v.value, v.offset, v.size);
         else
-            b.addRemark(pointName(r), value);
+            b.addRemark(pointName(v.name), v.value);
     }
+}
+
+// Status report (05) and status answer (04, action 03): every data point.
+void addStatusValues(Builder &b, const QVector<DataPointValue> &values)
+{
+    for (const DataPointValue &v : values) {
+        if (v.value.isEmpty())
+            b.addRemark(pointName(v.name), QStringLiteral("（帧中没有此值）"));
+        else
+            b.add(pointName(v.name), v.value, v.offset, v.size);
+    }
+}
+
+bool carriesStatus(const QByteArray &frame)
+{
+    return Frame::isStatusAnswer(frame)
+        || (Frame::isCommand(frame, Frame::Command::StatusReport)
+            && Frame::action(frame) == Frame::code(Frame::StatusAction::Report));
 }
 
 // --- commands ----------------------------------------------------------------
@@ -279,9 +275,7 @@ void addCommandFields(Builder &b, const QStringList &described, const DataPointD
         b.add(QStringLiteral("动作"), actionText(Frame::code(*command), action),
               Frame::ActionOffset, 1);
         const bool control = Frame::isControlCommand(frame);
-        const bool status = Frame::isStatusAnswer(frame)
-            || (*command == C::StatusReport && action == Frame::code(Frame::StatusAction::Report));
-        if (!control && !status)
+        if (!control && !carriesStatus(frame))
             break;
         if (!def || def->isEmpty()) {
             b.addRemark(QStringLiteral("数据点"),
@@ -289,9 +283,9 @@ void addCommandFields(Builder &b, const QStringList &described, const DataPointD
             break;
         }
         if (control)
-            addControlValues(b, *def);
+            addControlValues(b, *def, dataPointValues(frame, *def));
         else
-            addStatusValues(b, *def);
+            addStatusValues(b, dataPointValues(frame, *def));
         break;
     }
     case C::ConfigMode:
@@ -460,4 +454,37 @@ QVector<FrameField> frameFields(const QByteArray &frame, SegmentKind kind,
         break;
     }
     return otherFields(frame);
+}
+
+QVector<DataPointValue> dataPointValues(const QByteArray &frame, const DataPointDefinition &def)
+{
+    QVector<DataPointValue> out;
+    if (Frame::isControlCommand(frame)) {
+        // The codec decides which data points the frame sets and their
+        // values; here they are only placed and listed in definition order.
+        const QMap<QString, QString> values = DataPointCodec::decodeControl(def, frame);
+        // The writable bit area begins right after the flags, whatever the
+        // record's byte_offset says.
+        const qint64 valueStart = Frame::StatusValueOffset + (def.writableCount() + 7) / 8;
+        for (const json_struct &r : def.records()) {
+            if (!values.contains(r.display_name))
+                continue;
+            const bool named = std::any_of(out.cbegin(), out.cend(), [&r](const DataPointValue &v) {
+                return v.name == r.display_name;
+            });
+            if (named)
+                continue;
+            const Place place = placeOf(def, r, valueStart, valueStart);
+            out.append(
+                {r.display_name, values.value(r.display_name), int(place.offset), int(place.size)});
+        }
+    } else if (carriesStatus(frame)) {
+        const qint64 valueStart = Frame::StatusValueOffset;
+        for (const json_struct &r : def.records()) {
+            const Place place = placeOf(def, r, valueStart, valueStart + r.byte_offset);
+            out.append(
+                {r.display_name, valueText(r, frame, place), int(place.offset), int(place.size)});
+        }
+    }
+    return out;
 }

@@ -43,3 +43,19 @@ struct FrameField
 QVector<FrameField> frameFields(const QByteArray &frame, SegmentKind kind,
                                 const ZemDescriber::Lookup &lookup,
                                 const DataPointDefinition *definition = nullptr);
+
+// One data point's value in a frame, as the data-point table shows it.
+// offset and size place it in the unescaped frame; value is empty when the
+// frame does not hold it.
+struct DataPointValue
+{
+    QString name; // the data point's display name
+    QString value;
+    int offset = -1;
+    int size = 0;
+};
+
+// The data-point values a version 4 frame carries, in definition order:
+// every data point of a status report (05) or status answer (04, action 03),
+// the ones a control command (03, action 01) sets. Empty for other frames.
+QVector<DataPointValue> dataPointValues(const QByteArray &frame, const DataPointDefinition &def);

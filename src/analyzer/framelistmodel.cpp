@@ -83,6 +83,7 @@ void FrameListModel::setDescriptionLookup(const ZemDescriber::Lookup &lookup)
 void FrameListModel::setUtc(bool utc)
 {
     m_utc = utc;
+    m_timePrefix.clear();
     if (rowCount() > 0)
         emit dataChanged(index(0, TimeColumn), index(rowCount() - 1, TimeColumn));
 }
@@ -416,12 +417,20 @@ QString FrameListModel::otherText(qint64 id) const
     return text;
 }
 
+// Rows come in time order, many to a second: the local time of a second is
+// worked out once (each conversion asks the C library, which looks at the
+// system's zone file again), the fraction is only digits.
 QString FrameListModel::timeText(qint64 timeUs) const
 {
-    const QDateTime at
-        = QDateTime::fromMSecsSinceEpoch(timeUs / 1000, m_utc ? Qt::UTC : Qt::LocalTime);
-    return at.toString(QStringLiteral("HH:mm:ss.zzz"))
-        + QStringLiteral("%1").arg(int(((timeUs % 1000) + 1000) % 1000), 3, 10, QLatin1Char('0'));
+    const qint64 second = timeUs >= 0 ? timeUs / 1000000 : -((-timeUs + 999999) / 1000000);
+    if (second != m_timeSecond || m_timePrefix.isEmpty()) {
+        m_timeSecond = second;
+        m_timePrefix
+            = QDateTime::fromMSecsSinceEpoch(second * 1000, m_utc ? Qt::UTC : Qt::LocalTime)
+                  .toString(QStringLiteral("HH:mm:ss."));
+    }
+    return m_timePrefix
+        + QStringLiteral("%1").arg(int(timeUs - second * 1000000), 6, 10, QLatin1Char('0'));
 }
 
 QString FrameListModel::lengthText(qint64 id, const FrameRecord &r) const
@@ -576,26 +585,46 @@ QString FrameListModel::rowsHex(const QVector<int> &rows) const
     return lines.join(QLatin1Char('\n'));
 }
 
-QString FrameListModel::toCsv() const
+QString FrameListModel::csvHeader() const
 {
-    QString csv;
     // 编号 leads the line, then the columns after it, then the bytes.
     QStringList header;
     for (int column = NumberColumn; column < ColumnCount; ++column)
         header.append(headerData(column, Qt::Horizontal).toString());
     header.append(QStringLiteral("字节"));
-    csv += header.join(QLatin1Char(',')) + QLatin1Char('\n');
+    return header.join(QLatin1Char(',')) + QLatin1Char('\n');
+}
 
+QString FrameListModel::csvLine(int row) const
+{
+    const qint64 id = rowId(row);
+    QString line = QString::number(id);
+    for (int column = NumberColumn + 1; column < ColumnCount; ++column)
+        line += QLatin1Char(',') + csvField(cellText(row, column));
+    line += QLatin1Char(',') + ZemTool::hexText(m_analyzer->wire(id)).trimmed();
+    return line + QLatin1Char('\n');
+}
+
+QString FrameListModel::toCsv() const
+{
+    QString csv = csvHeader();
+    const int rows = rowCount();
+    for (int row = 0; row < rows; ++row)
+        csv += csvLine(row);
+    return csv;
+}
+
+bool FrameListModel::writeCsv(QIODevice *device) const
+{
+    // A line at a time: a list of a million rows never becomes one text.
+    if (device->write(csvHeader().toUtf8()) < 0)
+        return false;
     const int rows = rowCount();
     for (int row = 0; row < rows; ++row) {
-        const qint64 id = rowId(row);
-        csv += QString::number(id);
-        for (int column = NumberColumn + 1; column < ColumnCount; ++column)
-            csv += QLatin1Char(',') + csvField(cellText(row, column));
-        csv += QLatin1Char(',') + ZemTool::hexText(m_analyzer->wire(id)).trimmed();
-        csv += QLatin1Char('\n');
+        if (device->write(csvLine(row).toUtf8()) < 0)
+            return false;
     }
-    return csv;
+    return true;
 }
 
 bool FrameListModel::writeCsv(const QString &path, QString *error) const
@@ -608,8 +637,7 @@ bool FrameListModel::writeCsv(const QString &path, QString *error) const
     }
     // With the byte order mark, spreadsheet programs read the Chinese
     // headers as UTF-8.
-    file.write("\xEF\xBB\xBF");
-    const bool ok = file.write(toCsv().toUtf8()) >= 0 && file.flush();
+    const bool ok = file.write("\xEF\xBB\xBF") == 3 && writeCsv(&file) && file.flush();
     if (!ok && error)
         *error = QStringLiteral("无法写入文件 %1：%2").arg(path, file.errorString());
     return ok;

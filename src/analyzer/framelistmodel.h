@@ -11,6 +11,8 @@
 
 #include <vector>
 
+class QIODevice;
+
 // The frame list over a FrameAnalyzer: one row per analyzer row that passes
 // the filter. The model keeps only ids; every text is built in data() or
 // rowText(), when a row is shown or copied.
@@ -84,6 +86,9 @@ public:
     // Every shown row, with a header line; fields quoted where needed.
     QString toCsv() const;
     bool writeCsv(const QString &path, QString *error) const;
+    // The same lines, without the byte order mark, to an open device (a
+    // program's standard output); false when a write failed.
+    bool writeCsv(QIODevice *device) const;
 
     // The texts of one cell, for data() and the line functions.
     QString cellText(int row, int column) const;
@@ -113,6 +118,8 @@ private:
     QString lengthText(qint64 id, const FrameRecord &r) const;
     QString checksumText(const FrameRecord &r) const;
     QString pairText(const FrameRecord &r) const;
+    QString csvHeader() const;
+    QString csvLine(int row) const; // with its newline
 
     const FrameAnalyzer *m_analyzer = nullptr;
     ZemDescriber::Lookup m_lookup;
@@ -124,6 +131,8 @@ private:
     QByteArray m_searchBytes; // the search text read as hex, when it is hex
     QString m_searchLower;
     bool m_utc = false;
+    mutable qint64 m_timeSecond = 0; // the second m_timePrefix shows
+    mutable QString m_timePrefix;    // "HH:mm:ss." of it
     // Unfiltered, row r is id m_first + r; filtered, the ids of the shown rows
     // (from m_head on: dropping old rows only moves m_head).
     qint64 m_first = 0;

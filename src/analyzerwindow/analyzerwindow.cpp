@@ -2,13 +2,13 @@
 #include "analyzerwindow/analyzerwindow.h"
 #include "ui_analyzerwindow.h"
 
+#include "analyzer/captureanalysis.h"
 #include "analyzer/frameanalyzer.h"
 #include "analyzer/framefieldmodel.h"
 #include "analyzer/framefields.h"
 #include "analyzer/framelistmodel.h"
 #include "analyzer/framestatistics.h"
 #include "analyzer/liveanalysis.h"
-#include "capture/capturereader.h"
 #include "capture/sessionrecorder.h"
 #include "datapoint/datapointdefinition.h"
 #include "datapoint/definitionstore.h"
@@ -362,29 +362,14 @@ void AnalyzerWindow::setMcuSide(int side)
 
 bool AnalyzerWindow::openCapture(const QString &path)
 {
-    auto analyzer = std::make_unique<FrameAnalyzer>();
-    analyzer->setReplyLimitUs(qint64(m_live->replyLimitMs()) * 1000);
-    QString error;
-    bool cutShort = false;
-    qint64 skipped = 0;
-    qint64 untimed = 0;
-    FrameAnalyzer *target = analyzer.get();
-    const bool ok = CaptureReader::read(
-        path,
-        [target](const LineSegment &segment, const QString &) {
-            target->add(segment);
-            return true;
-        },
-        &error, &cutShort, &skipped, &untimed);
-    if (!ok && analyzer->endId() == analyzer->firstId()) {
-        QMessageBox::about(
-            this, QStringLiteral("错误"),
-            QStringLiteral("打开失败！\n%1\n%2").arg(QDir::toNativeSeparators(path), error));
+    CaptureAnalysis capture(qint64(m_live->replyLimitMs()) * 1000);
+    if (!capture.read(path)) {
+        QMessageBox::about(this, QStringLiteral("错误"),
+                           QStringLiteral("打开失败！\n%1\n%2")
+                               .arg(QDir::toNativeSeparators(path), capture.error()));
         return false;
     }
-    // Requests the file's end leaves waiting count as unanswered only when
-    // the file goes on beyond their limit.
-    analyzer->expire(analyzer->counters().lastTimeUs, nullptr);
+    std::unique_ptr<FrameAnalyzer> analyzer = capture.takeAnalyzer();
 
     auto *fileModel = new FrameListModel(this);
     fileModel->setObjectName(QStringLiteral("fileModel"));
@@ -399,15 +384,17 @@ bool AnalyzerWindow::openCapture(const QString &path)
     m_fileModel = fileModel;
     m_filePath = path;
     QStringList notes;
-    if (skipped > 0)
-        notes << QStringLiteral("跳过了 %1 个无法解读的包（%2）").arg(skipped).arg(error);
-    if (untimed > 0)
+    if (capture.skipped() > 0)
+        notes << QStringLiteral("跳过了 %1 个无法解读的包（%2）")
+                     .arg(capture.skipped())
+                     .arg(capture.error());
+    if (capture.untimed() > 0)
         notes << QStringLiteral("%1 个包没有时间戳（pcapng 简单包块），时间取自它前面的包")
-                     .arg(untimed);
-    if (cutShort)
+                     .arg(capture.untimed());
+    if (capture.cutShort())
         notes << QStringLiteral("文件在一个包的中间结束，已读到最后一个完整的包");
-    else if (!ok)
-        notes << QStringLiteral("文件后面的内容无法读取：") + error;
+    else if (!capture.readToEnd())
+        notes << QStringLiteral("文件后面的内容无法读取：") + capture.error();
     m_fileNote = notes.join(QStringLiteral("；"));
     useModel(m_fileModel, m_file.get());
     setNotice(QString());

@@ -5,6 +5,7 @@
 // bin/, sends status reports and prints the traffic log to standard output.
 // It runs until SIGINT or SIGTERM, or until the port is lost.
 #include "base/apppaths.h"
+#include "capture/linerecording.h"
 #include "datapoint/definitionstore.h"
 #include "engine/headlessprogram.h"
 #include "engine/mcusimulator.h"
@@ -325,7 +326,9 @@ int main(int argc, char *argv[])
         "decimal number (true/false for a bool), an enum label or its index, or hex digits "
         "for binary.\n"
         "The definition comes from json/KEY.json of the program folder; when it is missing "
-        "it is fetched from the service in the settings (environment/environment)."));
+        "it is fetched from the service in the settings (environment/environment).\n"
+        "Capture: with --capture FILE both directions are recorded as the analyzer window "
+        "records them; the file is closed cleanly on SIGINT or SIGTERM."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption portOption = HeadlessProgram::portOption(
@@ -366,9 +369,10 @@ int main(int argc, char *argv[])
                        "instead of exiting."));
     const QCommandLineOption verboseOption(
         QStringLiteral("verbose"), QStringLiteral("Also print debug messages on standard error."));
+    const QCommandLineOption captureOption = HeadlessProgram::captureOption();
     parser.addOptions({portOption, baudOption, dataBitsOption, stopBitsOption, parityOption,
                        rootOption, keyOption, setOption, valuesOption, everyOption, onceOption,
-                       waitOption, verboseOption});
+                       waitOption, verboseOption, captureOption});
     if (!Program.parse(parser))
         return HeadlessProgram::ExitUsage;
 
@@ -419,6 +423,17 @@ int main(int argc, char *argv[])
         return Program.usage(QStringLiteral("not a product key (32 letters and digits): %1")
                                  .arg(parser.value(keyOption)));
 
+    // What the module sends comes in; Lumo's answers and reports go out.
+    LineRecording recording;
+    if (parser.isSet(captureOption)) {
+        QString why;
+        if (!recording.start(sim.line(), LineDirection::ModuleToMcu, parser.value(captureOption),
+                             &why))
+            return Program.usage(why);
+        QObject::connect(&recording, &LineRecording::failed, &recording,
+                         [](const QString &reason) { Program.error(reason); });
+    }
+
     McuProgram program(options, &sim);
     if (!HeadlessProgram::onStopSignal(&program, [&sim] {
             sim.closePort();
@@ -430,5 +445,6 @@ int main(int argc, char *argv[])
     QTimer::singleShot(0, &program, [&program] { program.start(); });
     const int status = app.exec();
     sim.closePort();
+    recording.stop();
     return status;
 }

@@ -2,6 +2,7 @@
 // lumo-module: plays the Wi-Fi module against an MCU on a serial port, runs
 // the conformance steps and exits 0 only when every step passed.
 // Usage: lumo-module --port PATH [--robust] [--firmware FILE] [--junit FILE] ...
+#include "capture/linerecording.h"
 #include "datapoint/definitionstore.h"
 #include "engine/headlessprogram.h"
 #include "module/conformancerun.h"
@@ -33,7 +34,9 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(QStringLiteral(
         "Plays the Wi-Fi module against an MCU on a serial port: answers the MCU's own frames "
         "and runs the conformance steps (every request of the protocol, each answer "
-        "checked)."));
+        "checked).\n"
+        "With --capture FILE the line is recorded as the analyzer window records it; the JUnit "
+        "report names the file (a suite property \"capture\" and a line under each failure)."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption portOption = HeadlessProgram::portOption(
@@ -76,9 +79,10 @@ int main(int argc, char *argv[])
                                          QStringLiteral("file"));
     const QCommandLineOption verboseOption(QStringLiteral("verbose"),
                                            QStringLiteral("Print every frame sent and received."));
+    const QCommandLineOption captureOption = HeadlessProgram::captureOption();
     parser.addOptions({portOption, baudOption, dataBitsOption, stopBitsOption, parityOption,
                        rootOption, keyOption, firmwareOption, limitOption, robustOption,
-                       junitOption, verboseOption});
+                       junitOption, verboseOption, captureOption});
     if (!program.parse(parser))
         return HeadlessProgram::ExitUsage;
 
@@ -136,6 +140,15 @@ int main(int argc, char *argv[])
     AnyLine port;
     // A path typed on the command line is the device meant, listed or not.
     port.port()->setAcceptUnlisted(true);
+    // The MCU's bytes come in; the module's requests and answers go out.
+    LineRecording recording;
+    if (parser.isSet(captureOption)) {
+        QString why;
+        if (!recording.start(&port, LineDirection::McuToModule, parser.value(captureOption), &why))
+            return program.usage(why);
+        QObject::connect(&recording, &LineRecording::failed, &app,
+                         [&program](const QString &reason) { program.error(reason); });
+    }
     DefinitionStore definitions(&tool);
     ConformanceRun *run = nullptr;
     int status = HeadlessProgram::ExitUsage;
@@ -144,6 +157,7 @@ int main(int argc, char *argv[])
     auto finish = [&](int code) {
         status = code;
         port.closeLine();
+        recording.stop();
         QTimer::singleShot(0, &app, [&app, code] { app.exit(code); });
     };
 
@@ -190,7 +204,9 @@ int main(int argc, char *argv[])
             run->abort(QStringLiteral("serial port lost: ") + reason);
         });
         QObject::connect(run, &ConformanceRun::finished, &app, [&](bool allPassed) {
-            const ConformanceReport &report = run->report();
+            ConformanceReport report = run->report();
+            if (recording.isRecording())
+                report.setCapturePath(recording.path());
             HeadlessProgram::print(report.summary());
             // A lost port fails the run as a failed step does.
             int code

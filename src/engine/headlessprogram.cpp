@@ -130,6 +130,16 @@ QCommandLineOption HeadlessProgram::rootOption()
         QStringLiteral("dir"));
 }
 
+QCommandLineOption HeadlessProgram::captureOption()
+{
+    return QCommandLineOption(
+        QStringLiteral("capture"),
+        QStringLiteral("Record both directions of the line to this file as the analyzer window "
+                       "records them (pcap, link type 147), flushed at least once a second; "
+                       "lumo-analyze reads it, and so do Lumo's analyzer window and Wireshark."),
+        QStringLiteral("file"));
+}
+
 bool HeadlessProgram::chooseRoot(const QCommandLineParser &parser) const
 {
     const QString option = QStringLiteral("root");

@@ -60,6 +60,8 @@ public:
 
     // The same --root for every program.
     static QCommandLineOption rootOption();
+    // The same --capture FILE for every program that records its own line.
+    static QCommandLineOption captureOption();
     // With --root DIR: the folder is made when missing, and the shipped files
     // it lacks (settings, pictures, definitions) are copied into it, as into
     // the user's data folder; without it the folder is chosen as the window

@@ -121,6 +121,14 @@ void ConformanceReport::writeXml(QXmlStreamWriter &w, const QString &suiteName) 
     w.writeAttribute(QStringLiteral("time"), seconds(totalMs()));
     if (m_started.isValid())
         w.writeAttribute(QStringLiteral("timestamp"), m_started.toString(Qt::ISODate));
+    if (!m_capturePath.isEmpty()) {
+        w.writeStartElement(QStringLiteral("properties"));
+        w.writeStartElement(QStringLiteral("property"));
+        w.writeAttribute(QStringLiteral("name"), QStringLiteral("capture"));
+        w.writeAttribute(QStringLiteral("value"), m_capturePath);
+        w.writeEndElement();
+        w.writeEndElement();
+    }
     for (const StepResult &s : m_steps) {
         w.writeStartElement(QStringLiteral("testcase"));
         w.writeAttribute(QStringLiteral("classname"), suiteName);
@@ -130,7 +138,9 @@ void ConformanceReport::writeXml(QXmlStreamWriter &w, const QString &suiteName) 
             w.writeStartElement(QStringLiteral("failure"));
             w.writeAttribute(QStringLiteral("message"), s.reason);
             w.writeAttribute(QStringLiteral("type"), QStringLiteral("conformance"));
-            w.writeCharacters(s.reason);
+            w.writeCharacters(m_capturePath.isEmpty()
+                                  ? s.reason
+                                  : s.reason + QStringLiteral("\ncapture: ") + m_capturePath);
             w.writeEndElement();
         } else if (s.outcome == StepResult::Outcome::Skipped) {
             w.writeStartElement(QStringLiteral("skipped"));

@@ -49,6 +49,11 @@ class ConformanceReport
 {
 public:
     void setStarted(const QDateTime &when) { m_started = when; }
+    // The capture file of the run's line (lumo-module --capture): the JUnit
+    // report names it, as a property of the suite and under each failure,
+    // so whoever reads a failure finds the frames that led to it.
+    void setCapturePath(const QString &path) { m_capturePath = path; }
+    QString capturePath() const { return m_capturePath; }
     QDateTime started() const { return m_started; }
     void add(const StepResult &step) { m_steps.append(step); }
     void clear() { m_steps.clear(); }
@@ -77,4 +82,5 @@ private:
 
     QDateTime m_started;
     QList<StepResult> m_steps;
+    QString m_capturePath;
 };

@@ -176,7 +176,7 @@ void TestInstall::installsProgramsFilesMenuEntryAndIcon()
 {
     QDir prefix(m_prefix);
     QCOMPARE(QDir(prefix.filePath(QStringLiteral("bin"))).entryList(QDir::Files, QDir::Name),
-             QStringList({QStringLiteral("lumo"), QStringLiteral("lumo-capture"),
+             QStringList({QStringLiteral("lumo"), QStringLiteral("lumo-analyze"), QStringLiteral("lumo-capture"),
                           QStringLiteral("lumo-dpserver"), QStringLiteral("lumo-mcu"),
                           QStringLiteral("lumo-module")}));
     QVERIFY(QFileInfo(prefix.filePath(QStringLiteral("bin/lumo"))).isExecutable());
@@ -275,7 +275,7 @@ void TestInstall::installedWindowSeedsTheUsersFolder()
     // beside the installed programs.
     QCOMPARE(QDir(m_prefix + QStringLiteral("/bin"))
                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-             QStringList({QStringLiteral("lumo"), QStringLiteral("lumo-capture"),
+             QStringList({QStringLiteral("lumo"), QStringLiteral("lumo-analyze"), QStringLiteral("lumo-capture"),
                           QStringLiteral("lumo-dpserver"), QStringLiteral("lumo-mcu"),
                           QStringLiteral("lumo-module")}));
 
