@@ -128,6 +128,9 @@ void TestPortControls::opensWithTheChosenSettings()
     QCOMPARE(m_widgets.open->text(), QStringLiteral("关闭串口"));
     QTEST(int(m_port->baudRate()), "baud");
     QTEST(int(m_port->stopBits()), "stopBits");
+    // Changed while open: applied to the open port at once.
+    m_widgets.baudRate->setCurrentIndex(baudIndex == 7 ? 8 : 7);
+    QCOMPARE(int(m_port->baudRate()), baudIndex == 7 ? 38400 : 19200);
 
     m_controls->toggle();
     QVERIFY(!m_port->isOpen());
