@@ -18,8 +18,7 @@ NetworkPortDialog::NetworkPortDialog(const QStringList &lines, QWidget *parent)
     connect(ui->lineEdit_address, &QLineEdit::textChanged, this, &NetworkPortDialog::check);
     connect(ui->listWidget_lines, &QListWidget::currentRowChanged, this,
             [this](int row) { ui->pushButton_remove->setEnabled(row >= 0); });
-    connect(ui->pushButton_remove, &QPushButton::clicked, this,
-            &NetworkPortDialog::removeSelected);
+    connect(ui->pushButton_remove, &QPushButton::clicked, this, &NetworkPortDialog::removeSelected);
     check(QString());
 }
 

@@ -14,8 +14,8 @@ NetworkPortList *NetworkPortList::instance()
 QStringList NetworkPortList::read(const ZemTool *settings)
 {
     QStringList lines;
-    const QStringList stored
-        = settings->readSetting(SettingKeys::NetworkLines).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const QStringList stored = settings->readSetting(SettingKeys::NetworkLines)
+                                   .split(QLatin1Char(' '), Qt::SkipEmptyParts);
     for (const QString &entry : stored) {
         NetworkAddress address;
         QString problem;

@@ -221,11 +221,19 @@ void PortControls::applyFormSettings()
         return;
     if (m_line->applySettings(formSettings()))
         return;
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("错误"),
-                    QStringLiteral("串口参数设置失败！"), QMessageBox::Ok, m_window);
-    box.setInformativeText(
+    // Not modal: the line stays open with what it had, and the user may go
+    // on picking values while the box is up. One box at a time.
+    if (!m_refusalBox) {
+        m_refusalBox
+            = new QMessageBox(QMessageBox::Warning, QStringLiteral("错误"),
+                              QStringLiteral("串口参数设置失败！"), QMessageBox::Ok, m_window);
+        m_refusalBox->setObjectName(QStringLiteral("settingsRefusedBox"));
+        m_refusalBox->setWindowModality(Qt::NonModal);
+        m_refusalBox->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_refusalBox->setInformativeText(
         QStringLiteral("串口 %1 不接受所选的波特率、数据位、停止位或校验位").arg(m_openedName));
-    box.exec();
+    m_refusalBox->show();
 }
 
 bool PortControls::open()

@@ -4,10 +4,12 @@
 #include "serial/linesettings.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
 class QComboBox;
+class QMessageBox;
 class QPushButton;
 class QWidget;
 class Line;
@@ -43,7 +45,7 @@ class ZemTool;
 //   `reconnected` tells the window.
 // - a baud rate, data bits, stop bits or parity changed while the line is
 //   open is applied to it at once (an RFC 2217 line sends it to the remote
-//   port); a refusal is shown in a message box.
+//   port); a refusal is shown in a message box that does not block.
 class PortControls : public QObject
 {
     Q_OBJECT
@@ -138,4 +140,5 @@ private:
     QStringList m_localPorts;             // the host's ports, as last listed
     int m_previousIndex = -1;             // the selection before the add entry was picked
     bool m_reconnecting = false;          // a network line lost while open, retrying
+    QPointer<QMessageBox> m_refusalBox;   // says that the line refused new settings
 };

@@ -30,8 +30,7 @@
 namespace {
 const QString AddEntry = QStringLiteral("添加网络串口…");
 
-template <typename T>
-T *child(QObject *root, const char *name)
+template <typename T> T *child(QObject *root, const char *name)
 {
     return root->findChild<T *>(QString::fromLatin1(name));
 }
@@ -53,10 +52,7 @@ private:
     NetworkPortDialog *openDialog(QWidget *window, QComboBox *combo);
     // Opens side 1 of the dual tab on `address`, side 2 on the pty.
     void openBothSides(const QString &address);
-    QString address(quint16 port) const
-    {
-        return QStringLiteral("tcp://127.0.0.1:%1").arg(port);
-    }
+    QString address(quint16 port) const { return QStringLiteral("tcp://127.0.0.1:%1").arg(port); }
 
     std::unique_ptr<TestRoot> m_root;
     std::unique_ptr<PtyPair> m_pty;
@@ -98,7 +94,6 @@ NetworkPortDialog *TestNetworkLines::openDialog(QWidget *window, QComboBox *comb
 
 void TestNetworkLines::openBothSides(const QString &address)
 {
-    m_dual = std::make_unique<DoubleWindow>(m_settings.get());
     auto *com1 = child<QComboBox>(m_dual.get(), "com_1");
     auto *com2 = child<QComboBox>(m_dual.get(), "com_2");
     com1->setCurrentIndex(com1->findText(address));
@@ -220,6 +215,7 @@ void TestNetworkLines::droppedLineIsTakenUpAgain()
     const quint16 port = server.serverPort();
     const QString line = address(port);
     NetworkPortList::instance()->add(m_settings.get(), line);
+    m_dual = std::make_unique<DoubleWindow>(m_settings.get());
     openBothSides(line);
     QVERIFY(waitUntil([&] { return server.hasPendingConnections(); }));
     QTcpSocket *far = server.nextPendingConnection();
@@ -242,8 +238,8 @@ void TestNetworkLines::droppedLineIsTakenUpAgain()
     far = server.nextPendingConnection();
     QVERIFY(waitUntil([&] { return open->text() == QStringLiteral("关闭串口"); }));
     QVERIFY(waitUntil([&] {
-        return box->toPlainText().contains(QStringLiteral("网络串口 %1 已重新连接；双串口转发已恢复")
-                                               .arg(line));
+        return box->toPlainText().contains(
+            QStringLiteral("网络串口 %1 已重新连接；双串口转发已恢复").arg(line));
     }));
     QVERIFY(m_dual->bridge()->isOn());
     far->write(hex("FF FF 00"));
