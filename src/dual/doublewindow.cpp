@@ -141,11 +141,8 @@ void DoubleWindow::closeBothPorts(const QString &why)
 {
     for (Side *side : {&m_side1, &m_side2}) {
         const QString name = side->line->address();
-        if (side->controls->close() && !why.isEmpty()) {
-            side->box->addText(DualDisplay::flush(side->held));
-            side->box->addNotice(timeStamp() + QLatin1Char(' ')
-                                 + QStringLiteral("串口 %1 已关闭：%2").arg(name, why));
-        }
+        if (side->controls->close() && !why.isEmpty())
+            addNotice(*side, QStringLiteral("串口 %1 已关闭：%2").arg(name, why));
     }
 }
 
@@ -200,10 +197,7 @@ void DoubleWindow::sideLost(int n, const QString &name, const QString &reason, b
     if (bridgeWasOn)
         notice += QStringLiteral("；双串口转发已关闭");
     side.bridgeCut = bridgeWasOn;
-    // What arrived before the loss is shown first, then the notice on a line
-    // of its own, stamped like a frame line but without the colon.
-    side.box->addText(DualDisplay::flush(side.held));
-    side.box->addNotice(timeStamp() + QLatin1Char(' ') + notice);
+    addNotice(side, notice);
 }
 
 void DoubleWindow::sideReconnected(Side &side, const QString &name)
@@ -215,8 +209,15 @@ void DoubleWindow::sideReconnected(Side &side, const QString &name)
         notice += QStringLiteral("；双串口转发已恢复");
     }
     side.bridgeCut = false;
+    addNotice(side, notice);
+}
+
+void DoubleWindow::addNotice(Side &side, const QString &text)
+{
+    // What arrived before is shown first, then the notice on a line of its
+    // own, stamped like a frame line but without the colon.
     side.box->addText(DualDisplay::flush(side.held));
-    side.box->addNotice(timeStamp() + QLatin1Char(' ') + notice);
+    side.box->addNotice(timeStamp() + QLatin1Char(' ') + text);
 }
 
 void DoubleWindow::received(int n, const QByteArray &data)

@@ -121,6 +121,7 @@ private:
     Side &side(int n) { return n == 2 ? m_side2 : m_side1; }
     void sideLost(int side, const QString &name, const QString &reason, bool bridgeWasOn);
     void sideReconnected(Side &side, const QString &name);
+    void addNotice(Side &side, const QString &text);
     void showBridge(bool on);
     void received(int side, const QByteArray &data);
     void flushHeld(Side &side);
