@@ -109,6 +109,9 @@ void DoubleWindow::setUpSide(Side &side, int n, const PortControls::Widgets &wid
     side.line->setObjectName(QStringLiteral("line_%1").arg(n));
     side.line->port()->setObjectName(QStringLiteral("port_%1").arg(n));
     side.controls = new PortControls(side.line, widgets, this);
+    side.controls->offerNetworkLines(m_settings);
+    connect(side.controls, &PortControls::reconnected, this,
+            [this, &side](const QString &name) { sideReconnected(side, name); });
     side.box = box;
     side.flush = new QTimer(this);
     side.flush->setObjectName(QStringLiteral("flushTimer_%1").arg(n));
@@ -138,11 +141,8 @@ void DoubleWindow::closeBothPorts(const QString &why)
 {
     for (Side *side : {&m_side1, &m_side2}) {
         const QString name = side->line->address();
-        if (side->controls->close() && !why.isEmpty()) {
-            side->box->addText(DualDisplay::flush(side->held));
-            side->box->addNotice(timeStamp() + QLatin1Char(' ')
-                                 + QStringLiteral("串口 %1 已关闭：%2").arg(name, why));
-        }
+        if (side->controls->close() && !why.isEmpty())
+            addNotice(*side, QStringLiteral("串口 %1 已关闭：%2").arg(name, why));
     }
 }
 
@@ -160,17 +160,20 @@ void DoubleWindow::UpdateUi(const QStringList &ports)
 
 void DoubleWindow::on_pushButton_open1_clicked()
 {
+    m_side1.bridgeCut = false;
     m_side1.controls->toggle();
 }
 
 void DoubleWindow::on_pushButton_open2_clicked()
 {
+    m_side2.bridgeCut = false;
     m_side2.controls->toggle();
 }
 
 void DoubleWindow::on_pushButton_double_clicked()
 {
     m_bridge->setOn(!m_bridge->isOn());
+    m_side1.bridgeCut = m_side2.bridgeCut = false;
     // Only the user's switch is remembered: a bridge switched off because a
     // port was lost comes back on at the next start.
     m_settings->writeSetting(SettingKeys::DualBridge, m_bridge->isOn() ? TrueText : FalseText);
@@ -193,10 +196,28 @@ void DoubleWindow::sideLost(int n, const QString &name, const QString &reason, b
                          .arg(name, reason.isEmpty() ? QStringLiteral("原因未知") : reason);
     if (bridgeWasOn)
         notice += QStringLiteral("；双串口转发已关闭");
-    // What arrived before the loss is shown first, then the notice on a line
-    // of its own, stamped like a frame line but without the colon.
+    side.bridgeCut = bridgeWasOn;
+    addNotice(side, notice);
+}
+
+void DoubleWindow::sideReconnected(Side &side, const QString &name)
+{
+    QString notice = QStringLiteral("网络串口 %1 已重新连接").arg(name);
+    // The bridge went off only because of the loss; the user did not switch it.
+    if (side.bridgeCut && !m_bridge->isOn()) {
+        m_bridge->setOn(true);
+        notice += QStringLiteral("；双串口转发已恢复");
+    }
+    side.bridgeCut = false;
+    addNotice(side, notice);
+}
+
+void DoubleWindow::addNotice(Side &side, const QString &text)
+{
+    // What arrived before is shown first, then the notice on a line of its
+    // own, stamped like a frame line but without the colon.
     side.box->addText(DualDisplay::flush(side.held));
-    side.box->addNotice(timeStamp() + QLatin1Char(' ') + notice);
+    side.box->addNotice(timeStamp() + QLatin1Char(' ') + text);
 }
 
 void DoubleWindow::received(int n, const QByteArray &data)

@@ -111,12 +111,17 @@ private:
         ReceiveBox *box = nullptr;
         QByteArray held; // received bytes not turned into text yet (at most three)
         QTimer *flush = nullptr;
+        // The bridge was on when this side's network line was lost: it is
+        // switched on again when the line reconnects by itself.
+        bool bridgeCut = false;
     };
 
     void setUp();
     void setUpSide(Side &side, int n, const PortControls::Widgets &widgets, ReceiveBox *box);
     Side &side(int n) { return n == 2 ? m_side2 : m_side1; }
     void sideLost(int side, const QString &name, const QString &reason, bool bridgeWasOn);
+    void sideReconnected(Side &side, const QString &name);
+    void addNotice(Side &side, const QString &text);
     void showBridge(bool on);
     void received(int side, const QByteArray &data);
     void flushHeld(Side &side);

@@ -58,11 +58,21 @@ ModuleWindow::ModuleWindow(ZemTool *settings, QWidget *parent)
                                   {ui->comboBox_port, ui->comboBox_rate, ui->comboBox_data,
                                    ui->comboBox_stop, ui->comboBox_check, ui->pushButton_open},
                                   this);
+    m_controls->offerNetworkLines(m_tool);
     connect(m_line->port(), &ZemSerialPort::ComListChange, m_controls, &PortControls::setPortList);
     m_controls->setPortList(ZemSerialPort::currentPortNames());
     connect(m_controls, &PortControls::lost, this, [this](const QString &, const QString &reason) {
         if (isRunning())
             m_run->abort(QStringLiteral("serial port lost: ") + reason);
+        // A partial frame of the lost connection must not swallow the first
+        // bytes of the next.
+        m_idleFramer->clear();
+    });
+    // A run aborted by the loss is not started again by itself: its results
+    // would mix two connections. The module answers the MCU again at once.
+    connect(m_controls, &PortControls::reconnected, this, [this](const QString &name) {
+        if (!isRunning())
+            ui->label_summary->setText(QStringLiteral("网络串口 %1 已重新连接").arg(name));
     });
     connect(m_line, &Line::DataReady, this, [this](const QByteArray &chunk) {
         if (!isRunning())

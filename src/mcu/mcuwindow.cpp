@@ -102,6 +102,8 @@ McuWindow::McuWindow(ZemTool *settings, QWidget *parent)
     connect(m_port, &ZemSerialPort::ComListChange, this, &McuWindow::UpdateUi);
     connect(m_portControls, &PortControls::lost, this, &McuWindow::onPortLost);
     connect(m_portControls, &PortControls::returned, this, &McuWindow::onPortReturned);
+    connect(m_portControls, &PortControls::reconnected, this, &McuWindow::onPortReconnected);
+    m_portControls->offerNetworkLines(m_tool);
     m_portControls->remember(m_tool, SettingKeys::McuPortGroup);
 
     // The engine's store is the tab's: a fetch from here is the engine's
@@ -202,6 +204,7 @@ void McuWindow::on_pushButton_open3_clicked()
 {
     // A partial frame of the closed line would otherwise be completed by
     // the first bytes after the next open.
+    m_resumeAutoUpload = false;
     if (m_portControls->close()) {
         stopAutoUpload();
         m_sim->lineClosed();
@@ -225,6 +228,7 @@ void McuWindow::onPortLost(const QString &name, const QString &reason)
     // The adapter is gone or the far end closed; the port has closed itself
     // and is selected again when it comes back (see PortControls). Reset
     // the window and say so in the log.
+    m_resumeAutoUpload = m_autoUpload;
     stopAutoUpload();
     m_sim->resetFraming();
     notice(QStringLiteral("串口 %1 已断开：%2").arg(name, reason));
@@ -233,6 +237,16 @@ void McuWindow::onPortLost(const QString &name, const QString &reason)
 void McuWindow::onPortReturned(const QString &name)
 {
     notice(QStringLiteral("串口 %1 已重新接入，点击“打开串口”即可重新打开").arg(name));
+}
+
+void McuWindow::onPortReconnected(const QString &name)
+{
+    // The framer was reset at the loss; a firmware transfer cut then stays
+    // under way and completes when the module resumes it.
+    notice(QStringLiteral("网络串口 %1 已重新连接").arg(name));
+    if (m_resumeAutoUpload)
+        startAutoUpload();
+    m_resumeAutoUpload = false;
 }
 
 // --- frames ------------------------------------------------------------------
@@ -287,8 +301,12 @@ void McuWindow::on_pushButton_autoupload_clicked()
         stopAutoUpload();
         return;
     }
-    if (!m_sim->isOpen())
-        return;
+    if (m_sim->isOpen())
+        startAutoUpload();
+}
+
+void McuWindow::startAutoUpload()
+{
     const int seconds = qBound(MinUploadSeconds, m_tool->readSettingNumber(SettingKeys::UploadTime),
                                MaxUploadSeconds);
     m_uploadTimer->start(seconds * 1000);

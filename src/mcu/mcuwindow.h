@@ -94,6 +94,7 @@ public slots:
 private slots:
     void onPortLost(const QString &name, const QString &reason);
     void onPortReturned(const QString &name);
+    void onPortReconnected(const QString &name);
     void onFetchFailed(const QString &reason);
     void definitionReady(const QString &productKey, const DataPointDefinition &definition);
     void showTransfer(const McuTransfer &transfer);
@@ -105,6 +106,7 @@ private:
     void startFetch();
     void showFetchResult(const QString &text);
     void showMessage(const QString &title, const QString &text, const QString &detail);
+    void startAutoUpload();
     void stopAutoUpload();
     void saveDataPointValues();
 
@@ -117,6 +119,9 @@ private:
     ZemJson *m_json = nullptr; // the store's fetcher
     QTimer *m_uploadTimer = nullptr;
     bool m_autoUpload = false;
+    // Reports were on when the network line was lost: they go on once it
+    // has reconnected by itself.
+    bool m_resumeAutoUpload = false;
     McuCmdWindow *m_cmdWindow = nullptr;
     McuSettingWindow *m_settingWindow = nullptr;
     // The product key whose definition the table shows: its values are kept

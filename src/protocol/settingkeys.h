@@ -58,6 +58,11 @@ inline QString parityKey(const QString &group)
     return group + QStringLiteral("/parity");
 }
 
+// The network lines offered in every port field after the local ports
+// ("tcp://HOST:PORT" or "rfc2217://HOST:PORT"), separated by blanks, in the
+// order they were added. Entries that are no such address are skipped.
+inline const QString NetworkLines = QStringLiteral("network/lines");
+
 // The dual tab's bridge switch and "三版换行", "true" or "false".
 inline const QString DualBridge = QStringLiteral("dual/bridge");
 inline const QString DualV3NewLine = QStringLiteral("dual/v3newline");

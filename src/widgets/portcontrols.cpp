@@ -4,7 +4,10 @@
 #include "protocol/settingkeys.h"
 #include "protocol/zemtool.h"
 #include "serial/line.h"
+#include "serial/networkaddress.h"
 #include "serial/zemserialport.h"
+#include "widgets/networkportdialog.h"
+#include "widgets/networkportlist.h"
 
 #include <QComboBox>
 #include <QMessageBox>
@@ -14,6 +17,7 @@ namespace {
 const QString OpenCaption = QStringLiteral("打开串口");
 const QString CloseCaption = QStringLiteral("关闭串口");
 const QString AbsentMark = QStringLiteral("（未连接）");
+const QString AddEntry = QStringLiteral("添加网络串口…");
 
 // Selects the stored index when the combo has it; anything else (no number,
 // out of range) leaves the form's choice.
@@ -33,10 +37,31 @@ PortControls::PortControls(Line *line, const Widgets &widgets, QWidget *window)
     , m_window(window)
 {
     connect(m_line, &Line::Lost, this, &PortControls::onPortLost);
+    connect(m_line, &Line::Opened, this, &PortControls::onLineOpened);
+    connect(m_line, &Line::OpenFailed, this, [this](const QString &reason) {
+        m_widgets.open->setText(OpenCaption);
+        showOpenFailure(reason);
+    });
     connect(m_widgets.port, QOverload<int>::of(&QComboBox::activated), this,
             &PortControls::onPortActivated);
     connect(m_widgets.port, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &PortControls::showChosenAsToolTip);
+    connect(m_widgets.port, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            [this](int index) {
+                if (index != addIndex())
+                    m_previousIndex = index;
+            });
+    for (QComboBox *combo :
+         {m_widgets.baudRate, m_widgets.dataBits, m_widgets.stopBits, m_widgets.parity})
+        connect(combo, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+                &PortControls::applyFormSettings);
+}
+
+void PortControls::offerNetworkLines(ZemTool *settings)
+{
+    m_networkSettings = settings;
+    connect(NetworkPortList::instance(), &NetworkPortList::changed, this,
+            [this] { setPortList(m_localPorts); });
 }
 
 void PortControls::remember(ZemTool *settings, const QString &group)
@@ -82,23 +107,77 @@ void PortControls::store(const QString &key, const QString &value)
 
 QString PortControls::chosenName() const
 {
-    const QComboBox *combo = m_widgets.port;
-    if (m_absentShown && combo->currentIndex() == combo->count() - 1)
+    int index = m_widgets.port->currentIndex();
+    // Picked only to open the dialog: the port selected before still counts.
+    if (index >= 0 && index == addIndex())
+        index = m_previousIndex;
+    if (index >= 0 && index == absentIndex())
         return m_awaitedName;
-    return combo->currentText();
+    return m_widgets.port->itemText(index);
+}
+
+int PortControls::absentIndex() const
+{
+    return m_absentShown ? m_widgets.port->count() - 1 - (addIndex() >= 0 ? 1 : 0) : -1;
+}
+
+int PortControls::addIndex() const
+{
+    const QComboBox *combo = m_widgets.port;
+    const int last = combo->count() - 1;
+    return m_networkSettings && last >= 0 && combo->itemText(last) == AddEntry ? last : -1;
 }
 
 void PortControls::onPortActivated(int index)
 {
-    // The marked item is the remembered port itself: still awaited.
-    if (m_absentShown && index == m_widgets.port->count() - 1)
+    if (index >= 0 && index == addIndex()) {
+        m_widgets.port->setCurrentIndex(m_previousIndex);
+        askForNetworkLine();
         return;
-    // A port the user picks by hand replaces the one awaited, and is the
-    // choice to remember. Refills of the list change the selection too, but
-    // only this signal says the user made it.
+    }
+    // The marked item is the remembered port itself: still awaited.
+    if (index >= 0 && index == absentIndex())
+        return;
+    // Refills of the list change the selection too, but only this signal
+    // says the user made it.
+    takeChoice(m_widgets.port->currentText());
+}
+
+void PortControls::takeChoice(const QString &name)
+{
+    // A network line lost while open stops trying to reconnect once the
+    // user wants another port.
+    if (m_reconnecting && name != m_openedName) {
+        m_reconnecting = false;
+        m_line->closeLine();
+    }
+    // A port the user picks replaces the one awaited, and is the choice to
+    // remember.
     forgetAwaited();
-    m_choice = m_widgets.port->currentText();
+    m_choice = name;
     store(SettingKeys::portNameKey(m_group), m_choice);
+}
+
+void PortControls::askForNetworkLine()
+{
+    // Window-modal and not waited for: the window's lines keep running.
+    auto *dialog = new NetworkPortDialog(NetworkPortList::read(m_networkSettings), m_window);
+    dialog->setObjectName(QStringLiteral("networkPortDialog"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &NetworkPortDialog::removeRequested, this, [this](const QString &address) {
+        NetworkPortList::instance()->remove(m_networkSettings, address);
+    });
+    connect(dialog, &QDialog::accepted, this, [this, dialog] {
+        const QString address = dialog->address();
+        // Refills every port field, this one too.
+        NetworkPortList::instance()->add(m_networkSettings, address);
+        const int index = m_widgets.port->findText(address);
+        if (index < 0)
+            return;
+        m_widgets.port->setCurrentIndex(index);
+        takeChoice(address);
+    });
+    dialog->open();
 }
 
 void PortControls::forgetAwaited()
@@ -107,8 +186,9 @@ void PortControls::forgetAwaited()
     m_awaitedLost = false;
     m_awaitedListed = false;
     if (m_absentShown) {
+        const int index = absentIndex();
         m_absentShown = false;
-        m_widgets.port->removeItem(m_widgets.port->count() - 1);
+        m_widgets.port->removeItem(index);
     }
 }
 
@@ -117,19 +197,51 @@ bool PortControls::isOpen() const
     return m_line->isLineOpen();
 }
 
+LineSettings::Settings PortControls::formSettings() const
+{
+    return LineSettings::fromFormIndexes(
+        m_widgets.baudRate->currentText(), m_widgets.dataBits->currentIndex(),
+        m_widgets.stopBits->currentIndex(), m_widgets.parity->currentIndex());
+}
+
+void PortControls::showOpenFailure(const QString &reason)
+{
+    // The system's reason (busy, permission denied, no such device, a
+    // refused connection) tells the user what to do about it.
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("错误"), QStringLiteral("打开失败！"),
+                    QMessageBox::Ok, m_window);
+    box.setInformativeText(reason);
+    box.exec();
+}
+
+void PortControls::applyFormSettings()
+{
+    // A line that is reconnecting keeps the settings for its next connection.
+    if (!m_line->isLineOpen() && !m_reconnecting)
+        return;
+    if (m_line->applySettings(formSettings()))
+        return;
+    // Not modal: the line stays open with what it had, and the user may go
+    // on picking values while the box is up. One box at a time.
+    if (!m_refusalBox) {
+        m_refusalBox
+            = new QMessageBox(QMessageBox::Warning, QStringLiteral("错误"),
+                              QStringLiteral("串口参数设置失败！"), QMessageBox::Ok, m_window);
+        m_refusalBox->setObjectName(QStringLiteral("settingsRefusedBox"));
+        m_refusalBox->setWindowModality(Qt::NonModal);
+        m_refusalBox->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_refusalBox->setInformativeText(
+        QStringLiteral("串口 %1 不接受所选的波特率、数据位、停止位或校验位").arg(m_openedName));
+    m_refusalBox->show();
+}
+
 bool PortControls::open()
 {
     const QString name = chosenName();
-    const LineSettings::Settings settings = LineSettings::fromFormIndexes(
-        m_widgets.baudRate->currentText(), m_widgets.dataBits->currentIndex(),
-        m_widgets.stopBits->currentIndex(), m_widgets.parity->currentIndex());
-    if (!m_line->openLine(name, settings)) {
-        // The system's reason (busy, permission denied, no such device)
-        // tells the user what to do about it.
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("错误"), QStringLiteral("打开失败！"),
-                        QMessageBox::Ok, m_window);
-        box.setInformativeText(m_line->openFailureReason());
-        box.exec();
+    m_reconnecting = false;
+    if (!m_line->openLine(name, formSettings())) {
+        showOpenFailure(m_line->openFailureReason());
         return false;
     }
     m_widgets.open->setText(CloseCaption);
@@ -145,8 +257,10 @@ bool PortControls::open()
 bool PortControls::close()
 {
     const bool wasOpen = m_line->isLineOpen();
-    if (wasOpen)
+    // A network line lost while open stops trying to reconnect.
+    if (wasOpen || m_reconnecting)
         m_line->closeLine();
+    m_reconnecting = false;
     m_widgets.open->setText(OpenCaption);
     return wasOpen;
 }
@@ -157,8 +271,20 @@ void PortControls::toggle()
         open();
 }
 
-void PortControls::setPortList(const QStringList &ports)
+void PortControls::setPortList(const QStringList &localPorts)
 {
+    m_localPorts = localPorts;
+    QStringList ports = localPorts;
+    if (m_networkSettings) {
+        for (const QString &line : NetworkPortList::read(m_networkSettings))
+            if (!ports.contains(line))
+                ports.append(line);
+        // A network line the user removed is no choice any longer.
+        if (NetworkAddress::isNetwork(m_awaitedName) && !ports.contains(m_awaitedName))
+            m_awaitedName.clear();
+        if (NetworkAddress::isNetwork(m_choice) && !ports.contains(m_choice))
+            m_choice.clear();
+    }
     QString selected = chosenName();
     // A selected port that vanishes (unplugged while closed, a pty that
     // went away) stays the choice, marked as not plugged in, and is taken
@@ -186,13 +312,18 @@ void PortControls::setPortList(const QStringList &ports)
     combo->clear();
     combo->addItems(ports);
     m_absentShown = absent;
-    if (absent) {
+    if (absent)
         combo->addItem(m_awaitedName + AbsentMark);
-        combo->setCurrentIndex(combo->count() - 1);
+    if (m_networkSettings)
+        combo->addItem(AddEntry);
+    if (absent) {
+        combo->setCurrentIndex(absentIndex());
     } else {
         const int index = ports.indexOf(selected);
-        combo->setCurrentIndex(index >= 0 ? index : 0);
+        // With no port at all, nothing is selected rather than the add entry.
+        combo->setCurrentIndex(index >= 0 ? index : (ports.isEmpty() ? -1 : 0));
     }
+    m_previousIndex = combo->currentIndex();
     // Long device paths (/dev/serial/by-id/…) do not fit the combo.
     for (int i = 0; i < combo->count(); ++i)
         combo->setItemData(i, combo->itemText(i), Qt::ToolTipRole);
@@ -211,8 +342,24 @@ void PortControls::onPortLost(const QString &reason)
     // The line has closed itself already (see ZemSerialPort); nothing to
     // close here, and no modal box: the device may be unplugged on purpose.
     m_widgets.open->setText(OpenCaption);
+    m_reconnecting = NetworkAddress::isNetwork(m_openedName);
     m_awaitedName = m_openedName;
     m_awaitedLost = true;
     m_awaitedListed = m_widgets.port->findText(m_awaitedName) >= 0;
     emit lost(m_awaitedName, reason);
+}
+
+void PortControls::onLineOpened()
+{
+    // Only a network line lost while open opens by itself; every other
+    // Opened follows open() and is handled there.
+    if (!m_reconnecting)
+        return;
+    m_reconnecting = false;
+    m_widgets.open->setText(CloseCaption);
+    forgetAwaited();
+    const int index = m_widgets.port->findText(m_openedName);
+    if (index >= 0)
+        m_widgets.port->setCurrentIndex(index);
+    emit reconnected(m_openedName);
 }

@@ -1,11 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "serial/linesettings.h"
+
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
 class QComboBox;
+class QMessageBox;
 class QPushButton;
 class QWidget;
 class Line;
@@ -30,6 +34,18 @@ class ZemTool;
 //   `returned` notice: nothing was lost in this run). A selected port that
 //   vanishes while closed is kept the same way: the choice never changes
 //   behind the user's back.
+// - with offerNetworkLines(), the network lines kept in the settings file
+//   (see NetworkPortList) follow the local ports, and a last entry
+//   "添加网络串口…" opens NetworkPortDialog to add or remove one; a line
+//   added in one field is offered in every field at once.
+// - a network line connects in the background: its failure to get there
+//   arrives later (OpenFailed) and is shown in the same "打开失败！" box. Lost
+//   while open, it is reported like an unplugged port and reconnects by
+//   itself; when it is back the button reads "关闭串口" again and
+//   `reconnected` tells the window.
+// - a baud rate, data bits, stop bits or parity changed while the line is
+//   open is applied to it at once (an RFC 2217 line sends it to the remote
+//   port); a refusal is shown in a message box that does not block.
 class PortControls : public QObject
 {
     Q_OBJECT
@@ -67,6 +83,9 @@ public:
     // The port that the open button opens: the selected name (for the item
     // of a remembered port that is not plugged in, the port's bare name).
     QString chosenName() const;
+    // Offers the network lines kept in `settings` after the local ports, and
+    // the entry that adds one. Called before the first port list.
+    void offerNetworkLines(ZemTool *settings);
 
 public slots:
     // Refills the port combo with `ports`, in order. The selected name stays
@@ -82,10 +101,23 @@ signals:
     // The port lost while open is listed again (not emitted once the user
     // chose another port).
     void returned(const QString &name);
+    // The network line lost while open is connected again, by itself.
+    void reconnected(const QString &name);
 
 private:
     void onPortLost(const QString &reason);
+    void onLineOpened();
     void onPortActivated(int index);
+    // The user picked `name` in the combo or added it as a network line.
+    void takeChoice(const QString &name);
+    void askForNetworkLine();
+    void applyFormSettings();
+    LineSettings::Settings formSettings() const;
+    void showOpenFailure(const QString &reason);
+    // Indexes of the marked remembered port and of the add entry; -1 when
+    // the combo has none.
+    int absentIndex() const;
+    int addIndex() const;
     void forgetAwaited();
     void showChosenAsToolTip();
     void store(const QString &key, const QString &value);
@@ -103,5 +135,10 @@ private:
     QString m_awaitedName;
     bool m_awaitedLost = false;   // lost in this run: say so when it returns
     bool m_awaitedListed = false; // whether the port list offers m_awaitedName
-    bool m_absentShown = false;   // the last combo item marks m_awaitedName as not plugged in
+    bool m_absentShown = false;   // the last port item marks m_awaitedName as not plugged in
+    ZemTool *m_networkSettings = nullptr; // where the network lines are kept, when offered
+    QStringList m_localPorts;             // the host's ports, as last listed
+    int m_previousIndex = -1;             // the selection before the add entry was picked
+    bool m_reconnecting = false;          // a network line lost while open, retrying
+    QPointer<QMessageBox> m_refusalBox;   // says that the line refused new settings
 };

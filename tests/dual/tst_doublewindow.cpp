@@ -270,7 +270,8 @@ void TestDoubleWindow::updateUiKeepsSelections()
         emit com->activated(com->currentIndex());
     }
     m_window->UpdateUi({"COM3", "COM4", "COM5"});
-    QCOMPARE(com1->count(), 3);
+    // The ports, then the entry that adds a network line.
+    QCOMPARE(com1->count(), 4);
     QCOMPARE(com1->currentText(), QStringLiteral("COM3"));
     QCOMPARE(com2->currentText(), QStringLiteral("COM4"));
     QCOMPARE(com2->itemText(2), QStringLiteral("COM5"));
@@ -282,9 +283,9 @@ void TestDoubleWindow::updateUiKeepsSelections()
     QCOMPARE(com2->currentText(), QStringLiteral("COM4（未连接）"));
 
     m_window->UpdateUi({});
-    QCOMPARE(com1->count(), 1);
+    QCOMPARE(com1->count(), 2);
     QCOMPARE(com1->currentText(), QStringLiteral("COM3（未连接）"));
-    QCOMPARE(com2->count(), 1);
+    QCOMPARE(com2->count(), 2);
 }
 
 void TestDoubleWindow::openAndCloseEachSide()

@@ -291,7 +291,7 @@ void TestMcuWindow::openCloseAndMissingPort()
         com->setCurrentIndex(0);
         emit com->activated(0); // the user picks the listed name
         QCOMPARE(com->currentText(), name);
-        QCOMPARE(com->count(), 1);
+        QCOMPARE(com->count(), 2); // the port and the entry that adds a network line
         MessageBoxCatcher box;
         QTest::mouseClick(find<QPushButton>("pushButton_open3"), Qt::LeftButton);
         QVERIFY(box.wait());
@@ -315,7 +315,7 @@ void TestMcuWindow::updateUiKeepsSelection()
     emit com->activated(1); // as the user picks it
     m_window->UpdateUi({"COM3", "COM4", "COM5"});
     QCOMPARE(com->currentText(), QStringLiteral("COM4"));
-    QCOMPARE(com->count(), 3);
+    QCOMPARE(com->count(), 4); // and the entry that adds a network line
     // COM4 vanishes: it stays the choice, marked, and is taken back when it
     // returns, never swapped silently for another port.
     m_window->UpdateUi({"COM5", "COM3"});
@@ -324,7 +324,7 @@ void TestMcuWindow::updateUiKeepsSelection()
     QCOMPARE(com->toolTip(), QStringLiteral("COM4（未连接）"));
     m_window->UpdateUi({"COM3", "COM4"});
     QCOMPARE(com->currentText(), QStringLiteral("COM4"));
-    QCOMPARE(com->count(), 2);
+    QCOMPARE(com->count(), 3);
 }
 
 void TestMcuWindow::conversation()

@@ -10,6 +10,7 @@
 #include "widgets/portcontrols.h"
 
 #include <QComboBox>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QWidget>
@@ -128,6 +129,15 @@ void TestPortControls::opensWithTheChosenSettings()
     QCOMPARE(m_widgets.open->text(), QStringLiteral("关闭串口"));
     QTEST(int(m_port->baudRate()), "baud");
     QTEST(int(m_port->stopBits()), "stopBits");
+    // Changed while open: applied to the open port at once.
+    m_widgets.baudRate->setCurrentIndex(baudIndex == 7 ? 8 : 7);
+    QCOMPARE(int(m_port->baudRate()), baudIndex == 7 ? 38400 : 19200);
+    // A pseudo-terminal takes no parity: said, without blocking.
+    m_widgets.parity->setCurrentIndex(2);
+    auto *refused = m_form->findChild<QMessageBox *>(QStringLiteral("settingsRefusedBox"));
+    QVERIFY(refused && refused->isVisible());
+    QVERIFY(refused->informativeText().contains(m_device));
+    QVERIFY(m_port->isOpen());
 
     m_controls->toggle();
     QVERIFY(!m_port->isOpen());
