@@ -1,0 +1,126 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "ser2netserver.h"
+
+#include "testsupport.h"
+
+#include <QFile>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+// A port nothing listens on now: the system's pick for a listener that is
+// closed again at once.
+quint16 freePort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+}
+
+bool accepts(quint16 port)
+{
+    QTcpSocket probe;
+    probe.connectToHost(QHostAddress::LocalHost, port);
+    const bool connected = probe.waitForConnected(200);
+    probe.abort();
+    return connected;
+}
+} // namespace
+
+Ser2netServer::Ser2netServer(const QString &devicePath)
+    : m_device(devicePath)
+    , m_rawPort(freePort())
+    , m_telnetPort(freePort())
+{
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+}
+
+Ser2netServer::~Ser2netServer()
+{
+    stop();
+}
+
+bool Ser2netServer::start(QString *problem)
+{
+    const QString program = QStandardPaths::findExecutable(
+        QStringLiteral("ser2net"),
+        {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin")});
+    if (program.isEmpty()) {
+        *problem = QStringLiteral("ser2net is not installed; scripts/setup.sh installs it");
+        return false;
+    }
+    // The device is opened when a client connects, with the "local" option
+    // so that a pty's missing modem lines do not count as a hang-up.
+    const QString connector
+        = QStringLiteral("    connector: serialdev,%1,9600n81,local\n").arg(m_device);
+    const QString config = QStringLiteral("connection: &raw\n"
+                                          "    accepter: tcp,127.0.0.1,%1\n")
+                               .arg(m_rawPort)
+        + connector
+        + QStringLiteral("connection: &tel\n"
+                         "    accepter: telnet(rfc2217),tcp,127.0.0.1,%1\n")
+              .arg(m_telnetPort)
+        + connector;
+    QFile file(m_dir.filePath(QStringLiteral("ser2net.yaml")));
+    if (!m_dir.isValid() || !file.open(QIODevice::WriteOnly) || file.write(config.toUtf8()) < 0) {
+        *problem = QStringLiteral("cannot write the ser2net configuration");
+        return false;
+    }
+    file.close();
+    m_process.start(program,
+                    {QStringLiteral("-n"), QStringLiteral("-c"), file.fileName(),
+                     QStringLiteral("-P"), m_dir.filePath(QStringLiteral("pid"))});
+    if (!m_process.waitForStarted(5000)) {
+        *problem = QStringLiteral("ser2net did not start: ") + m_process.errorString();
+        return false;
+    }
+    if (!waitUntil(
+            [this] {
+                return m_process.state() != QProcess::Running
+                    || (accepts(m_rawPort) && accepts(m_telnetPort));
+            },
+            10000)
+        || m_process.state() != QProcess::Running) {
+        *problem = QStringLiteral("ser2net did not listen on ports %1 and %2: %3")
+                       .arg(m_rawPort)
+                       .arg(m_telnetPort)
+                       .arg(QString::fromLocal8Bit(m_process.readAll()));
+        stop();
+        return false;
+    }
+    return true;
+}
+
+void Ser2netServer::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000)) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+}
+
+QString Ser2netServer::rawAddress() const
+{
+    return QStringLiteral("tcp://127.0.0.1:%1").arg(m_rawPort);
+}
+
+QString Ser2netServer::telnetAddress() const
+{
+    return QStringLiteral("rfc2217://127.0.0.1:%1").arg(m_telnetPort);
+}
+
+bool Ser2netServer::deviceSettings(const QString &path, termios *settings)
+{
+    const int fd = ::open(path.toLocal8Bit().constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    const bool ok = tcgetattr(fd, settings) == 0;
+    ::close(fd);
+    return ok;
+}
