@@ -78,6 +78,12 @@ public:
     int comPortAnswers() const { return m_comPortAnswers; }
     // The baud rate of the last SET-BAUDRATE answer; 0 before one arrives.
     quint32 answeredBaudRate() const { return m_answeredBaud; }
+    // The value of the last answer to SET-DATASIZE, SET-PARITY, SET-STOPSIZE
+    // or SET-CONTROL, in the commands' codes; -1 before one arrives.
+    int answeredCode(quint8 command) const
+    {
+        return command > SetBaudRate && command <= SetControl ? m_answeredCodes[command] : -1;
+    }
     // A subnegotiation ran past MaxSubnegotiation: the stream is not Telnet
     // any more, and nothing after it can be trusted as data.
     bool broken() const { return m_broken; }
@@ -108,5 +114,6 @@ private:
     bool m_comPortRefused = false;
     int m_comPortAnswers = 0;
     quint32 m_answeredBaud = 0;
+    std::array<int, SetControl + 1> m_answeredCodes{{-1, -1, -1, -1, -1, -1}};
     bool m_broken = false;
 };

@@ -47,23 +47,32 @@ LineSettings::Settings settings(int baud, QSerialPort::DataBits data, QSerialPor
     return s;
 }
 
-// Whether the device's termios settings are `s` (baud, size, parity, stop).
-bool deviceHas(const QString &path, const LineSettings::Settings &s)
+// Whether the served device runs at `s`. A pty's termios keeps the baud
+// rate and stop bits set on it but always reads 8 data bits without parity,
+// so those two are taken from the server's answers, when `line` has them.
+bool servedWith(const QString &path, const LineSettings::Settings &s, const NetworkLine *line)
 {
     termios tio{};
     if (!Ser2netServer::deviceSettings(path, &tio))
         return false;
     const speed_t speed = s.baudRate == 9600 ? B9600 : s.baudRate == 19200 ? B19200 : B57600;
-    const tcflag_t size = s.dataBits == QSerialPort::Data7 ? CS7 : CS8;
-    const bool parity = s.parity != QSerialPort::NoParity;
-    return cfgetospeed(&tio) == speed && (tio.c_cflag & CSIZE) == size
-        && bool(tio.c_cflag & PARENB) == parity
-        && bool(tio.c_cflag & PARODD) == (s.parity == QSerialPort::OddParity)
-        && bool(tio.c_cflag & CSTOPB) == (s.stopBits == QSerialPort::TwoStop);
+    if (cfgetospeed(&tio) != speed
+        || bool(tio.c_cflag & CSTOPB) != (s.stopBits == QSerialPort::TwoStop))
+        return false;
+    if (!line)
+        return true;
+    const TelnetCodec &answers = line->telnet();
+    const int parity = s.parity == QSerialPort::EvenParity ? 3
+        : s.parity == QSerialPort::OddParity               ? 2
+                                                           : 1;
+    return answers.answeredBaudRate() == quint32(s.baudRate)
+        && answers.answeredCode(TelnetCodec::SetDataSize) == int(s.dataBits)
+        && answers.answeredCode(TelnetCodec::SetParity) == parity;
 }
 
-// A Telnet server written to misbehave: it agrees to COM-PORT-OPTION at
-// once (unless told to stay silent), then sends what the test gives it.
+// A Telnet server written to misbehave: it agrees to COM-PORT-OPTION and
+// binary transmission at once (unless told to stay silent), then sends what
+// the test gives it.
 class HostileServer : public QTcpServer
 {
 public:
@@ -74,7 +83,7 @@ public:
             client = nextPendingConnection();
             connect(client, &QTcpSocket::readyRead, this, [this] { heard += client->readAll(); });
             if (agree)
-                client->write(hex("FF FD 2C"));
+                client->write(hex("FF FD 2C FF FD 00 FF FB 00"));
         });
     }
     QString address() const { return QStringLiteral("rfc2217://127.0.0.1:%1").arg(serverPort()); }
@@ -220,13 +229,14 @@ void TestNetworkLine::throughSer2net()
     // when changed while open; a raw line leaves the server's own.
     const auto server9600
         = settings(9600, QSerialPort::Data8, QSerialPort::NoParity, QSerialPort::OneStop);
-    QVERIFY(waitUntil([&] { return deviceHas(pty.slavePath(), telnet ? chosen : server9600); }));
+    const NetworkLine *answers = telnet ? line.networkLine() : nullptr;
+    QVERIFY(waitUntil(
+        [&] { return servedWith(pty.slavePath(), telnet ? chosen : server9600, answers); }));
     const auto changed
         = settings(57600, QSerialPort::Data8, QSerialPort::OddParity, QSerialPort::OneStop);
     QVERIFY(line.applySettings(changed));
-    QVERIFY(waitUntil([&] { return deviceHas(pty.slavePath(), telnet ? changed : server9600); }));
-    if (telnet)
-        QCOMPARE(line.networkLine()->telnet().answeredBaudRate(), 57600u);
+    QVERIFY(waitUntil(
+        [&] { return servedWith(pty.slavePath(), telnet ? changed : server9600, answers); }));
 }
 
 void TestNetworkLine::ser2netRestartIsRecovered_data()
@@ -379,17 +389,20 @@ void TestNetworkLine::failureSaysWhatHappened()
         address = ser2net->telnetAddress();
     }
 
+    // A server that closes at once may have said yes first: it is then
+    // reported as Lost, as a line opened; the rest never open.
     AnyLine line;
-    QSignalSpy failed(&line, &Line::OpenFailed);
-    QSignalSpy opened(&line, &Line::Opened);
+    QString said;
+    connect(&line, &Line::OpenFailed, [&said](const QString &r) { said = r; });
+    connect(&line, &Line::Lost, [&said](const QString &r) { said = r; });
     QVERIFY(line.openLine(address, {}));
     QVERIFY(line.isLineConnecting());
-    QVERIFY(failed.wait(NetworkLine::NegotiationTimeoutMs + 3000));
-    const QString said = failed.at(0).at(0).toString();
+    QVERIFY(waitUntil([&] { return !said.isEmpty(); }, NetworkLine::NegotiationTimeoutMs + 3000));
     QVERIFY2(said.contains(reason), qPrintable(said));
     QCOMPARE(line.openFailureReason(), said);
+    // Given up: neither open nor trying again.
     QVERIFY(!line.isLineOpen());
-    QVERIFY(opened.isEmpty());
+    QVERIFY(!line.networkLine()->isReconnecting());
 }
 
 QTEST_GUILESS_MAIN(TestNetworkLine)

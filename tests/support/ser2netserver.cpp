@@ -12,14 +12,6 @@
 #include <unistd.h>
 
 namespace {
-// A port nothing listens on now: the system's pick for a listener that is
-// closed again at once.
-quint16 freePort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
-
 bool accepts(quint16 port)
 {
     QTcpSocket probe;
@@ -32,9 +24,15 @@ bool accepts(quint16 port)
 
 Ser2netServer::Ser2netServer(const QString &devicePath)
     : m_device(devicePath)
-    , m_rawPort(freePort())
-    , m_telnetPort(freePort())
 {
+    // Ports nothing listens on now: the system's picks for two listeners
+    // that are closed again at once (both held, so the picks differ).
+    QTcpServer raw;
+    QTcpServer telnet;
+    if (raw.listen(QHostAddress::LocalHost, 0) && telnet.listen(QHostAddress::LocalHost, 0)) {
+        m_rawPort = raw.serverPort();
+        m_telnetPort = telnet.serverPort();
+    }
     m_process.setProcessChannelMode(QProcess::MergedChannels);
 }
 
