@@ -65,7 +65,9 @@ public:
     // Data to send: every FF doubled, and CR followed by NUL while the server
     // has not agreed to binary transmission from the client.
     QByteArray encode(const QByteArray &data) const;
-    // The COM-PORT-OPTION commands that set `settings` on the remote port.
+    // The COM-PORT-OPTION commands that set `settings` on the remote port;
+    // the server answers each of the SettingsCommands.
+    static constexpr int SettingsCommands = 5;
     static QByteArray settingsCommands(const LineSettings::Settings &settings);
     // One COM-PORT-OPTION subnegotiation, its value escaped.
     static QByteArray comPortCommand(quint8 command, const QByteArray &value);

@@ -81,7 +81,16 @@ public:
         listen(QHostAddress::LocalHost, 0);
         connect(this, &QTcpServer::newConnection, this, [this, agree] {
             client = nextPendingConnection();
-            connect(client, &QTcpSocket::readyRead, this, [this] { heard += client->readAll(); });
+            connect(client, &QTcpSocket::readyRead, this, [this] {
+                heard += client->readAll();
+                // Each COM-PORT-OPTION command is answered (its code + 100).
+                int at = 0;
+                while ((at = heard.indexOf("\xff\xfa\x2c", answered)) >= 0
+                       && at + 3 < heard.size()) {
+                    client->write(hex("FF FA 2C") + char(heard.at(at + 3) + 100) + hex("FF F0"));
+                    answered = at + 4;
+                }
+            });
             if (agree)
                 client->write(hex("FF FD 2C FF FD 00 FF FB 00"));
         });
@@ -99,6 +108,7 @@ public:
     }
     QTcpSocket *client = nullptr;
     QByteArray heard;
+    int answered = 0;
 };
 
 } // namespace

@@ -6,19 +6,29 @@
 #include <QFile>
 #include <QStandardPaths>
 #include <QTcpServer>
-#include <QTcpSocket>
 
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
-bool accepts(quint16 port)
+// Whether something listens on 127.0.0.1:port, read from the kernel's
+// socket table: a test connection would have ser2net open the device, and
+// while it closes it again a client coming right after is turned away.
+bool listening(quint16 port)
 {
-    QTcpSocket probe;
-    probe.connectToHost(QHostAddress::LocalHost, port);
-    const bool connected = probe.waitForConnected(200);
-    probe.abort();
-    return connected;
+    QFile table(QStringLiteral("/proc/net/tcp"));
+    if (!table.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray local
+        = "0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+    const QList<QByteArray> lines = table.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        // local address, remote address, state (0A: listening)
+        if (fields.size() > 3 && fields.at(1) == local && fields.at(3) == "0A")
+            return true;
+    }
+    return false;
 }
 } // namespace
 
@@ -78,7 +88,7 @@ bool Ser2netServer::start(QString *problem)
     if (!waitUntil(
             [this] {
                 return m_process.state() != QProcess::Running
-                    || (accepts(m_rawPort) && accepts(m_telnetPort));
+                    || (listening(m_rawPort) && listening(m_telnetPort));
             },
             10000)
         || m_process.state() != QProcess::Running) {

@@ -20,8 +20,8 @@ public:
     Ser2netServer(const Ser2netServer &) = delete;
     Ser2netServer &operator=(const Ser2netServer &) = delete;
 
-    // Starts ser2net (again, on the same ports) and waits until both ports
-    // accept; false with *problem set when it is missing or did not come up.
+    // Starts ser2net (again, on the same ports) and waits until it listens on
+    // both ports; false with *problem set when it is missing or did not come up.
     bool start(QString *problem);
     // Ends it, and with it every connection it served.
     void stop();
