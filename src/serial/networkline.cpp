@@ -227,7 +227,8 @@ bool NetworkLine::applySettings(const LineSettings::Settings &settings)
 {
     m_settings = settings;
     // A raw line has no way to set the remote port: its settings are the
-    // server's. An RFC 2217 line sends them now, or once negotiated.
+    // server's. An RFC 2217 line sends them now if open, once negotiated if
+    // still negotiating, and again if the first ones are on their way.
     if (m_target.kind != NetworkAddress::Rfc2217)
         return true;
     if (m_state == Open) {

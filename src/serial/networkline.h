@@ -20,8 +20,8 @@ class QTimer;
 // at once. The line counts as open from then on; what is sent meanwhile is
 // kept and goes out once connected. Opened follows when the line is ready
 // (for RFC 2217, once the server agreed to COM-PORT-OPTION and answered the
-// settings sent), OpenFailed
-// when it never got there, with a reason that says which failure it was: a
+// settings sent), OpenFailed when it never got there, with a reason that
+// says which failure it was: a
 // name that does not resolve, a refused connection, a timeout, a server
 // that never negotiates.
 //

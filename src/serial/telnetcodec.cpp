@@ -143,8 +143,9 @@ void TelnetCodec::subnegotiation()
     const quint8 code = quint8(m_sub.at(1));
     if (code <= ServerOffset)
         return;
-    ++m_comPortAnswers;
     const int command = code - ServerOffset;
+    if (command >= SetBaudRate && command <= SetControl)
+        ++m_comPortAnswers;
     if (command == SetBaudRate && m_sub.size() >= 6) {
         m_answeredBaud = quint32(quint8(m_sub.at(2))) << 24 | quint32(quint8(m_sub.at(3))) << 16
             | quint32(quint8(m_sub.at(4))) << 8 | quint32(quint8(m_sub.at(5)));

@@ -76,7 +76,8 @@ public:
     bool comPortAgreed() const { return m_us[ComPortOption].enabled; }
     // The server refused COM-PORT-OPTION (DONT after our WILL).
     bool comPortRefused() const { return m_comPortRefused; }
-    // How many COM-PORT-OPTION answers (codes above 100) arrived.
+    // How many answers to the settings commands (SET-BAUDRATE to
+    // SET-CONTROL) arrived; others the server sends unasked do not count.
     int comPortAnswers() const { return m_comPortAnswers; }
     // The baud rate of the last SET-BAUDRATE answer; 0 before one arrives.
     quint32 answeredBaudRate() const { return m_answeredBaud; }
