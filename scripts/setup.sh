@@ -40,6 +40,9 @@ packages=(
   # man pages help2man makes at build time, and validates the AppStream
   # metainfo file.
   lintian help2man man-db appstream
+  # The network line tests serve a pty through the real serial server, in
+  # raw and in RFC 2217 mode.
+  ser2net
 )
 if [ "$qt" = 6 ]; then
   # qt6-base-dev's CMake files also ask for OpenGL (libgl-dev) and Vulkan

@@ -113,6 +113,7 @@ void NetworkLine::connectNow()
             &NetworkLine::onSocketError);
 #endif
     m_telnet = TelnetCodec();
+    m_settingsAnswered = -1;
     m_firstData.clear();
     m_connectTimer->start();
     m_socket->connectToHost(m_target.host, m_target.port);
@@ -139,8 +140,6 @@ void NetworkLine::becomeOpen()
     m_negotiationTimer->stop();
     m_state = Open;
     m_openedAt.start();
-    if (m_target.kind == NetworkAddress::Rfc2217)
-        writeRaw(TelnetCodec::settingsCommands(m_settings));
     m_everOpened = true;
     if (!m_pending.isEmpty()) {
         QByteArray pending;
@@ -186,7 +185,14 @@ void NetworkLine::onReadyRead()
         return;
     }
     if (m_state == Negotiating) {
-        if (m_telnet.comPortAgreed())
+        // The line is ready once the server has set the port: a serial
+        // server may drop what the port held while it changes the settings,
+        // so nothing is sent before the answers are in.
+        if (m_telnet.comPortAgreed() && m_settingsAnswered < 0) {
+            m_settingsAnswered = m_telnet.comPortAnswers() + TelnetCodec::SettingsCommands;
+            writeRaw(TelnetCodec::settingsCommands(m_settings));
+        }
+        if (m_settingsAnswered >= 0 && m_telnet.comPortAnswers() >= m_settingsAnswered)
             becomeOpen();
         else if (m_telnet.comPortRefused())
             fail(say("服务器拒绝了 RFC 2217 串口控制（COM-PORT-OPTION），无法设置波特率",
@@ -221,9 +227,16 @@ bool NetworkLine::applySettings(const LineSettings::Settings &settings)
 {
     m_settings = settings;
     // A raw line has no way to set the remote port: its settings are the
-    // server's. An RFC 2217 line sends them now, or once negotiated.
-    if (m_state == Open && m_target.kind == NetworkAddress::Rfc2217)
+    // server's. An RFC 2217 line sends them now if open, once negotiated if
+    // still negotiating, and again if the first ones are on their way.
+    if (m_target.kind != NetworkAddress::Rfc2217)
+        return true;
+    if (m_state == Open) {
         writeRaw(TelnetCodec::settingsCommands(settings));
+    } else if (m_state == Negotiating && m_settingsAnswered >= 0) {
+        m_settingsAnswered += TelnetCodec::SettingsCommands;
+        writeRaw(TelnetCodec::settingsCommands(settings));
+    }
     return true;
 }
 

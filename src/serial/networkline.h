@@ -19,8 +19,9 @@ class QTimer;
 // thread must not wait for it: openLine() starts the connection and returns
 // at once. The line counts as open from then on; what is sent meanwhile is
 // kept and goes out once connected. Opened follows when the line is ready
-// (for RFC 2217, once the server agreed to take the settings), OpenFailed
-// when it never got there, with a reason that says which failure it was: a
+// (for RFC 2217, once the server agreed to COM-PORT-OPTION and answered the
+// settings sent), OpenFailed when it never got there, with a reason that
+// says which failure it was: a
 // name that does not resolve, a refused connection, a timeout, a server
 // that never negotiates.
 //
@@ -94,4 +95,7 @@ private:
     QByteArray m_firstData; // the first bytes of a connection, for "closed at once"
     QElapsedTimer m_openedAt;
     bool m_everOpened = false; // Opened was emitted since openLine()
+    // While negotiating: the count of COM-PORT-OPTION answers that means
+    // the settings sent are set; -1 before they are sent.
+    int m_settingsAnswered = -1;
 };

@@ -143,16 +143,23 @@ void TelnetCodec::subnegotiation()
     const quint8 code = quint8(m_sub.at(1));
     if (code <= ServerOffset)
         return;
-    ++m_comPortAnswers;
-    if (code == ServerOffset + SetBaudRate && m_sub.size() >= 6) {
+    const int command = code - ServerOffset;
+    if (command >= SetBaudRate && command <= SetControl)
+        ++m_comPortAnswers;
+    if (command == SetBaudRate && m_sub.size() >= 6) {
         m_answeredBaud = quint32(quint8(m_sub.at(2))) << 24 | quint32(quint8(m_sub.at(3))) << 16
             | quint32(quint8(m_sub.at(4))) << 8 | quint32(quint8(m_sub.at(5)));
+    } else if (command > SetBaudRate && command <= SetControl && m_sub.size() >= 3) {
+        m_answeredCodes[size_t(command)] = quint8(m_sub.at(2));
     }
 }
 
 QByteArray TelnetCodec::decode(const QByteArray &bytes)
 {
     QByteArray data;
+    // Nothing after a broken subnegotiation is known to be data.
+    if (m_broken)
+        return data;
     data.reserve(bytes.size());
     const bool binaryIn = m_him[Binary].enabled;
     for (const char c : bytes) {

@@ -65,7 +65,9 @@ public:
     // Data to send: every FF doubled, and CR followed by NUL while the server
     // has not agreed to binary transmission from the client.
     QByteArray encode(const QByteArray &data) const;
-    // The COM-PORT-OPTION commands that set `settings` on the remote port.
+    // The COM-PORT-OPTION commands that set `settings` on the remote port;
+    // the server answers each of the SettingsCommands.
+    static constexpr int SettingsCommands = 5;
     static QByteArray settingsCommands(const LineSettings::Settings &settings);
     // One COM-PORT-OPTION subnegotiation, its value escaped.
     static QByteArray comPortCommand(quint8 command, const QByteArray &value);
@@ -74,10 +76,17 @@ public:
     bool comPortAgreed() const { return m_us[ComPortOption].enabled; }
     // The server refused COM-PORT-OPTION (DONT after our WILL).
     bool comPortRefused() const { return m_comPortRefused; }
-    // How many COM-PORT-OPTION answers (codes above 100) arrived.
+    // How many answers to the settings commands (SET-BAUDRATE to
+    // SET-CONTROL) arrived; others the server sends unasked do not count.
     int comPortAnswers() const { return m_comPortAnswers; }
     // The baud rate of the last SET-BAUDRATE answer; 0 before one arrives.
     quint32 answeredBaudRate() const { return m_answeredBaud; }
+    // The value of the last answer to SET-DATASIZE, SET-PARITY, SET-STOPSIZE
+    // or SET-CONTROL, in the commands' codes; -1 before one arrives.
+    int answeredCode(quint8 command) const
+    {
+        return command > SetBaudRate && command <= SetControl ? m_answeredCodes[command] : -1;
+    }
     // A subnegotiation ran past MaxSubnegotiation: the stream is not Telnet
     // any more, and nothing after it can be trusted as data.
     bool broken() const { return m_broken; }
@@ -108,5 +117,6 @@ private:
     bool m_comPortRefused = false;
     int m_comPortAnswers = 0;
     quint32 m_answeredBaud = 0;
+    std::array<int, SetControl + 1> m_answeredCodes{{-1, -1, -1, -1, -1, -1}};
     bool m_broken = false;
 };

@@ -2,6 +2,7 @@
 // lumo-mcu as a user runs it: the built program started as a process on the
 // slave end of a real pseudo-terminal, the test playing the Wi-Fi module on
 // the master end.
+#include "ser2netserver.h"
 #include "testsupport.h"
 
 #include "protocol/settingkeys.h"
@@ -108,6 +109,7 @@ private slots:
     void lostPortEndsIt();
     void waitsForThePortToReturn();
     void fetchesADefinitionNotCached();
+    void answersOverANetworkLine();
 
 private:
     // Starts lumo-mcu on `port` (the pty by default) with the test's folder.
@@ -492,6 +494,29 @@ void TestLumoMcu::fetchesADefinitionNotCached()
     QCOMPARE(readFile(cache), readFile(QStringLiteral(LUMO_TEST_DATA "/smart-lamp.json")));
     QVERIFY(stop());
     QCOMPARE(m_mcu->exitCode(), 0);
+}
+
+// The same program on a port served over the network: ser2net serves the
+// pty, lumo-mcu reaches it by an RFC 2217 address.
+void TestLumoMcu::answersOverANetworkLine()
+{
+    Ser2netServer server(m_pty->slavePath());
+    QString problem;
+    QVERIFY2(server.start(&problem), qPrintable(problem));
+    start({QStringLiteral("--product-key"), SampleKey}, server.telnetAddress());
+
+    // Asked until it is connected: a request written before that is lost
+    // with nobody reading the pty.
+    QList<QByteArray> frames;
+    for (int i = 0; i < 20 && frames.isEmpty(); ++i) {
+        QVERIFY(m_pty->write(hex("FF FF 00 05 01 01 00 00 07")));
+        frames = readFrames(*m_pty, 1, 500);
+    }
+    QCOMPARE(frames.size(), 1);
+    QCOMPARE(ZemTool::byteValue(frames.at(0), 4), 0x02);
+    QCOMPARE(ZemTool::byteValue(frames.at(0), 5), 0x01);
+    QCOMPARE(frames.at(0).mid(40, 32), SampleKey.toLatin1());
+    QVERIFY(stop());
 }
 
 QTEST_GUILESS_MAIN(TestLumoMcu)
