@@ -7,6 +7,7 @@
 // - The bridge between a local and a network line carrying two 921,600-baud
 //   streams at once (92,160 bytes a second each way): every byte arrives,
 //   in order.
+#include "ser2netserver.h"
 #include "testsupport.h"
 
 #include "bridge/linebridge.h"
@@ -18,95 +19,17 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTemporaryDir>
-#include <QThread>
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <memory>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
 enum LineKind { LocalPty, RawTcp, Rfc2217 };
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-// ser2net serving `device` on 127.0.0.1, raw or with RFC 2217, for as long
-// as the object lives.
-class Served
-{
-public:
-    Served(const QString &device, bool telnet)
-        : m_port(freePort())
-    {
-        const QString config = m_dir.filePath(QStringLiteral("ser2net.yaml"));
-        QFile file(config);
-        file.open(QIODevice::WriteOnly);
-        file.write(QStringLiteral("connection: &bench\n"
-                                  "    accepter: %1tcp,127.0.0.1,%2\n"
-                                  "    connector: serialdev,%3,115200n81,local\n"
-                                  // ser2net otherwise holds what the device
-                                  // sends for two characters' time, at
-                                  // least 1 ms, to send it in fewer packets.
-                                  "    options:\n"
-                                  "      chardelay: false\n")
-                       .arg(telnet ? QStringLiteral("telnet(rfc2217),") : QString())
-                       .arg(m_port)
-                       .arg(device)
-                       .toUtf8());
-        file.close();
-        m_process.start(QStringLiteral("ser2net"),
-                        {QStringLiteral("-n"), QStringLiteral("-c"), config, QStringLiteral("-P"),
-                         m_dir.filePath(QStringLiteral("pid"))});
-        m_process.waitForStarted(3000);
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < 5000) {
-            QTcpSocket socket;
-            socket.connectToHost(QHostAddress::LocalHost, m_port);
-            if (socket.waitForConnected(200)) {
-                socket.abort();
-                m_ready = true;
-                break;
-            }
-            QThread::msleep(50);
-        }
-        // The probe connection made ser2net open the device once; let it
-        // close it again before the line under test connects.
-        QThread::msleep(100);
-    }
-    ~Served()
-    {
-        m_process.terminate();
-        m_process.waitForFinished(3000);
-    }
-    bool ready() const { return m_ready; }
-    QString address(bool telnet) const
-    {
-        return (telnet ? QStringLiteral("rfc2217://127.0.0.1:")
-                       : QStringLiteral("tcp://127.0.0.1:"))
-            + QString::number(m_port);
-    }
-
-private:
-    QTemporaryDir m_dir;
-    QProcess m_process;
-    quint16 m_port;
-    bool m_ready = false;
-};
 
 // Reads what `fd` has now, appending it to `into`.
 void drain(int fd, QByteArray *into)
@@ -137,19 +60,19 @@ void BM_ReplyLatency(benchmark::State &state)
     const auto kind = LineKind(state.range(0));
     TestRoot root;
     PtyPair pty;
-    std::unique_ptr<Served> served;
-    if (kind != LocalPty) {
-        served.reset(new Served(pty.slavePath(), kind == Rfc2217));
-        if (!served->ready()) {
-            state.SkipWithError("ser2net did not start (is it installed?)");
-            return;
-        }
+    Ser2netServer served(pty.slavePath());
+    QString problem;
+    if (kind != LocalPty && !served.start(&problem)) {
+        state.SkipWithError(problem.toUtf8().constData());
+        return;
     }
     ZemTool settings;
     McuSimulator sim(&settings);
     sim.port()->setAcceptUnlisted(true);
-    if (!openAndWait(sim.line(),
-                     kind == LocalPty ? pty.slavePath() : served->address(kind == Rfc2217))) {
+    const QString address = kind == LocalPty ? pty.slavePath()
+        : kind == RawTcp                     ? served.rawAddress()
+                                             : served.telnetAddress();
+    if (!openAndWait(sim.line(), address)) {
         state.SkipWithError("line did not open");
         return;
     }
@@ -205,15 +128,16 @@ void BM_BridgeLocalToNetwork(benchmark::State &state)
     TestRoot root;
     PtyPair mcu;    // the local line's device
     PtyPair module; // the device behind the served port
-    Served served(module.slavePath(), true);
-    if (!served.ready()) {
-        state.SkipWithError("ser2net did not start (is it installed?)");
+    Ser2netServer served(module.slavePath());
+    QString problem;
+    if (!served.start(&problem)) {
+        state.SkipWithError(problem.toUtf8().constData());
         return;
     }
     AnyLine local;
     local.port()->setAcceptUnlisted(true);
     AnyLine remote;
-    if (!openAndWait(&local, mcu.slavePath()) || !openAndWait(&remote, served.address(true))) {
+    if (!openAndWait(&local, mcu.slavePath()) || !openAndWait(&remote, served.telnetAddress())) {
         state.SkipWithError("a line did not open");
         return;
     }

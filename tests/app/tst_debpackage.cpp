@@ -199,8 +199,7 @@ void TestDebPackage::manualPagesRender()
     env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     env.insert(QStringLiteral("MANPAGER"), QStringLiteral("cat"));
     for (const char *program :
-         {"lumo", "lumo-mcu", "lumo-module", "lumo-dpserver", "lumo-capture",
-          "lumo-analyze"}) {
+         {"lumo", "lumo-mcu", "lumo-module", "lumo-dpserver", "lumo-capture", "lumo-analyze"}) {
         const QString name = QString::fromLatin1(program);
         const QString page = m_root + QStringLiteral("/usr/share/man/man1/%1.1.gz").arg(name);
         // Any troff warning (a broken macro, a line that cannot be set) is

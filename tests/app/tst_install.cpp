@@ -176,9 +176,9 @@ void TestInstall::installsProgramsFilesMenuEntryAndIcon()
 {
     QDir prefix(m_prefix);
     QCOMPARE(QDir(prefix.filePath(QStringLiteral("bin"))).entryList(QDir::Files, QDir::Name),
-             QStringList({QStringLiteral("lumo"), QStringLiteral("lumo-analyze"), QStringLiteral("lumo-capture"),
-                          QStringLiteral("lumo-dpserver"), QStringLiteral("lumo-mcu"),
-                          QStringLiteral("lumo-module")}));
+             QStringList({QStringLiteral("lumo"), QStringLiteral("lumo-analyze"),
+                          QStringLiteral("lumo-capture"), QStringLiteral("lumo-dpserver"),
+                          QStringLiteral("lumo-mcu"), QStringLiteral("lumo-module")}));
     QVERIFY(QFileInfo(prefix.filePath(QStringLiteral("bin/lumo"))).isExecutable());
 
     // Every shipped runtime file, byte for byte; nothing for the folders the
@@ -275,9 +275,9 @@ void TestInstall::installedWindowSeedsTheUsersFolder()
     // beside the installed programs.
     QCOMPARE(QDir(m_prefix + QStringLiteral("/bin"))
                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-             QStringList({QStringLiteral("lumo"), QStringLiteral("lumo-analyze"), QStringLiteral("lumo-capture"),
-                          QStringLiteral("lumo-dpserver"), QStringLiteral("lumo-mcu"),
-                          QStringLiteral("lumo-module")}));
+             QStringList({QStringLiteral("lumo"), QStringLiteral("lumo-analyze"),
+                          QStringLiteral("lumo-capture"), QStringLiteral("lumo-dpserver"),
+                          QStringLiteral("lumo-mcu"), QStringLiteral("lumo-module")}));
 
     // $XDG_DATA_HOME, when set, is the data folder.
     QProcessEnvironment env = cleanEnvironment(home);

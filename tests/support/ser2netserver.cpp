@@ -61,9 +61,13 @@ bool Ser2netServer::start(QString *problem)
         return false;
     }
     // The device is opened when a client connects, with the "local" option
-    // so that a pty's missing modem lines do not count as a hang-up.
-    const QString connector
-        = QStringLiteral("    connector: serialdev,%1,9600n81,local\n").arg(m_device);
+    // so that a pty's missing modem lines do not count as a hang-up. Without
+    // chardelay ser2net hands on what the device sends at once instead of
+    // holding it for two characters' time (at least 1 ms).
+    const QString connector = QStringLiteral("    connector: serialdev,%1,9600n81,local\n"
+                                             "    options:\n"
+                                             "      chardelay: false\n")
+                                  .arg(m_device);
     const QString config = QStringLiteral("connection: &raw\n"
                                           "    accepter: tcp,127.0.0.1,%1\n")
                                .arg(m_rawPort)
