@@ -133,15 +133,9 @@ int main(int argc, char *argv[])
                        "that side's port, which hears that device."),
         QStringLiteral("sides"), QStringLiteral("both"));
     const QCommandLineOption baudOption = HeadlessProgram::baudOption();
-    const QCommandLineOption dataBitsOption(QStringLiteral("data-bits"),
-                                            QStringLiteral("5, 6, 7 or 8 (default 8)."),
-                                            QStringLiteral("bits"), QStringLiteral("8"));
-    const QCommandLineOption stopBitsOption(QStringLiteral("stop-bits"),
-                                            QStringLiteral("1, 1.5 or 2 (default 1)."),
-                                            QStringLiteral("bits"), QStringLiteral("1"));
-    const QCommandLineOption parityOption(
-        QStringLiteral("parity"), QStringLiteral("none, odd, even or space (default none)."),
-        QStringLiteral("parity"), QStringLiteral("none"));
+    const QCommandLineOption dataBitsOption = HeadlessProgram::dataBitsOption();
+    const QCommandLineOption stopBitsOption = HeadlessProgram::stopBitsOption();
+    const QCommandLineOption parityOption = HeadlessProgram::parityOption();
     const QCommandLineOption writeOption(
         {QStringLiteral("w"), QStringLiteral("write")},
         QStringLiteral("The capture file, replaced when it exists; - for standard output "

@@ -335,15 +335,9 @@ int main(int argc, char *argv[])
         QStringLiteral("Serial port, any path, or a network line tcp://HOST:PORT or "
                        "rfc2217://HOST:PORT (required)."));
     const QCommandLineOption baudOption = HeadlessProgram::baudOption();
-    const QCommandLineOption dataBitsOption(QStringLiteral("data-bits"),
-                                            QStringLiteral("5, 6, 7 or 8 (default 8)."),
-                                            QStringLiteral("bits"), QStringLiteral("8"));
-    const QCommandLineOption stopBitsOption(QStringLiteral("stop-bits"),
-                                            QStringLiteral("1, 1.5 or 2 (default 1)."),
-                                            QStringLiteral("bits"), QStringLiteral("1"));
-    const QCommandLineOption parityOption(
-        QStringLiteral("parity"), QStringLiteral("none, odd, even or space (default none)."),
-        QStringLiteral("parity"), QStringLiteral("none"));
+    const QCommandLineOption dataBitsOption = HeadlessProgram::dataBitsOption();
+    const QCommandLineOption stopBitsOption = HeadlessProgram::stopBitsOption();
+    const QCommandLineOption parityOption = HeadlessProgram::parityOption();
     const QCommandLineOption rootOption = HeadlessProgram::rootOption();
     const QCommandLineOption keyOption(
         QStringLiteral("product-key"),

@@ -44,16 +44,9 @@ int main(int argc, char *argv[])
                        "included), and tcp://HOST:PORT or rfc2217://HOST:PORT opens a port "
                        "served over the network."));
     const QCommandLineOption baudOption = HeadlessProgram::baudOption();
-    const QCommandLineOption dataBitsOption(QStringLiteral("data-bits"),
-                                            QStringLiteral("Data bits, 5 to 8 (default 8)."),
-                                            QStringLiteral("bits"), QStringLiteral("8"));
-    const QCommandLineOption stopBitsOption(QStringLiteral("stop-bits"),
-                                            QStringLiteral("Stop bits: 1, 1.5 or 2 (default 1)."),
-                                            QStringLiteral("bits"), QStringLiteral("1"));
-    const QCommandLineOption parityOption(
-        QStringLiteral("parity"),
-        QStringLiteral("Parity: none, odd, even or space (default none)."),
-        QStringLiteral("parity"), QStringLiteral("none"));
+    const QCommandLineOption dataBitsOption = HeadlessProgram::dataBitsOption();
+    const QCommandLineOption stopBitsOption = HeadlessProgram::stopBitsOption();
+    const QCommandLineOption parityOption = HeadlessProgram::parityOption();
     const QCommandLineOption rootOption = HeadlessProgram::rootOption();
     const QCommandLineOption keyOption(
         QStringLiteral("product-key"),

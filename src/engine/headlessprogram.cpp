@@ -94,6 +94,27 @@ QCommandLineOption HeadlessProgram::baudOption()
                               QStringLiteral("9600"));
 }
 
+QCommandLineOption HeadlessProgram::dataBitsOption()
+{
+    return QCommandLineOption(QStringLiteral("data-bits"),
+                              QStringLiteral("5, 6, 7 or 8 (default 8)."), QStringLiteral("bits"),
+                              QStringLiteral("8"));
+}
+
+QCommandLineOption HeadlessProgram::stopBitsOption()
+{
+    return QCommandLineOption(QStringLiteral("stop-bits"),
+                              QStringLiteral("1, 1.5 or 2 (default 1)."), QStringLiteral("bits"),
+                              QStringLiteral("1"));
+}
+
+QCommandLineOption HeadlessProgram::parityOption()
+{
+    return QCommandLineOption(QStringLiteral("parity"),
+                              QStringLiteral("none, odd, even or space (default none)."),
+                              QStringLiteral("parity"), QStringLiteral("none"));
+}
+
 QString HeadlessProgram::exitStatusHelp()
 {
     return QStringLiteral(

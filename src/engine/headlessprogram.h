@@ -35,6 +35,10 @@ public:
     // older name of --listen).
     static QCommandLineOption portOption(const QString &description);
     static QCommandLineOption baudOption();
+    // --data-bits, --stop-bits and --parity, with the forms LineSettings::parse takes.
+    static QCommandLineOption dataBitsOption();
+    static QCommandLineOption stopBitsOption();
+    static QCommandLineOption parityOption();
     // The table above in one paragraph; parse() adds it to the --help text.
     static QString exitStatusHelp();
 
