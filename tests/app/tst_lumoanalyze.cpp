@@ -22,35 +22,13 @@ namespace {
 
 const QString Key = QStringLiteral("5d1c7a90e4b3f2068a9c1e7d3b5f0a24");
 
-struct Result
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-// Waits with the event loop running, so the bridge keeps carrying bytes.
-Result finish(QProcess &process, int timeoutMs = 90000)
-{
-    Result r;
-    if (!waitUntil([&] { return process.state() == QProcess::NotRunning; }, timeoutMs)) {
-        process.kill();
-        process.waitForFinished(5000);
-        return r;
-    }
-    r.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    r.out = QString::fromUtf8(process.readAllStandardOutput());
-    r.err = QString::fromUtf8(process.readAllStandardError());
-    return r;
-}
-
-Result analyze(const QStringList &args)
+Finished analyze(const QStringList &args)
 {
     QProcess p;
     p.start(QStringLiteral(LUMO_ANALYZE_PATH), args);
     if (!p.waitForStarted(10000))
         return {};
-    return finish(p, 60000);
+    return waitFor(p, 60000);
 }
 
 void cacheDefinition(const TestRoot &root)
@@ -106,7 +84,7 @@ private slots:
                       QStringLiteral("--reply-limit"), QStringLiteral("1500"),
                       QStringLiteral("--capture"), moduleCapture});
         QVERIFY(module.waitForStarted(10000));
-        const Result run = finish(module);
+        const Finished run = waitFor(module);
         mcu.terminate(); // ends its capture cleanly
         QVERIFY(waitUntil([&] { return mcu.state() == QProcess::NotRunning; }, 10000));
         QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
@@ -117,9 +95,9 @@ private slots:
         QStringList rows[2];
         int i = 0;
         for (const QString &capture : {moduleCapture, mcuCapture}) {
-            const Result a = analyze({capture, QStringLiteral("--root"), root.path(),
-                                      QStringLiteral("--reply-limit"), QStringLiteral("1500"),
-                                      QStringLiteral("--definition"), Key});
+            const Finished a = analyze({capture, QStringLiteral("--root"), root.path(),
+                                        QStringLiteral("--reply-limit"), QStringLiteral("1500"),
+                                        QStringLiteral("--definition"), Key});
             QVERIFY2(a.exitCode == 0, qPrintable(capture + a.out + a.err));
             QVERIFY2(a.err.isEmpty(), qPrintable(a.err));
             for (const QString &line : a.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
@@ -157,15 +135,15 @@ private slots:
                       QStringLiteral("--reply-limit"), QStringLiteral("1000"),
                       QStringLiteral("--junit"), junit, QStringLiteral("--capture"), capture});
         QVERIFY(module.waitForStarted(10000));
-        const Result run = finish(module);
+        const Finished run = waitFor(module);
         mcu.kill();
         mcu.waitForFinished(5000);
         QCOMPARE(run.exitCode, 1);
         QCOMPARE(junitCapture(junit), QFileInfo(capture).absoluteFilePath());
 
-        const Result a = analyze({capture, QStringLiteral("--root"), root.path(),
-                                  QStringLiteral("--reply-limit"), QStringLiteral("1000"),
-                                  QStringLiteral("--problems")});
+        const Finished a = analyze({capture, QStringLiteral("--root"), root.path(),
+                                    QStringLiteral("--reply-limit"), QStringLiteral("1000"),
+                                    QStringLiteral("--problems")});
         QCOMPARE(a.exitCode, 1);
         // The heartbeat answered too late, the restart answer with a wrong
         // sequence number (answering no request) and the illegal-frame
@@ -214,7 +192,7 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(QString, message);
         TestRoot root;
-        const Result r = analyze(args + QStringList{QStringLiteral("--root"), root.path()});
+        const Finished r = analyze(args + QStringList{QStringLiteral("--root"), root.path()});
         QCOMPARE(r.exitCode, 2);
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
     }
@@ -257,7 +235,7 @@ private slots:
         QVERIFY(csv.open(QIODevice::ReadOnly));
         const QByteArray windowCsv = csv.readAll().mid(3); // after the byte order mark
 
-        const Result shell
+        const Finished shell
             = analyze({path, QStringLiteral("--root"), root.path(), QStringLiteral("--csv"),
                        QStringLiteral("--fail-on"), QStringLiteral("none")});
         QCOMPARE(shell.exitCode, 0);
@@ -265,7 +243,7 @@ private slots:
         QCOMPARE(shell.out.count(QLatin1Char('\n')), segments.size() + 1);
 
         // The same counters: one summary line per kind the window counts.
-        const Result problems
+        const Finished problems
             = analyze({path, QStringLiteral("--root"), root.path(), QStringLiteral("--problems")});
         QCOMPARE(problems.exitCode, 1);
         const AnalyzerCounters &counters = window.analyzer()->counters();

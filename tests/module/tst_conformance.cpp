@@ -16,29 +16,6 @@ namespace {
 
 const QString Key = QStringLiteral("5d1c7a90e4b3f2068a9c1e7d3b5f0a24");
 
-struct Finished
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-// Waits for a process while the event loop runs, so that the bridge keeps
-// carrying bytes (QProcess::waitForFinished would block it).
-Finished waitFor(QProcess &process, int timeoutMs = 90000)
-{
-    Finished f;
-    if (!waitUntil([&] { return process.state() == QProcess::NotRunning; }, timeoutMs)) {
-        process.kill();
-        process.waitForFinished(5000);
-        return f;
-    }
-    f.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    f.out = QString::fromUtf8(process.readAllStandardOutput());
-    f.err = QString::fromUtf8(process.readAllStandardError());
-    return f;
-}
-
 // One JUnit testcase as a CI system reads it.
 struct Case
 {

@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTest>
 #include <QTimer>
@@ -250,4 +251,18 @@ QByteArray frameStream(int targetBytes, quint32 seed, int maxPayload, int *frame
     if (frameCount)
         *frameCount = frames;
     return stream;
+}
+
+Finished waitFor(QProcess &process, int timeoutMs)
+{
+    Finished f;
+    if (!waitUntil([&] { return process.state() == QProcess::NotRunning; }, timeoutMs)) {
+        process.kill();
+        process.waitForFinished(5000);
+        return f;
+    }
+    f.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    f.out = QString::fromUtf8(process.readAllStandardOutput());
+    f.err = QString::fromUtf8(process.readAllStandardError());
+    return f;
 }

@@ -95,6 +95,20 @@ private:
 // Runs the event loop until `done` returns true or timeoutMs passes.
 bool waitUntil(const std::function<bool()> &done, int timeoutMs = 3000);
 
+// A program a test started, once it ended: its exit code (-1 when it crashed
+// or did not end in time, and was killed) and what it printed.
+struct Finished
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+// Waits for `process` while the event loop runs, so that whatever the test
+// drives meanwhile (a bridge, a server) keeps working; QProcess's own wait
+// would block it.
+class QProcess;
+Finished waitFor(QProcess &process, int timeoutMs = 90000);
+
 // The hex text "FF FF 00 05" -> bytes; for readable test data.
 QByteArray hex(const char *text);
 
