@@ -1,15 +1,21 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Throughput of the analysis path: decoding, pairing and checking a realistic
 // conversation between an MCU and its module, with and without cutting the
-// raw bytes into segments first, and filtering a million-row frame list.
+// raw bytes into segments first, filtering a million-row frame list, and
+// reading the data-point values over time out of a million rows.
 #include "testsupport.h"
 
+#include "analyzer/datapointhistory.h"
 #include "analyzer/frameanalyzer.h"
 #include "analyzer/framelistmodel.h"
+#include "datapoint/datapointvalues.h"
 #include "protocol/streamsegmenter.h"
 #include "protocol/zemtool.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRandomGenerator>
 
 #include <benchmark/benchmark.h>
@@ -210,6 +216,42 @@ BENCHMARK(BM_FilterMillionRows)
     ->Arg(3)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// The values over time of a million-row capture whose every tenth row is a
+// lamp's status report with changing values: what the chart reads when a
+// capture opens.
+void BM_DataPointHistory(benchmark::State &state)
+{
+    QFile f(QStringLiteral(LUMO_TEST_DATA "/smart-lamp.json"));
+    f.open(QIODevice::ReadOnly);
+    const DataPointDefinition def
+        = DataPointDefinition::fromJson(QJsonDocument::fromJson(f.readAll()).object());
+    DataPointValues device(def);
+    const int brightness = def.indexOf(QStringLiteral("亮度"));
+    const int scene = def.indexOf(QStringLiteral("场景数据"));
+    FrameAnalyzer analyzer;
+    const qint64 t0 = 1765238400000000;
+    for (int i = 0; i < 1'000'000; ++i) {
+        QByteArray wire;
+        if (i % 10 == 0) {
+            device.setNumber(brightness, (i / 10) % 101);
+            if (i % 1000 == 0)
+                device.setHexText(scene, QString::number(i, 16));
+            wire = ZemTool::escape(device.statusReport());
+        } else {
+            wire = wireFrame(i % 2 ? 0x07 : 0x08, i & 0xff);
+        }
+        analyzer.add(segment(i % 10 == 0 ? Mcu : Module, t0 + qint64(i) * 1000, wire));
+    }
+    qint64 frames = 0;
+    for (auto _ : state) {
+        DataPointHistory history(def);
+        frames = history.addRows(analyzer, analyzer.firstId(), analyzer.endId());
+        benchmark::DoNotOptimize(history.changeCount());
+    }
+    state.counters["reports"] = double(frames);
+}
+BENCHMARK(BM_DataPointHistory)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

@@ -117,11 +117,13 @@ public:
     // The first change at or after `timeUs` (changeCount() when none).
     int changeAt(qint64 timeUs) const;
 
-    // The values over time: a header "时间,帧,方向,<point>..." and one line
-    // per frame that carried values, each point's latest value (empty until
-    // it has one). UTF-8; the file form starts with a byte order mark like
-    // the frame list's CSV, the device form (a program's standard output)
-    // does not.
+    // The values over time: a header "时间,帧,方向,来源,<point>..." and one
+    // line per frame that carried values: its local time with microseconds,
+    // its row id (the frame list's first CSV column), direction, what kind
+    // of frame it was (上报, 查询应答, 控制), and the values it carried, the
+    // other points left empty (a control sets only some). UTF-8; the file
+    // form starts with a byte order mark like the frame list's CSV, the
+    // device form (a program's standard output) does not.
     QString toCsv() const;
     bool writeCsv(const QString &path, QString *error) const;
     bool writeCsv(QIODevice *device) const;
@@ -136,6 +138,9 @@ private:
         int firstSample; // into m_frameSamples
         int sampleCount;
     };
+    QString csvHeader() const;
+    QString csvLine(int frame) const; // with its newline
+
     struct SampleRef
     {
         int point;

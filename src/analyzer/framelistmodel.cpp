@@ -50,7 +50,9 @@ int descriptionSlot(const FrameRecord &r, const char *wire)
     return r.command * 512 + variant;
 }
 
-QString csvField(const QString &text)
+} // namespace
+
+QString FrameListModel::csvField(const QString &text)
 {
     if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"'))
         && !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
@@ -59,6 +61,8 @@ QString csvField(const QString &text)
     quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
+
+namespace {
 
 QString milliseconds(qint64 us)
 {
@@ -600,7 +604,7 @@ QString FrameListModel::csvLine(int row) const
     const qint64 id = rowId(row);
     QString line = QString::number(id);
     for (int column = NumberColumn + 1; column < ColumnCount; ++column)
-        line += QLatin1Char(',') + csvField(cellText(row, column));
+        line += QLatin1Char(',') + FrameListModel::csvField(cellText(row, column));
     line += QLatin1Char(',') + ZemTool::hexText(m_analyzer->wire(id)).trimmed();
     return line + QLatin1Char('\n');
 }

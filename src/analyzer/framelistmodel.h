@@ -95,6 +95,8 @@ public:
     QString commandText(qint64 id) const;
     QString problemText(quint16 problems) const;
     static QString directionText(LineDirection direction);
+    // A CSV field, quoted when it holds a comma, a quote or a line break.
+    static QString csvField(const QString &text);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;

@@ -5,6 +5,7 @@
 // CSV, and exits 1 when a row carries a problem of the chosen kinds, so a
 // CI job can fail on a capture.
 #include "analyzer/captureanalysis.h"
+#include "analyzer/datapointhistory.h"
 #include "analyzer/framelistmodel.h"
 #include "analyzer/liveanalysis.h"
 #include "datapoint/datapointdefinition.h"
@@ -146,9 +147,16 @@ int main(int argc, char *argv[])
                        "(default %1).")
             .arg(CaptureAnalysis::kindNames(CaptureAnalysis::DefaultFailOn)),
         QStringLiteral("kinds"), CaptureAnalysis::kindNames(CaptureAnalysis::DefaultFailOn));
+    const QCommandLineOption datapointsOption(
+        QStringLiteral("datapoints"),
+        QStringLiteral("With --definition: print the data-point values over time as CSV, as the "
+                       "window's chart exports them: time, row number, direction, kind of frame "
+                       "(report, query answer, control), then one column per data point holding "
+                       "the value that frame carried. Frames with a bad checksum or length give "
+                       "no values."));
     const QCommandLineOption rootOption = HeadlessProgram::rootOption();
-    parser.addOptions(
-        {definitionOption, limitOption, csvOption, problemsOption, failOnOption, rootOption});
+    parser.addOptions({definitionOption, limitOption, csvOption, problemsOption, datapointsOption,
+                       failOnOption, rootOption});
     if (!Program.parse(parser))
         return HeadlessProgram::ExitUsage;
 
@@ -162,6 +170,12 @@ int main(int argc, char *argv[])
     if (!ok || limitMs < 1 || limitMs > 600000)
         return Program.usage(QStringLiteral("not a reply limit in milliseconds (1 to 600000): %1")
                                  .arg(parser.value(limitOption)));
+    const bool datapoints = parser.isSet(datapointsOption);
+    if (datapoints && !parser.isSet(definitionOption))
+        return Program.usage(QStringLiteral("--datapoints needs --definition"));
+    if (datapoints && (parser.isSet(csvOption) || parser.isSet(problemsOption)))
+        return Program.usage(QStringLiteral("--datapoints prints its own CSV: not with --csv or "
+                                            "--problems"));
     quint16 failOn = 0;
     QString unknown;
     if (!CaptureAnalysis::parseKinds(parser.value(failOnOption), &failOn, &unknown))
@@ -196,7 +210,13 @@ int main(int argc, char *argv[])
         model.setFilter(filter);
     }
     bool written = true;
-    if (parser.isSet(csvOption)) {
+    if (datapoints) {
+        DataPointHistory history(definition);
+        history.addRows(capture.analyzer(), capture.analyzer().firstId(),
+                        capture.analyzer().endId());
+        QFile out;
+        written = out.open(stdout, QIODevice::WriteOnly) && history.writeCsv(&out) && out.flush();
+    } else if (parser.isSet(csvOption)) {
         QFile out;
         written = out.open(stdout, QIODevice::WriteOnly) && model.writeCsv(&out) && out.flush();
     } else {

@@ -5,6 +5,8 @@
 #include "ptybridge.h"
 #include "testsupport.h"
 
+#include "analyzer/captureanalysis.h"
+#include "analyzer/datapointhistory.h"
 #include "analyzer/frameanalyzer.h"
 #include "analyzer/framelistmodel.h"
 #include "analyzerwindow/analyzerwindow.h"
@@ -13,6 +15,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QSet>
 #include <QTest>
@@ -36,6 +40,15 @@ void cacheDefinition(const TestRoot &root)
     QDir().mkpath(root.file(QStringLiteral("json")));
     QFile::copy(QStringLiteral(LUMO_TEST_DATA "/smart-lamp.json"),
                 root.file(QStringLiteral("json/%1.json").arg(Key)));
+}
+
+bool loadLamp(DataPointDefinition *out)
+{
+    QFile f(QStringLiteral(LUMO_TEST_DATA "/smart-lamp.json"));
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    *out = DataPointDefinition::fromJson(QJsonDocument::fromJson(f.readAll()).object());
+    return !out->isEmpty();
 }
 
 // The capture the JUnit report names: the suite's "capture" property.
@@ -108,6 +121,20 @@ private slots:
         }
         QVERIFY2(rows[0].size() > 40, qPrintable(rows[0].join(QLatin1Char('\n'))));
         QCOMPARE(rows[1], rows[0]);
+
+        // The values over time, as the window's chart holds them.
+        const Finished values
+            = analyze({moduleCapture, QStringLiteral("--root"), root.path(),
+                       QStringLiteral("--reply-limit"), QStringLiteral("1500"),
+                       QStringLiteral("--definition"), Key, QStringLiteral("--datapoints")});
+        QVERIFY2(values.exitCode == 0, qPrintable(values.err));
+        CaptureAnalysis capture(1500000);
+        QVERIFY(capture.read(moduleCapture));
+        DataPointDefinition definition;
+        QVERIFY(loadLamp(&definition));
+        DataPointHistory history(definition);
+        QVERIFY(history.addRows(capture.analyzer(), 0, capture.analyzer().endId()) > 3);
+        QCOMPARE(values.out, history.toCsv());
     }
 
     void brokenMcuCaptureNamesItsThreeFaults()
@@ -185,6 +212,9 @@ private slots:
                                              QStringLiteral("checksum,late")}
                               << QStringLiteral("not a problem kind: late");
         QTest::newRow("no file") << QStringList{} << QStringLiteral("which capture?");
+        QTest::newRow("values without definition")
+            << QStringList{QStringLiteral("x.pcap"), QStringLiteral("--datapoints")}
+            << QStringLiteral("--datapoints needs --definition");
     }
 
     void unreadable()
