@@ -73,10 +73,9 @@ QString detailText(const ReplayStep &step)
     case ReplayStep::Verdict::Match:
         return QStringLiteral("与录制的应答逐字节相同");
     case ReplayStep::Verdict::Missing:
-        return step.recordedUs >= 0
-            ? QStringLiteral("没有收到应答（录制中 %1 ms 后应答）")
-                  .arg(double(step.recordedUs) / 1000.0, 0, 'f', 1)
-            : QStringLiteral("没有收到应答");
+        return step.recordedUs >= 0 ? QStringLiteral("没有收到应答（录制中 %1 ms 后应答）")
+                                          .arg(double(step.recordedUs) / 1000.0, 0, 'f', 1)
+                                    : QStringLiteral("没有收到应答");
     case ReplayStep::Verdict::Silent:
         return QStringLiteral("录制中和现在都没有应答");
     case ReplayStep::Verdict::Unrecorded:
@@ -115,10 +114,10 @@ ReplayDialog::ReplayDialog(const QString &capturePath, qint64 replyLimitUs, qint
     else
         m_error = capture.error();
     const QString name = QDir::toNativeSeparators(QFileInfo(capturePath).absoluteFilePath());
-    ui->label_file->setText(m_rows ? QStringLiteral("文件：%1（%2 行）")
-                                         .arg(name)
-                                         .arg(m_rows->endId() - m_rows->firstId())
-                                   : QStringLiteral("文件：%1（无法读取：%2）").arg(name, m_error));
+    ui->label_file->setText(
+        m_rows
+            ? QStringLiteral("文件：%1（%2 行）").arg(name).arg(m_rows->endId() - m_rows->firstId())
+            : QStringLiteral("文件：%1（无法读取：%2）").arg(name, m_error));
     if (m_selectedRow >= 0)
         ui->radioButton_fromSelected->setText(
             QStringLiteral("从选中行（#%1）开始").arg(m_selectedRow));
@@ -241,9 +240,8 @@ void ReplayDialog::startPlain(const ReplayTargets &targets, qint64 from)
                        : QStringLiteral("回放已停止（%1 / %2 行）%3")
                              .arg(m_player->rowsPlayed())
                              .arg(m_player->rowsToPlay())
-                             .arg(reason == StoppedByUser
-                                      ? QString()
-                                      : QStringLiteral("：串口已关闭或断开")));
+                             .arg(reason == StoppedByUser ? QString()
+                                                          : QStringLiteral("：串口已关闭或断开")));
     });
     QString why;
     if (!m_player->start(options, &why)) {

@@ -183,7 +183,8 @@ ReplayTargets MainWindow::replayTargets(int tab) const
     t.names[ToModule] = QStringLiteral("串口%1（接模组）").arg(moduleSide);
     // The tab's taps hear only what the ports read; replayed bytes are new
     // on the line, as if sent by hand.
-    t.sent = [tap = QPointer<DualLineTap>(m_dualTap), mcuSide, moduleSide](LineDirection d, const QByteArray &bytes) {
+    t.sent = [tap = QPointer<DualLineTap>(m_dualTap), mcuSide,
+              moduleSide](LineDirection d, const QByteArray &bytes) {
         if (tap)
             tap->addSentByHand(d == LineDirection::ModuleToMcu ? mcuSide : moduleSide, bytes);
     };

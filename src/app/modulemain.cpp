@@ -131,8 +131,8 @@ int main(int argc, char *argv[])
                                      .arg(conformanceOnly->names().constLast()));
     for (const QCommandLineOption *replayOnly : {&exactOption, &speedOption, &slackOption})
         if (!replay && parser.isSet(*replayOnly))
-            return program.usage(QStringLiteral("--%1 needs --replay")
-                                     .arg(replayOnly->names().constLast()));
+            return program.usage(
+                QStringLiteral("--%1 needs --replay").arg(replayOnly->names().constLast()));
     ReplayRegressionOptions replayOptions;
     replayOptions.exact = parser.isSet(exactOption);
     if (parser.value(speedOption) == QLatin1String("max")) {
@@ -151,8 +151,8 @@ int main(int argc, char *argv[])
     // reply answered which request.
     CaptureAnalysis recorded(qint64(limit) * 1000);
     if (replay && !recorded.read(parser.value(replayOption)))
-        return program.usage(QStringLiteral("cannot read %1: %2")
-                                 .arg(parser.value(replayOption), recorded.error()));
+        return program.usage(
+            QStringLiteral("cannot read %1: %2").arg(parser.value(replayOption), recorded.error()));
 
     ConformanceOptions options;
     options.replyLimitMs = limit;
@@ -237,25 +237,22 @@ int main(int argc, char *argv[])
 
     auto beginReplay = [&] {
         regression = new ReplayRegression(&recorded.analyzer(), &port, &app);
-        QObject::connect(regression, &ReplayRegression::stepFinished, &app,
-                         [](const ReplayStep &step) {
-                             HeadlessProgram::print(ReplayRegression::line(step));
-                         });
+        QObject::connect(
+            regression, &ReplayRegression::stepFinished, &app,
+            [](const ReplayStep &step) { HeadlessProgram::print(ReplayRegression::line(step)); });
         if (verbose) {
             QObject::connect(regression, &ReplayRegression::bytesSent, &app,
                              [](const QByteArray &wire) {
                                  HeadlessProgram::print(QStringLiteral("  > ")
                                                         + ZemTool::hexText(wire).trimmed());
                              });
-            QObject::connect(regression, &ReplayRegression::frameReceived, &app,
-                             [](const QByteArray &f) {
-                                 HeadlessProgram::print(QStringLiteral("  < ")
-                                                        + ZemTool::hexText(f).trimmed());
-                             });
+            QObject::connect(
+                regression, &ReplayRegression::frameReceived, &app, [](const QByteArray &f) {
+                    HeadlessProgram::print(QStringLiteral("  < ") + ZemTool::hexText(f).trimmed());
+                });
         }
-        QObject::connect(&port, &Line::Lost, &app, [&](const QString &reason) {
-            program.portLost(portPath, reason);
-        });
+        QObject::connect(&port, &Line::Lost, &app,
+                         [&](const QString &reason) { program.portLost(portPath, reason); });
         QObject::connect(regression, &ReplayRegression::finished, &app, [&](bool allPassed) {
             ConformanceReport report = regression->report();
             if (recording.isRecording())

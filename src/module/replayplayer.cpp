@@ -38,8 +38,7 @@ bool ReplayPlayer::isData(SegmentKind kind)
 {
     // Named one by one: a kind added later (a note about the line rather
     // than its bytes) is not data to be sent.
-    return kind == SegmentKind::Frame4 || kind == SegmentKind::Frame3
-        || kind == SegmentKind::Other;
+    return kind == SegmentKind::Frame4 || kind == SegmentKind::Frame3 || kind == SegmentKind::Other;
 }
 
 qint64 ReplayPlayer::backlog(const Line *line)
@@ -75,8 +74,7 @@ bool ReplayPlayer::start(const ReplayOptions &options, QString *why)
         return refuse(QStringLiteral("no recording"));
     m_options = options;
     if (m_options.speed > 0)
-        m_options.speed
-            = qBound(ReplayOptions::MinSpeed, m_options.speed, ReplayOptions::MaxSpeed);
+        m_options.speed = qBound(ReplayOptions::MinSpeed, m_options.speed, ReplayOptions::MaxSpeed);
     m_next = qMax(m_options.fromId, m_rows->firstId());
     m_total = 0;
     bool first = true;
@@ -175,8 +173,7 @@ void ReplayPlayer::tick()
             return;
         }
         if (m_options.speed > 0) {
-            const qint64 dueUs
-                = qint64(std::llround(double(timeUs - m_baseUs) / m_options.speed));
+            const qint64 dueUs = qint64(std::llround(double(timeUs - m_baseUs) / m_options.speed));
             const qint64 nowUs = clockUs();
             if (dueUs > nowUs) {
                 m_timer->start(int(qMin<qint64>((dueUs - nowUs + 999) / 1000, 3600000)));

@@ -100,8 +100,8 @@ private:
     QElapsedTimer m_clock;
     qint64 m_pausedAtUs = 0;
     qint64 m_pausedTotalUs = 0;
-    qint64 m_next = 0;     // the next row id to look at
-    qint64 m_baseUs = 0;   // recorded time of the first row played
+    qint64 m_next = 0;   // the next row id to look at
+    qint64 m_baseUs = 0; // recorded time of the first row played
     qint64 m_total = 0;
     qint64 m_played = 0;
     qint64 m_bytes = 0;

@@ -16,7 +16,8 @@ namespace {
 
 QString hex2(int value)
 {
-    return QStringLiteral("0x") + QStringLiteral("%1").arg(value & 0xFF, 2, 16, QLatin1Char('0')).toUpper();
+    return QStringLiteral("0x")
+        + QStringLiteral("%1").arg(value & 0xFF, 2, 16, QLatin1Char('0')).toUpper();
 }
 
 QString byteText(const QByteArray &bytes, int offset)
@@ -143,12 +144,12 @@ bool ReplayRegression::start(const ReplayRegressionOptions &options, QString *wh
                           .arg(options.fromId));
     if (!m_line || !m_line->isLineOpen())
         return refuse(QStringLiteral("the line is not open"));
-    connect(m_line, &Line::Lost, this,
-            [this](const QString &reason) {
-                stop(QStringLiteral("lost %1: %2").arg(m_line ? m_line->address() : QString(),
-                                                        reason));
-            },
-            Qt::UniqueConnection);
+    connect(
+        m_line, &Line::Lost, this,
+        [this](const QString &reason) {
+            stop(QStringLiteral("lost %1: %2").arg(m_line ? m_line->address() : QString(), reason));
+        },
+        Qt::UniqueConnection);
     m_framer->clear();
     m_index = -1;
     m_awaiting = false;
@@ -245,9 +246,10 @@ void ReplayRegression::onFrame(const QByteArray &frame)
     m_awaiting = false;
     const Planned &p = m_plan.at(m_index);
     if (p.replyRow < 0) {
-        settle(ReplayStep::Verdict::Unrecorded,
-               QStringLiteral("the MCU replied with %1, the recording has no reply").arg(hex2(code)),
-               frame);
+        settle(
+            ReplayStep::Verdict::Unrecorded,
+            QStringLiteral("the MCU replied with %1, the recording has no reply").arg(hex2(code)),
+            frame);
         return;
     }
     QString detail;
@@ -430,11 +432,11 @@ QString ReplayRegression::summary() const
     for (int i = 1; i < 6; ++i)
         if (counts[i] > 0)
             parts << QStringLiteral("%1 %2").arg(counts[i]).arg(QLatin1String(names[i]));
-    QString text = QStringLiteral("%1 requests: %2 (%3 s)")
-                       .arg(m_plan.size())
-                       .arg(parts.join(QStringLiteral(", ")))
-                       .arg(double(m_running ? m_runClock.elapsed() : m_totalMs) / 1000.0, 0, 'f',
-                            1);
+    QString text
+        = QStringLiteral("%1 requests: %2 (%3 s)")
+              .arg(m_plan.size())
+              .arg(parts.join(QStringLiteral(", ")))
+              .arg(double(m_running ? m_runClock.elapsed() : m_totalMs) / 1000.0, 0, 'f', 1);
     if (m_results.size() < m_plan.size())
         text += QStringLiteral("; %1 not sent").arg(m_plan.size() - m_results.size());
     if (wasStopped())

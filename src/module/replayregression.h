@@ -48,7 +48,7 @@ struct ReplayStep
     int command = -1;
     int sequence = -1;
     Verdict verdict = Verdict::Missing;
-    QString detail; // where it differs, or why it is missing (English)
+    QString detail;  // where it differs, or why it is missing (English)
     int offset = -1; // the first byte that differs, -1 none
     QByteArray recorded;
     QByteArray received;
