@@ -255,9 +255,7 @@ void ReplayRegression::onFrame(const QByteArray &frame)
     QString detail;
     int offset = -1;
     const ReplayStep::Verdict verdict = compare(m_rows->frame(p.replyRow), frame, &detail, &offset);
-    settle(verdict, detail, frame);
-    if (!m_results.isEmpty())
-        m_results.last().offset = offset;
+    settle(verdict, detail, frame, offset);
 }
 
 void ReplayRegression::onTimeout()
@@ -281,7 +279,7 @@ void ReplayRegression::onTimeout()
 }
 
 void ReplayRegression::settle(ReplayStep::Verdict verdict, const QString &detail,
-                              const QByteArray &received)
+                              const QByteArray &received, int offset)
 {
     const Planned &p = m_plan.at(m_index);
     const FrameRecord &request = m_rows->record(p.requestRow);
@@ -293,6 +291,7 @@ void ReplayRegression::settle(ReplayStep::Verdict verdict, const QString &detail
     step.sequence = request.sequence;
     step.verdict = verdict;
     step.detail = detail;
+    step.offset = offset;
     if (p.replyRow >= 0)
         step.recorded = m_rows->frame(p.replyRow);
     step.received = received;

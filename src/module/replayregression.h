@@ -141,7 +141,7 @@ private:
     void onFrame(const QByteArray &frame);
     void onTimeout();
     void settle(ReplayStep::Verdict verdict, const QString &detail,
-                const QByteArray &received = QByteArray());
+                const QByteArray &received = QByteArray(), int offset = -1);
     void finish();
     qint64 scaled(qint64 us) const;
 
