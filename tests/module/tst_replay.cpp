@@ -88,9 +88,14 @@ private slots:
         QTest::addColumn<bool>("both");
         QTest::addColumn<bool>("fromMiddle");
         QTest::addColumn<int>("bytes"); // per direction
-        QTest::newRow("as fast as the line takes it, both ways") << 0.0 << true << false << 200000;
-        QTest::newRow("recorded timing x10, both ways") << 10.0 << true << false << 6000;
-        QTest::newRow("x2, module to MCU only, from a middle row") << 2.0 << false << true << 6000;
+        QTest::addColumn<int>("pauseMs");
+        QTest::addColumn<int>("stepUs"); // between rows in the recording
+        QTest::newRow("as fast as the line takes it, both ways")
+            << 0.0 << true << false << 200000 << 0 << 100;
+        QTest::newRow("recorded timing x10, both ways, paused")
+            << 10.0 << true << false << 6000 << 300 << 50000;
+        QTest::newRow("x2, module to MCU only, from a middle row")
+            << 2.0 << false << true << 6000 << 0 << 2000;
     }
     void playedBytesAreTheRecordedOnes()
     {
@@ -98,9 +103,11 @@ private slots:
         QFETCH(bool, both);
         QFETCH(bool, fromMiddle);
         QFETCH(int, bytes);
+        QFETCH(int, pauseMs);
+        QFETCH(int, stepUs);
 
         // Each direction's stream cut as the recorder cuts it, both
-        // interleaved 100 us apart: a recording of the segments' count / 10 ms.
+        // interleaved stepUs apart.
         FrameAnalyzer rows;
         QVector<LineSegment> cut[2];
         for (LineDirection d : {LineDirection::McuToModule, LineDirection::ModuleToMcu}) {
@@ -113,7 +120,7 @@ private slots:
             for (const QVector<LineSegment> &c : cut) {
                 if (i < c.size()) {
                     LineSegment s = c.at(i);
-                    s.timeUs = t += 100;
+                    s.timeUs = t += stepUs;
                     rows.add(s);
                 }
             }
@@ -151,6 +158,14 @@ private slots:
         QVERIFY2(player.start(options, &why), qPrintable(why));
         // Nobody reads for a while: the lines fill up.
         QTest::qWait(200);
+        if (pauseMs > 0) {
+            QVERIFY(player.isRunning());
+            player.pause();
+            const qint64 held = player.rowsPlayed();
+            QTest::qWait(pauseMs);
+            QCOMPARE(player.rowsPlayed(), held);
+            player.resume();
+        }
         // Both far ends read at once: one line that nobody drains holds up the other.
         QByteArray toMcuBytes;
         QByteArray toModuleBytes;
@@ -173,7 +188,8 @@ private slots:
         if (speed > 0) {
             // The recorded timing is kept: the last row is not sent before its time.
             const qint64 spanUs = rows.record(rows.endId() - 1).timeUs - rows.record(from).timeUs;
-            QVERIFY(clock.elapsed() >= qint64(double(spanUs) / speed / 1000.0 * 0.9));
+            QVERIFY(clock.elapsed()
+                    >= qint64(double(spanUs) / speed / 1000.0 * 0.9) + pauseMs * 9 / 10);
         }
     }
 
