@@ -89,7 +89,7 @@ int main(int argc, char *argv[])
         QStringLiteral("With --replay: only replies equal byte for byte pass (otherwise the same "
                        "command, sequence number and length suffice)."));
     const QCommandLineOption speedOption(
-        QStringLiteral("speed"),
+        QStringLiteral("replay-speed"),
         QStringLiteral("With --replay: the recorded pauses between requests scaled, 0.1 to 10 "
                        "(default 1), or \"max\": each request as soon as the last reply came."),
         QStringLiteral("factor"), QStringLiteral("1"));

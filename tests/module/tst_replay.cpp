@@ -287,7 +287,7 @@ private slots:
                              + extra);
             return waitFor(module, 30000);
         };
-        const Finished same = run({QStringLiteral("--speed"), QStringLiteral("max")});
+        const Finished same = run({QStringLiteral("--replay-speed"), QStringLiteral("max")});
         QCOMPARE(same.exitCode, 0);
         QVERIFY2(same.out.contains(QStringLiteral("4 requests: 4 matched byte for byte")),
                  qPrintable(same.out));
