@@ -67,7 +67,7 @@ CommandListWindow::CommandListWindow(ZemTool *settings, const QString &key,
     auto *editRow = new QHBoxLayout;
     for (QPushButton *b : {add, edit, remove, up, down})
         editRow->addWidget(b);
-    auto *sendRow = new QHBoxLayout;
+    auto *sendButtons = new QHBoxLayout;
     for (int i = 0; i < m_targets.size(); ++i) {
         auto *send = new QPushButton(m_targets.at(i).caption, this);
         send->setObjectName(QStringLiteral("pushButton_commandSend%1").arg(i + 1));
@@ -77,16 +77,16 @@ CommandListWindow::CommandListWindow(ZemTool *settings, const QString &key,
             if (row >= 0)
                 box->sendText(m_list.at(row).hex);
         });
-        sendRow->addWidget(send);
+        sendButtons->addWidget(send);
     }
-    sendRow->addStretch();
-    sendRow->addWidget(importButton);
-    sendRow->addWidget(exportButton);
+    sendButtons->addStretch();
+    sendButtons->addWidget(importButton);
+    sendButtons->addWidget(exportButton);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(m_view, 1);
     layout->addLayout(fields);
     layout->addLayout(editRow);
-    layout->addLayout(sendRow);
+    layout->addLayout(sendButtons);
     layout->addWidget(
         new QLabel(QStringLiteral("双击或 Ctrl+1…Ctrl+9 发送到打开本窗口的发送框"), this));
     resize(460, 360);
