@@ -121,9 +121,9 @@ void DoubleWindow::setUpSide(Side &side, int n, const PortControls::Widgets &wid
 void DoubleWindow::setUpSending()
 {
     m_side1.send = new SendControls(ui->textEdit_send1, QStringLiteral("1"), m_settings,
-                                    SettingKeys::DualSend1Group, this);
+                                    SettingKeys::DualSend1Group, 2, this);
     m_side2.send = new SendControls(ui->textEdit_send2, QStringLiteral("2"), m_settings,
-                                    SettingKeys::DualSend2Group, this);
+                                    SettingKeys::DualSend2Group, 2, this);
     ui->sendControlsLayout1->addWidget(m_side1.send);
     ui->sendControlsLayout2->addWidget(m_side2.send);
     m_commands = new CommandListWindow(

@@ -106,10 +106,11 @@ McuWindow::McuWindow(ZemTool *settings, QWidget *parent)
     m_portControls->offerNetworkLines(m_tool);
     m_portControls->remember(m_tool, SettingKeys::McuPortGroup);
 
-    // The send box's controls sit right below its button.
+    // The send box's controls sit under the log, where there is room in
+    // width; the box's column is as tall as the tab already.
     m_send = new SendControls(ui->textEdit_send3, QStringLiteral("3"), m_tool,
-                              SettingKeys::McuSendGroup, this);
-    ui->controlsLayout->insertWidget(ui->controlsLayout->indexOf(ui->pushButton_send3) + 1, m_send);
+                              SettingKeys::McuSendGroup, 3, this);
+    ui->logLayout->addWidget(m_send);
     m_send->setWriter([this](const QByteArray &bytes) {
         if (!m_sim->isOpen())
             return false;

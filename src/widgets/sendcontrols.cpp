@@ -26,7 +26,7 @@ constexpr int MaxCount = 1000000;
 } // namespace
 
 SendControls::SendControls(QTextEdit *box, const QString &suffix, ZemTool *settings,
-                           const QString &group, QWidget *parent)
+                           const QString &group, int columns, QWidget *parent)
     : QWidget(parent)
     , m_box(box)
     , m_settings(settings)
@@ -65,12 +65,22 @@ SendControls::SendControls(QTextEdit *box, const QString &suffix, ZemTool *setti
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setHorizontalSpacing(4);
     layout->setVerticalSpacing(2);
-    layout->addWidget(m_complete, 0, 0);
-    layout->addWidget(m_sequence, 0, 1);
-    layout->addWidget(m_commands, 0, 2);
-    layout->addWidget(m_interval, 1, 0);
-    layout->addWidget(m_count, 1, 1);
-    layout->addWidget(m_periodicButton, 1, 2);
+    // In reading order, `columns` a row (the box may be a third of a narrow
+    // tab wide).
+    const QWidget *order[]
+        = {m_complete, m_sequence, m_interval, m_count, m_periodicButton, m_commands};
+    int at = 0;
+    for (const QWidget *w : order) {
+        layout->addWidget(const_cast<QWidget *>(w), at / columns, at % columns);
+        ++at;
+    }
+    // The numbers are short; the spin boxes' own hint is as wide as their
+    // largest value.
+    for (QSpinBox *spin : {m_interval, m_count}) {
+        spin->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+        spin->setMinimumWidth(spin->fontMetrics().horizontalAdvance(QStringLiteral("0000 ms"))
+                              + 24);
+    }
 
     // Restored before the slots below store anything.
     m_complete->setChecked(m_settings->readSetting(key("autocomplete")).trimmed() != FalseText);

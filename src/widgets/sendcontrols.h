@@ -43,8 +43,9 @@ class SendControls : public QWidget
 public:
     using Writer = std::function<bool(const QByteArray &)>;
 
+    // `columns`: how many of the six controls go in a row (2 or 3).
     SendControls(QTextEdit *box, const QString &suffix, ZemTool *settings, const QString &group,
-                 QWidget *parent = nullptr);
+                 int columns = 2, QWidget *parent = nullptr);
 
     // Writes bytes to the box's line; false when nothing was written (closed).
     void setWriter(Writer writer) { m_write = std::move(writer); }

@@ -213,7 +213,8 @@ void TestSendControls::commandListAndHistoryComeBack()
         QVERIFY(!list->importFile(broken));
         QVERIFY(catcher.wait());
         QCOMPARE(catcher.title(), QStringLiteral("错误"));
-        QVERIFY2(catcher.text().contains(QStringLiteral("第 1 条指令")), qPrintable(catcher.text()));
+        QVERIFY2(catcher.text().contains(QStringLiteral("第 1 条指令")),
+                 qPrintable(catcher.text()));
     }
     QCOMPARE(list->commands().commands(), stored);
     // The exported file is read back whole.
