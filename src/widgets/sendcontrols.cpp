@@ -67,11 +67,11 @@ SendControls::SendControls(QTextEdit *box, const QString &suffix, ZemTool *setti
     layout->setVerticalSpacing(2);
     // In reading order, `columns` a row (the box may be a third of a narrow
     // tab wide).
-    const QWidget *order[]
+    QWidget *const order[]
         = {m_complete, m_sequence, m_interval, m_count, m_periodicButton, m_commands};
     int at = 0;
-    for (const QWidget *w : order) {
-        layout->addWidget(const_cast<QWidget *>(w), at / columns, at % columns);
+    for (QWidget *w : order) {
+        layout->addWidget(w, at / columns, at % columns);
         ++at;
     }
     // The numbers are short; the spin boxes' own hint is as wide as their
