@@ -108,8 +108,10 @@ SendControls::SendControls(QTextEdit *box, const QString &suffix, ZemTool *setti
     connect(m_periodicButton, &QPushButton::clicked, this, &SendControls::togglePeriodic);
     connect(m_commands, &QPushButton::clicked, this, &SendControls::commandsRequested);
     connect(m_box, &QTextEdit::textChanged, this, [this] {
-        // A new text starts from its own sequence number.
-        m_nextSequence = -1;
+        // A new text starts from its own sequence number; a run under way
+        // sends the text it started with, and keeps counting.
+        if (!m_periodic->isRunning())
+            m_nextSequence = -1;
         if (!m_recalling)
             m_history.resetBrowsing();
     });
