@@ -88,7 +88,11 @@ void TestSendControls::periodicSendsKeepTheirGridAndCount()
     find<QCheckBox>(w, "checkBox_sequence1")->setChecked(true);
     find<QSpinBox>(w, "spinBox_interval1")->setValue(20);
     find<QSpinBox>(w, "spinBox_count1")->setValue(6);
-    find<QTextEdit>(w, "textEdit_send1")->setPlainText(QStringLiteral("FF FF ?? 07 05 00 00"));
+    auto *box = find<QTextEdit>(w, "textEdit_send1");
+    box->setPlainText(QStringLiteral("FF FF ?? 07 05 00 00"));
+    // The tooltip spells out what will go out.
+    QVERIFY2(box->toolTip().contains(ZemTool::hexText(wireFrame(0x07, 0x05)).trimmed()),
+             qPrintable(box->toolTip()));
     auto *button = find<QPushButton>(w, "pushButton_periodic1");
 
     QElapsedTimer clock;
