@@ -14,6 +14,7 @@
 #include "serial/anyline.h"
 #include "serial/zemserialport.h"
 #include "widgets/hexinputhint.h"
+#include "widgets/linecontrols.h"
 
 #include <QTime>
 #include <QTimer>
@@ -68,6 +69,10 @@ void DoubleWindow::setUp()
     setUpSide(m_side2, 2,
               {ui->com_2, ui->rate_2, ui->data_2, ui->stop_2, ui->check_2, ui->pushButton_open2},
               ui->textEdit_rec2);
+    m_side1.lineControls = new LineControls(
+        m_side1.line, {ui->checkBox_rts1, ui->checkBox_dtr1, ui->pushButton_break1}, this);
+    m_side2.lineControls = new LineControls(
+        m_side2.line, {ui->checkBox_rts2, ui->checkBox_dtr2, ui->pushButton_break2}, this);
     m_side1.controls->remember(m_settings, SettingKeys::DualPort1Group);
     m_side2.controls->remember(m_settings, SettingKeys::DualPort2Group);
 
@@ -143,6 +148,7 @@ void DoubleWindow::closeBothPorts(const QString &why)
         const QString name = side->line->address();
         if (side->controls->close() && !why.isEmpty())
             addNotice(*side, QStringLiteral("串口 %1 已关闭：%2").arg(name, why));
+        side->lineControls->refresh();
     }
 }
 
@@ -162,12 +168,14 @@ void DoubleWindow::on_pushButton_open1_clicked()
 {
     m_side1.bridgeCut = false;
     m_side1.controls->toggle();
+    m_side1.lineControls->refresh();
 }
 
 void DoubleWindow::on_pushButton_open2_clicked()
 {
     m_side2.bridgeCut = false;
     m_side2.controls->toggle();
+    m_side2.lineControls->refresh();
 }
 
 void DoubleWindow::on_pushButton_double_clicked()

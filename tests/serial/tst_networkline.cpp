@@ -247,6 +247,39 @@ void TestNetworkLine::throughSer2net()
     QVERIFY(line.applySettings(changed));
     QVERIFY(waitUntil(
         [&] { return servedWith(pty.slavePath(), telnet ? changed : server9600, answers); }));
+
+    // The modem lines and the break: RFC 2217 sends them as SET-CONTROL,
+    // which the server answers with the value it set; a raw line carries
+    // data only and says so.
+    QSignalSpy modem(&line, &Line::ModemLineChanged);
+    QSignalSpy breaks(&line, &Line::BreakSent);
+    if (!telnet) {
+        QVERIFY(!line.setModemLine(Line::Dtr, false));
+        QVERIFY2(line.controlFailureReason().contains(QLatin1String("rfc2217://")),
+                 qPrintable(line.controlFailureReason()));
+        QVERIFY(!line.sendBreak());
+        QCOMPARE(modem.size() + breaks.size(), 0);
+        return;
+    }
+    const TelnetCodec &codec = line.networkLine()->telnet();
+    const auto answered = [&](int value) {
+        return waitUntil([&] { return codec.answeredCode(TelnetCodec::SetControl) == value; });
+    };
+    QVERIFY(line.setModemLine(Line::Dtr, false));
+    QVERIFY(answered(TelnetCodec::ControlDtrOff));
+    QVERIFY(line.setModemLine(Line::Rts, true));
+    QVERIFY(answered(TelnetCodec::ControlRtsOn));
+    QCOMPARE(line.modemLineState(Line::Rts), 1);
+    QCOMPARE(modem.size(), 2);
+    QCOMPARE(modem.at(0).at(0).toInt(), int(Line::Dtr));
+    QCOMPARE(modem.at(0).at(1).toBool(), false);
+    QVERIFY(line.sendBreak());
+    QCOMPARE(breaks.size(), 1);
+    QVERIFY(answered(TelnetCodec::ControlBreakOn));
+    // Ended by the line itself, and the data still flows.
+    QVERIFY(answered(TelnetCodec::ControlBreakOff));
+    QCOMPARE(line.send(ffFrame()), qint64(ffFrame().size()));
+    QCOMPARE(pty.read(ffFrame().size(), 5000), ffFrame());
 }
 
 void TestNetworkLine::ser2netRestartIsRecovered_data()
