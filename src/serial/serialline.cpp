@@ -89,9 +89,11 @@ bool SerialLine::setModemLine(ModemLine line, bool on)
         return refuseControl(say("串口未打开", "the port is not open"));
     const bool ok = line == Rts ? m_port->setRequestToSend(on) : m_port->setDataTerminalReady(on);
     if (!ok) {
-        // Qt's text for the failed request is often another call's errno;
-        // what matters is that this device has no modem lines to set.
-        const QString detail = m_port->error() == QSerialPort::UnsupportedOperationError
+        // Qt calls both cases an unsupported operation: RTS under hardware
+        // flow control, and a device without modem lines (ENOTTY).
+        const bool flowControlled
+            = line == Rts && m_port->flowControl() == QSerialPort::HardwareControl;
+        const QString detail = flowControlled
             ? say("硬件流控制开启时 RTS 由串口驱动控制", "RTS belongs to hardware flow control")
             : say("该设备没有调制解调器控制线（如伪终端）",
                   "the device has no modem lines (a pseudo-terminal has none)");

@@ -12,6 +12,7 @@
 #include "protocol/lineevent.h"
 #include "protocol/settingkeys.h"
 #include "protocol/zemtool.h"
+#include "serial/line.h"
 #include "serial/zemserialport.h"
 
 #include <QCheckBox>
