@@ -24,6 +24,8 @@ const QString CloseCaption = QStringLiteral("关闭串口");
 const QString AbsentMark = QStringLiteral("（未连接）");
 const QString AddEntry = QStringLiteral("添加网络串口…");
 
+constexpr qint32 SlowestStoredRate = 50;
+
 // A baud rate as typed or stored: a positive whole number that fits a
 // qint32; 0 for anything else.
 qint32 rateOf(const QString &text)
@@ -91,9 +93,11 @@ void PortControls::remember(ZemTool *settings, const QString &group)
 {
     m_settings = settings;
     m_group = group;
-    // A rate typed in an earlier run is offered again among the others.
+    // A rate typed in an earlier run is offered again among the others. A
+    // number below the slowest standard rate (50) is no rate but a combo
+    // index, as an older file may hold: the form's choice stays.
     const qint32 baud = rateOf(settings->readSetting(SettingKeys::baudRateKey(group)));
-    if (baud > 0)
+    if (baud >= SlowestStoredRate)
         selectRate(baud);
     restoreIndex(m_widgets.dataBits, settings->readSetting(SettingKeys::dataBitsKey(group)));
     restoreIndex(m_widgets.stopBits, settings->readSetting(SettingKeys::stopBitsKey(group)));
