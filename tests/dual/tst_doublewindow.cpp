@@ -24,6 +24,8 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTabWidget>
 #include <QTextEdit>
 #include <QTimer>
@@ -866,7 +868,14 @@ void TestDoubleWindow::modemLinesOnAPtyAreRefusedAndBreakIsNoted()
     QVERIFY(!find<QPushButton>("pushButton_break2")->isEnabled());
 
     // A pty has no modem lines: said so, and the box does not claim RTS on.
-    QTest::mouseClick(rts, Qt::LeftButton);
+    // Clicked where the style takes clicks: the box and its text, not the
+    // empty width its grid column gives it.
+    QStyleOptionButton option;
+    option.initFrom(rts);
+    option.text = rts->text();
+    QTest::mouseClick(
+        rts, Qt::LeftButton, {},
+        rts->style()->subElementRect(QStyle::SE_CheckBoxClickRect, &option, rts).center());
     auto *box = m_window->findChild<QMessageBox *>(QStringLiteral("lineControlRefusedBox"));
     QVERIFY(box && box->isVisible());
     QVERIFY2(box->informativeText().contains(QStringLiteral("RTS"))
