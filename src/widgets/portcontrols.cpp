@@ -301,7 +301,7 @@ void PortControls::applyFormSettings()
     if (m_line->applySettings(formSettings()))
         return;
     showRefusal(QStringLiteral("串口 %1 不接受所选的设置（波特率 %2、数据位、停止位或校验位），"
-                               "仍使用原来的设置")
+                               "被拒绝的设置保持原值")
                     .arg(m_openedName, m_widgets.baudRate->currentText()));
 }
 
