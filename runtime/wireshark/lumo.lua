@@ -7,10 +7,12 @@
 --
 --   byte 0      format version (1)
 --   byte 1      direction: 0 MCU -> module, 1 module -> MCU
---   byte 2      kind: 0 v4 frame, 1 v3 frame, 2 other bytes
+--   byte 2      kind: 0 v4 frame, 1 v3 frame, 2 other bytes, 3 line event
 --   byte 3      length n of the port name
 --   4 .. 4+n-1  the port name, UTF-8
---   then        the wire bytes
+--   then        the wire bytes, or for a line event four bytes: what
+--               (1 RTS, 2 DTR, 3 break), the state (1 on, 0 off), and a
+--               break's duration in milliseconds (2 bytes, big-endian)
 --
 -- A v4 frame on the wire: FF FF, a 2-byte big-endian length (bytes from the
 -- command through the checksum), command, sequence number, 2 flag bytes,
@@ -27,7 +29,8 @@
 local lumo = Proto("lumo", "Lumo serial line")
 
 local directions = { [0] = "MCU -> module", [1] = "module -> MCU" }
-local kinds = { [0] = "v4 frame", [1] = "v3 frame", [2] = "other bytes" }
+local kinds = { [0] = "v4 frame", [1] = "v3 frame", [2] = "other bytes", [3] = "line event" }
+local event_codes = { [1] = "RTS", [2] = "DTR", [3] = "break" }
 
 local commands = {
     [0x01] = "请求设备信息",
@@ -151,6 +154,10 @@ local f = {
     v3_body = ProtoField.bytes("lumo.v3.body", "v3 body"),
 
     text = ProtoField.string("lumo.text", "Text"),
+
+    event = ProtoField.uint8("lumo.event", "Line event", base.DEC, event_codes),
+    event_state = ProtoField.bool("lumo.event.on", "On"),
+    event_duration = ProtoField.uint16("lumo.event.duration", "Break duration (ms)", base.DEC),
 
     response_in = ProtoField.framenum("lumo.response_in", "Response in", base.NONE,
         frametype.RESPONSE),
@@ -397,6 +404,24 @@ local function dissect_v3(wire, tree, info)
     return info .. " v3 frame"
 end
 
+-- What the program did to the line: not bytes of the line, never a frame.
+local function dissect_event(wire, tree, info)
+    local item = tree:add(lumo, wire(), "Line event")
+    if wire:len() < 4 then
+        item:add_proto_expert_info(ef_header)
+        return info .. " line event (too short)"
+    end
+    local code = wire(0, 1):uint()
+    item:add(f.event, wire(0, 1))
+    local name = event_codes[code] or string.format("event %d", code)
+    if code == 3 then
+        item:add(f.event_duration, wire(2, 2))
+        return info .. string.format(" %s %d ms", name, wire(2, 2):uint())
+    end
+    item:add(f.event_state, wire(1, 1), wire(1, 1):uint() ~= 0)
+    return info .. " " .. name .. (wire(1, 1):uint() ~= 0 and " on" or " off")
+end
+
 local function printable(wire)
     local s = wire:raw():gsub("[\r\n]+$", "")
     local shown = s:gsub("[%c\128-\255]", ".")
@@ -406,7 +431,7 @@ end
 function lumo.dissector(tvb, pinfo, tree)
     pinfo.cols.protocol = "LUMO"
     local root = tree:add(lumo, tvb(), "Lumo serial line")
-    if tvb:len() < 4 or tvb(0, 1):uint() ~= 1 or tvb(1, 1):uint() > 1 or tvb(2, 1):uint() > 2
+    if tvb:len() < 4 or tvb(0, 1):uint() ~= 1 or tvb(1, 1):uint() > 1 or tvb(2, 1):uint() > 3
         or 4 + tvb(3, 1):uint() > tvb:len() then
         root:add_proto_expert_info(ef_header)
         pinfo.cols.info = "not a Lumo packet"
@@ -439,6 +464,8 @@ function lumo.dissector(tvb, pinfo, tree)
         info = dissect_v4(wire, pinfo, root, info, direction)
     elseif kind == 1 then
         info = dissect_v3(wire:tvb(), root, info)
+    elseif kind == 3 then
+        info = dissect_event(wire:tvb(), root, info)
     else
         root:add(f.text, wire, printable(wire))
         info = info .. " " .. printable(wire)

@@ -4,6 +4,7 @@
 #include "analyzer/framefields.h"
 #include "analyzer/framelistmodel.h"
 #include "capture/capturereader.h"
+#include "protocol/lineevent.h"
 
 namespace {
 
@@ -114,12 +115,17 @@ QString CaptureAnalysis::rowLine(const FrameListModel &model, int row,
     } else if (r.problems & FrameProblem::NoReply) {
         pairing = QStringLiteral("no reply");
     }
+    // An event row says what was done to the line, in the shell's English.
+    const QString what = r.kind == SegmentKind::Event
+        ? QStringLiteral("event: ")
+            + LineEvent::text(LineEvent::decode(m_analyzer->wireData(id), r.wireSize), true)
+        : model.cellText(row, FrameListModel::CommandColumn);
     QStringList cells{
         QString::number(id),
         model.cellText(row, FrameListModel::TimeColumn),
         r.direction == LineDirection::McuToModule ? QStringLiteral("MCU->module")
                                                   : QStringLiteral("module->MCU"),
-        model.cellText(row, FrameListModel::CommandColumn),
+        what,
         model.cellText(row, FrameListModel::SequenceColumn),
         pairing,
         kindNames(r.problems),

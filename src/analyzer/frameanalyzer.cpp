@@ -106,8 +106,12 @@ qint64 FrameAnalyzer::add(const LineSegment &segment)
 
     AnalyzerCounters &c = m_counters;
     ++c.rows;
-    c.bytes[int(r.direction)] += r.wireSize;
-    if (r.kind != SegmentKind::Other)
+    // An event row holds no bytes of the line.
+    if (r.kind == SegmentKind::Event)
+        ++c.events;
+    else
+        c.bytes[int(r.direction)] += r.wireSize;
+    if (r.kind == SegmentKind::Frame4 || r.kind == SegmentKind::Frame3)
         ++c.frames[int(r.direction)];
     for (int i = 0; i < FrameProblem::KindCount; ++i) {
         if (r.problems & FrameProblem::bit(i))
@@ -131,6 +135,9 @@ void FrameAnalyzer::decode(const QByteArray &wire, FrameRecord &r) const
         r.problems |= FrameProblem::Noise;
         return;
     }
+    // An event is no frame: nothing to decode, nothing to pair.
+    if (r.kind == SegmentKind::Event)
+        return;
     const auto *bytes = reinterpret_cast<const quint8 *>(wire.constData());
     const qsizetype size = wire.size();
 

@@ -53,6 +53,7 @@ struct AnalyzerCounters
     qint64 bytes[2] = {};                          // every wire byte, per LineDirection
     qint64 problems[FrameProblem::KindCount] = {}; // rows carrying each problem kind
     qint64 rows = 0;
+    qint64 events = 0;       // event rows (modem lines, breaks): no frames, no bytes of the line
     qint64 firstTimeUs = -1; // of the first row; with lastTimeUs and the frame
     qint64 lastTimeUs = -1;  // counts, the frames per second of a capture
 

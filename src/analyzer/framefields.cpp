@@ -5,6 +5,7 @@
 #include "datapoint/datapointdefinition.h"
 #include "datapoint/datapointtext.h"
 #include "protocol/frameformat.h"
+#include "protocol/lineevent.h"
 #include "protocol/settingkeys.h"
 #include "protocol/zemtool.h"
 
@@ -430,6 +431,18 @@ QVector<FrameField> version3Fields(const QByteArray &frame)
     return b.take();
 }
 
+// What the program did to the line: a modem line set or a break sent.
+QVector<FrameField> eventFields(const QByteArray &bytes)
+{
+    Builder b(bytes);
+    const LineEvent::Event event = LineEvent::decode(bytes);
+    b.addRemark(QStringLiteral("线路事件"), LineEvent::text(event));
+    if (event.code == LineEvent::Break)
+        b.add(QStringLiteral("时长"), QStringLiteral("%1 毫秒").arg(event.durationMs), 2, 2);
+    b.addHex(QStringLiteral("十六进制"), 0, bytes.size());
+    return b.take();
+}
+
 QVector<FrameField> otherFields(const QByteArray &bytes)
 {
     Builder b(bytes);
@@ -450,6 +463,8 @@ QVector<FrameField> frameFields(const QByteArray &frame, SegmentKind kind,
         return version4Fields(frame, lookup, definition);
     case SegmentKind::Frame3:
         return version3Fields(frame);
+    case SegmentKind::Event:
+        return eventFields(frame);
     case SegmentKind::Other:
         break;
     }

@@ -3,6 +3,7 @@
 
 #include "protocol/frameescape.h"
 #include "protocol/frameformat.h"
+#include "protocol/lineevent.h"
 #include "protocol/settingkeys.h"
 #include "protocol/zemtool.h"
 
@@ -392,6 +393,9 @@ QString FrameListModel::commandText(qint64 id) const
         return QStringLiteral("V3帧");
     if (r.kind == SegmentKind::Other)
         return otherText(id);
+    if (r.kind == SegmentKind::Event)
+        return QStringLiteral("事件：")
+            + LineEvent::text(LineEvent::decode(m_analyzer->wireData(id), r.wireSize));
     if (r.command < 0)
         return QString();
     const QString code = QStringLiteral("0x") + SettingKeys::hexCode(r.command);

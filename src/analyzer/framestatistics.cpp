@@ -58,6 +58,9 @@ FrameStatistics FrameStatistics::of(const FrameAnalyzer &analyzer)
         for (int kind = 0; kind < FrameProblem::KindCount; ++kind)
             if (r.problems & FrameProblem::bit(kind))
                 ++s.problems[kind];
+        // Events are neither commands nor traffic.
+        if (r.kind == SegmentKind::Event)
+            continue;
         int command = r.command;
         if (r.kind == SegmentKind::Frame3)
             command = Frame3Command;
@@ -109,6 +112,8 @@ FrameStatistics FrameStatistics::of(const FrameAnalyzer &analyzer)
     std::vector<qint64> frames(size_t(slotCount), 0);
     for (qint64 id = s.firstId; id < s.endId; ++id) {
         const FrameRecord &r = analyzer.record(id);
+        if (r.kind == SegmentKind::Event)
+            continue;
         const qint64 slot = std::min((r.timeUs - s.firstTimeUs) / s.slotUs, slotCount - 1);
         bytes[size_t(slot)] += r.wireSize;
         if (r.kind != SegmentKind::Other)

@@ -54,8 +54,8 @@ bool decode(const char *data, qsizetype size, LineSegment &segment, QByteArray &
         return fail(QStringLiteral("伪头部版本为 %1，应为 %2").arg(version).arg(Version));
     if (direction > quint8(LineDirection::ModuleToMcu))
         return fail(QStringLiteral("方向字节 %1 不是 0 或 1").arg(direction));
-    if (kind > quint8(SegmentKind::Other))
-        return fail(QStringLiteral("类型字节 %1 不是 0、1 或 2").arg(kind));
+    if (kind > quint8(SegmentKind::Event))
+        return fail(QStringLiteral("类型字节 %1 不是 0、1、2 或 3").arg(kind));
     if (HeaderSize + nameSize > size)
         return fail(QStringLiteral("端口名长 %1 字节，超出了数据包").arg(nameSize));
     segment.direction = LineDirection(direction);

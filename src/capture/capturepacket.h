@@ -12,12 +12,16 @@
 //
 //   byte 0      format version (1)
 //   byte 1      direction: 0 MCU -> module, 1 module -> MCU
-//   byte 2      kind: 0 v4 frame, 1 v3 frame, 2 other bytes
+//   byte 2      kind: 0 v4 frame, 1 v3 frame, 2 other bytes, 3 line event
 //   byte 3      length n of the port name (0..255)
 //   4 .. 4+n-1  the port name, UTF-8
-//   4+n ..      the wire bytes (a v4 frame in its escaped form)
+//   4+n ..      the wire bytes (a v4 frame in its escaped form), or for a
+//               line event its description (see LineEvent)
 //
-// The packet's time stamp is the arrival time of its first byte.
+// The packet's time stamp is the arrival time of its first byte, or the time
+// of the event. Line events came later than the other kinds: files without
+// them are the same as before, and a reader that does not know kind 3 skips
+// those packets and reads the rest.
 namespace CapturePacket {
 
 constexpr quint8 Version = 1;

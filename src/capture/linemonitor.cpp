@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "capture/linemonitor.h"
 
+#include "protocol/lineevent.h"
 #include "serial/line.h"
 
 #include <QTimer>
@@ -55,6 +56,20 @@ void LineMonitor::addBytes(LineDirection direction, const QString &portName,
         m_timer->start();
 }
 
+void LineMonitor::addEvent(LineDirection direction, const QString &portName,
+                           const QByteArray &event)
+{
+    LineSegment s;
+    s.timeUs = nowUs();
+    s.direction = direction;
+    s.kind = SegmentKind::Event;
+    s.wire = event;
+    m_pending.append(s);
+    m_pendingPorts.append(portName);
+    if (!m_timer->isActive())
+        m_timer->start();
+}
+
 void LineMonitor::collect(Tap &tap, qsizetype firstNew)
 {
     for (qsizetype i = firstNew; i < m_pending.size(); ++i)
@@ -104,22 +119,32 @@ void LineMonitor::emitPending(bool all)
 {
     if (m_pending.isEmpty())
         return;
-    // Each direction's segments are in order already: merge the two, which
-    // keeps either direction's own order even if the clock stepped back.
+    // Each direction's segments are in order already, and so are the
+    // events: merge the three, which keeps each one's own order even if the
+    // clock stepped back. At equal times bytes come before events.
     QVector<qsizetype> order;
     order.reserve(m_pending.size());
     {
-        QVector<qsizetype> ofDirection[2];
-        for (qsizetype i = 0; i < m_pending.size(); ++i)
-            ofDirection[m_pending.at(i).direction == LineDirection::McuToModule ? 0 : 1].append(i);
-        qsizetype a = 0;
-        qsizetype b = 0;
-        while (a < ofDirection[0].size() || b < ofDirection[1].size()) {
-            const bool takeA = b >= ofDirection[1].size()
-                || (a < ofDirection[0].size()
-                    && m_pending.at(ofDirection[0].at(a)).timeUs
-                        <= m_pending.at(ofDirection[1].at(b)).timeUs);
-            order.append(takeA ? ofDirection[0].at(a++) : ofDirection[1].at(b++));
+        QVector<qsizetype> lists[3];
+        for (qsizetype i = 0; i < m_pending.size(); ++i) {
+            const LineSegment &s = m_pending.at(i);
+            lists[s.kind == SegmentKind::Event                    ? 2
+                      : s.direction == LineDirection::McuToModule ? 0
+                                                                  : 1]
+                .append(i);
+        }
+        qsizetype at[3] = {0, 0, 0};
+        while (order.size() < m_pending.size()) {
+            int next = -1;
+            for (int l = 0; l < 3; ++l) {
+                if (at[l] >= lists[l].size())
+                    continue;
+                if (next < 0
+                    || m_pending.at(lists[l].at(at[l])).timeUs
+                        < m_pending.at(lists[next].at(at[next])).timeUs)
+                    next = l;
+            }
+            order.append(lists[next].at(at[next]++));
         }
     }
 
@@ -184,6 +209,15 @@ void LineMonitor::attach(Line *line, LineDirection readDirection, bool tapWrites
     // owner that answers at once (the simulated MCU) writes its reply.
     connect(line, &Line::DataReceived, this, [this, line, readDirection](const QByteArray &d) {
         addBytes(readDirection, m_portNames.value(line), d);
+    });
+    // What the program does to the line goes toward the device it leads to.
+    const LineDirection towardDevice = oppositeDirection(readDirection);
+    connect(line, &Line::ModemLineChanged, this, [this, line, towardDevice](int which, bool on) {
+        addEvent(towardDevice, m_portNames.value(line),
+                 LineEvent::modemLine(which == Line::Rts ? LineEvent::Rts : LineEvent::Dtr, on));
+    });
+    connect(line, &Line::BreakSent, this, [this, line, towardDevice](int durationMs) {
+        addEvent(towardDevice, m_portNames.value(line), LineEvent::breakSent(durationMs));
     });
     if (tapWrites) {
         const LineDirection written = oppositeDirection(readDirection);

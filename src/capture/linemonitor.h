@@ -31,6 +31,11 @@ class Line;
 // frame half received). It waits at most OrderWaitUs, less than the
 // recorder's flush interval; bytes that kept the other direction waiting that
 // long are handed on as they stand, cut where the wait ended.
+//
+// Events of the line (a modem line set, a break sent; see LineEvent) are
+// segments of their own kind, stamped when they happened and put in the same
+// time order; they never enter a segmenter, so a frame in progress is not
+// cut by them.
 class LineMonitor : public QObject
 {
     Q_OBJECT
@@ -44,9 +49,13 @@ public:
 
     // Bytes of one direction, from the named line, arriving now.
     void addBytes(LineDirection direction, const QString &portName, const QByteArray &bytes);
+    // An event of the named line (LineEvent bytes) happening now, toward
+    // the device of `direction`.
+    void addEvent(LineDirection direction, const QString &portName, const QByteArray &event);
     // Taps a line: what it reads goes as `readDirection`; with `tapWrites`,
-    // what is written to it as the opposite direction. Opening the line is
-    // reported through portOpened().
+    // what is written to it as the opposite direction. Its modem lines and
+    // breaks are events toward its device (the opposite direction) either
+    // way. Opening the line is reported through portOpened().
     void attach(Line *line, LineDirection readDirection, bool tapWrites);
     void detach(Line *line);
     // The name an attached line's bytes are recorded under: the address it

@@ -15,6 +15,7 @@
 #include "serial/zemserialport.h"
 #include "widgets/commandlistwindow.h"
 #include "widgets/hexinputhint.h"
+#include "widgets/linecontrols.h"
 #include "widgets/sendcontrols.h"
 
 #include <QTime>
@@ -68,6 +69,10 @@ void DoubleWindow::setUp()
     setUpSide(m_side2, 2,
               {ui->com_2, ui->rate_2, ui->data_2, ui->stop_2, ui->check_2, ui->pushButton_open2},
               ui->textEdit_rec2);
+    m_side1.lineControls = new LineControls(
+        m_side1.line, {ui->checkBox_rts1, ui->checkBox_dtr1, ui->pushButton_break1}, this);
+    m_side2.lineControls = new LineControls(
+        m_side2.line, {ui->checkBox_rts2, ui->checkBox_dtr2, ui->pushButton_break2}, this);
     m_side1.controls->remember(m_settings, SettingKeys::DualPort1Group);
     m_side2.controls->remember(m_settings, SettingKeys::DualPort2Group);
     setUpSending();
@@ -170,6 +175,7 @@ void DoubleWindow::closeBothPorts(const QString &why)
         const QString name = side->line->address();
         if (side->controls->close() && !why.isEmpty())
             addNotice(*side, QStringLiteral("串口 %1 已关闭：%2").arg(name, why));
+        side->lineControls->refresh();
     }
 }
 
@@ -190,6 +196,7 @@ void DoubleWindow::on_pushButton_open1_clicked()
     m_side1.bridgeCut = false;
     m_side1.send->stopPeriodic();
     m_side1.controls->toggle();
+    m_side1.lineControls->refresh();
 }
 
 void DoubleWindow::on_pushButton_open2_clicked()
@@ -197,6 +204,7 @@ void DoubleWindow::on_pushButton_open2_clicked()
     m_side2.bridgeCut = false;
     m_side2.send->stopPeriodic();
     m_side2.controls->toggle();
+    m_side2.lineControls->refresh();
 }
 
 void DoubleWindow::on_pushButton_double_clicked()

@@ -15,6 +15,7 @@ class QTimer;
 class Line;
 class LineBridge;
 class ModuleWindow;
+class LineControls;
 class ReceiveBox;
 class AnyLine;
 class ZemSerialPort;
@@ -48,6 +49,9 @@ class CommandListWindow;
 // bridge comes back as the switch the user left, but no port is opened by
 // itself: at start another program may be using the device, and grabbing
 // it unasked would cut that program off. One click per side opens them.
+//
+// Each side also drives its device's RTS and DTR lines and sends a break
+// (see LineControls); the analyzer's taps note these as events of the line.
 class DoubleWindow : public QWidget
 {
     Q_OBJECT
@@ -113,6 +117,7 @@ private:
     {
         AnyLine *line = nullptr;
         PortControls *controls = nullptr;
+        LineControls *lineControls = nullptr; // RTS, DTR, break
         ReceiveBox *box = nullptr;
         QByteArray held; // received bytes not turned into text yet (at most three)
         QTimer *flush = nullptr;

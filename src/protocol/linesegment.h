@@ -11,11 +11,14 @@ enum class LineDirection : quint8 { McuToModule = 0, ModuleToMcu = 1 };
 
 // What one piece of a direction's byte stream is: a version 4 frame (FF FF …),
 // a version 3 frame (00 00 00 03 …), or bytes outside any frame (noise, a
-// module's boot text).
-enum class SegmentKind : quint8 { Frame4 = 0, Frame3 = 1, Other = 2 };
+// module's boot text). Event is no bytes of the line but something done to
+// it (a modem line set, a break sent; see LineEvent), in the direction of the
+// device it reached; its wire holds the event's description.
+enum class SegmentKind : quint8 { Frame4 = 0, Frame3 = 1, Other = 2, Event = 3 };
 
 // One piece of the stream, exactly as it crossed the line. Concatenating the
-// wire bytes of one direction's segments gives back that direction's bytes.
+// wire bytes of one direction's segments other than events gives back that
+// direction's bytes.
 struct LineSegment
 {
     qint64 timeUs = 0; // arrival time of the first byte, microseconds since the Unix epoch (UTC)

@@ -33,6 +33,11 @@ void AnyLine::forward(Line *line)
     connect(line, &Line::Opened, this, whenCurrent(&Line::Opened));
     connect(line, &Line::Lost, this, whenCurrent(&Line::Lost));
     connect(line, &Line::OpenFailed, this, whenCurrent(&Line::OpenFailed));
+    connect(line, &Line::BreakSent, this, whenCurrent(&Line::BreakSent));
+    connect(line, &Line::ModemLineChanged, this, [this, line](int modemLine, bool on) {
+        if (m_current == line)
+            emit ModemLineChanged(modemLine, on);
+    });
 }
 
 bool AnyLine::openLine(const QString &address, const LineSettings::Settings &settings)
@@ -84,4 +89,24 @@ QString AnyLine::openFailureReason() const
 ZemSerialPort *AnyLine::port() const
 {
     return m_serial->port();
+}
+
+bool AnyLine::setModemLine(ModemLine line, bool on)
+{
+    return m_current->setModemLine(line, on);
+}
+
+bool AnyLine::sendBreak()
+{
+    return m_current->sendBreak();
+}
+
+int AnyLine::modemLineState(ModemLine line) const
+{
+    return m_current->modemLineState(line);
+}
+
+QString AnyLine::controlFailureReason() const
+{
+    return m_current->controlFailureReason();
 }

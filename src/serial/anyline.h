@@ -26,6 +26,10 @@ public:
     qint64 send(const QByteArray &bytes) override;
     QString address() const override;
     QString openFailureReason() const override;
+    bool setModemLine(ModemLine line, bool on) override;
+    bool sendBreak() override;
+    int modemLineState(ModemLine line) const override;
+    QString controlFailureReason() const override;
 
     // The local port, there whether or not it is in use: its port list
     // (ComListChange) fills the port combos either way.

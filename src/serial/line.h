@@ -43,6 +43,29 @@ public:
     // Writes bytes to the open line; the count taken, or -1 while closed.
     virtual qint64 send(const QByteArray &bytes) = 0;
 
+    // The modem control lines the program drives toward the device.
+    enum ModemLine { Rts = 1, Dtr = 2 };
+    // A break lasts this long: long enough for any receiver at any baud
+    // rate to see it (a frame at 110 baud is 100 ms), short enough not to
+    // hold the line up.
+    static constexpr int BreakMs = 250;
+    // Sets RTS or DTR on the open line; ControlChanged follows when it took
+    // effect. False, with controlFailureReason() set, when the line cannot
+    // (closed, a device without modem lines such as a pseudo-terminal, a
+    // raw TCP line).
+    virtual bool setModemLine(ModemLine line, bool on);
+    // Holds the line in the break state for BreakMs; BreakSent follows at
+    // the start. False, with controlFailureReason() set, when it cannot.
+    virtual bool sendBreak();
+    // The state of RTS or DTR on the open line: 1 on, 0 off, -1 not known.
+    virtual int modemLineState(ModemLine line) const
+    {
+        Q_UNUSED(line)
+        return -1;
+    }
+    // Why the last setModemLine or sendBreak failed, for the user.
+    virtual QString controlFailureReason() const { return m_controlFailure; }
+
     // The address the line was last opened at, as the caller named it (what
     // logs, the analyzer and the recorder call the line).
     virtual QString address() const = 0;
@@ -60,4 +83,31 @@ signals:
     // A line that was connecting (see isLineConnecting) could not be opened
     // after all and is closed; `reason` says why.
     void OpenFailed(const QString &reason);
+    // RTS or DTR (a ModemLine) was set to `on` on the open line.
+    void ModemLineChanged(int line, bool on);
+    // A break of `durationMs` started on the open line.
+    void BreakSent(int durationMs);
+
+protected:
+    // The line gives no way to control the modem lines: says so and fails.
+    bool refuseControl(const QString &reason)
+    {
+        m_controlFailure = reason;
+        return false;
+    }
+
+private:
+    QString m_controlFailure;
 };
+
+inline bool Line::setModemLine(ModemLine line, bool on)
+{
+    Q_UNUSED(line)
+    Q_UNUSED(on)
+    return refuseControl(QStringLiteral("该线路不能控制 RTS/DTR"));
+}
+
+inline bool Line::sendBreak()
+{
+    return refuseControl(QStringLiteral("该线路不能发送 BREAK"));
+}

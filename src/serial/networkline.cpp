@@ -36,7 +36,15 @@ NetworkLine::NetworkLine(QObject *parent)
     , m_connectTimer(new QTimer(this))
     , m_negotiationTimer(new QTimer(this))
     , m_retryTimer(new QTimer(this))
+    , m_breakTimer(new QTimer(this))
 {
+    m_breakTimer->setSingleShot(true);
+    m_breakTimer->setInterval(BreakMs);
+    connect(m_breakTimer, &QTimer::timeout, this, [this] {
+        if (m_state == Open)
+            writeRaw(TelnetCodec::comPortCommand(
+                TelnetCodec::SetControl, QByteArray(1, char(TelnetCodec::ControlBreakOff))));
+    });
     m_connectTimer->setSingleShot(true);
     m_connectTimer->setInterval(ConnectTimeoutMs);
     connect(m_connectTimer, &QTimer::timeout, this, &NetworkLine::onConnectTimeout);
@@ -72,6 +80,7 @@ void NetworkLine::closeLine()
     m_connectTimer->stop();
     m_negotiationTimer->stop();
     m_retryTimer->stop();
+    m_breakTimer->stop();
     if (m_socket) {
         // A fresh socket for each connection: the old one's late signals
         // (an error after abort, a disconnect) must not reach the new one's
@@ -114,6 +123,7 @@ void NetworkLine::connectNow()
 #endif
     m_telnet = TelnetCodec();
     m_settingsAnswered = -1;
+    m_modemLines[Rts] = m_modemLines[Dtr] = -1;
     m_firstData.clear();
     m_connectTimer->start();
     m_socket->connectToHost(m_target.host, m_target.port);
@@ -338,4 +348,46 @@ QString NetworkLine::closedAtOnceReason() const
     return say("服务器 %1 接受连接后立即关闭了连接，它说：%2",
                "the server at %1 closed the connection at once; it said: %2")
         .arg(m_address, said);
+}
+
+bool NetworkLine::refuseUnlessControllable()
+{
+    if (m_target.kind != NetworkAddress::Rfc2217 && m_state != Closed)
+        return refuseControl(say("原始 TCP 网络串口（tcp://）不能控制 RTS、DTR 或发送 BREAK："
+                                 "它只传数据；请改用 rfc2217:// 地址",
+                                 "a raw TCP line (tcp://) cannot set RTS or DTR or send a break: "
+                                 "it carries only data; use an rfc2217:// address"));
+    if (m_state != Open)
+        return refuseControl(
+            say("网络串口 %1 尚未连接", "the network line %1 is not connected").arg(m_address));
+    return true;
+}
+
+bool NetworkLine::setModemLine(ModemLine line, bool on)
+{
+    if (!refuseUnlessControllable())
+        return false;
+    const quint8 value = line == Rts
+        ? (on ? TelnetCodec::ControlRtsOn : TelnetCodec::ControlRtsOff)
+        : (on ? TelnetCodec::ControlDtrOn : TelnetCodec::ControlDtrOff);
+    writeRaw(TelnetCodec::comPortCommand(TelnetCodec::SetControl, QByteArray(1, char(value))));
+    m_modemLines[line] = on ? 1 : 0;
+    emit ModemLineChanged(line, on);
+    return true;
+}
+
+bool NetworkLine::sendBreak()
+{
+    if (!refuseUnlessControllable())
+        return false;
+    writeRaw(TelnetCodec::comPortCommand(TelnetCodec::SetControl,
+                                         QByteArray(1, char(TelnetCodec::ControlBreakOn))));
+    m_breakTimer->start();
+    emit BreakSent(BreakMs);
+    return true;
+}
+
+int NetworkLine::modemLineState(ModemLine line) const
+{
+    return m_state == Open ? m_modemLines[line] : -1;
 }

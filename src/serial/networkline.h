@@ -57,6 +57,11 @@ public:
     qint64 send(const QByteArray &bytes) override;
     QString address() const override { return m_address; }
     QString openFailureReason() const override { return m_failure; }
+    // RFC 2217 lines set RTS, DTR and the break state with COM-PORT-OPTION
+    // SET-CONTROL; a raw line has no way to and says so.
+    bool setModemLine(ModemLine line, bool on) override;
+    bool sendBreak() override;
+    int modemLineState(ModemLine line) const override;
 
     // Lost, and trying to reconnect.
     bool isReconnecting() const { return m_state == Waiting || m_state == Reconnecting; }
@@ -78,6 +83,7 @@ private:
     void becomeOpen();
     void fail(const QString &reason, bool retry);
     void writeRaw(const QByteArray &bytes);
+    bool refuseUnlessControllable();
     QString errorReason(QAbstractSocket::SocketError error) const;
     QString closedAtOnceReason() const;
 
@@ -85,6 +91,8 @@ private:
     QTimer *m_connectTimer;
     QTimer *m_negotiationTimer;
     QTimer *m_retryTimer;
+    QTimer *m_breakTimer;
+    int m_modemLines[3] = {-1, -1, -1}; // by ModemLine: as last set on this connection
     State m_state = Closed;
     NetworkAddress m_target;
     QString m_address;

@@ -3,10 +3,17 @@
 
 #include "serial/line.h"
 
+class QTimer;
 class ZemSerialPort;
 
 // A Line on a local serial port (USB adapter, on-board UART, pseudo-terminal):
 // a thin owner of one ZemSerialPort that hands on its signals.
+//
+// RTS and DTR are set with the port's modem-control requests; a device
+// without modem lines (a pseudo-terminal: its driver has no modem-control
+// operation, so the request fails with ENOTTY) refuses them, and the line
+// says so instead of pretending. A break is the break state switched on and,
+// BreakMs later, off again by a timer: the GUI thread never sleeps in it.
 class SerialLine : public Line
 {
     Q_OBJECT
@@ -21,6 +28,9 @@ public:
     qint64 send(const QByteArray &bytes) override;
     QString address() const override { return m_address; }
     QString openFailureReason() const override;
+    bool setModemLine(ModemLine line, bool on) override;
+    bool sendBreak() override;
+    int modemLineState(ModemLine line) const override;
 
     // The port itself, for what only a local port has (its port-list
     // signal, the rule about unlisted paths).
@@ -28,5 +38,6 @@ public:
 
 private:
     ZemSerialPort *m_port;
+    QTimer *m_breakTimer;
     QString m_address;
 };

@@ -53,6 +53,15 @@ public:
         SetControl = 5,
         ServerOffset = 100,
     };
+    // Values of SET-CONTROL that drive the break state and the modem lines.
+    enum : quint8 {
+        ControlBreakOn = 5,
+        ControlBreakOff = 6,
+        ControlDtrOn = 8,
+        ControlDtrOff = 9,
+        ControlRtsOn = 11,
+        ControlRtsOff = 12,
+    };
     static constexpr int MaxSubnegotiation = 4096;
 
     // The opening negotiation the client sends as soon as it is connected.

@@ -10,14 +10,30 @@
 #include "widgets/networkportlist.h"
 
 #include <QComboBox>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
+
+#include <limits>
 
 namespace {
 const QString OpenCaption = QStringLiteral("打开串口");
 const QString CloseCaption = QStringLiteral("关闭串口");
 const QString AbsentMark = QStringLiteral("（未连接）");
 const QString AddEntry = QStringLiteral("添加网络串口…");
+
+constexpr qint32 SlowestStoredRate = 50;
+
+// A baud rate as typed or stored: a positive whole number that fits a
+// qint32; 0 for anything else.
+qint32 rateOf(const QString &text)
+{
+    bool ok = false;
+    const qint64 rate = text.trimmed().toLongLong(&ok);
+    return ok && rate > 0 && rate <= std::numeric_limits<qint32>::max() ? qint32(rate) : 0;
+}
 
 // Selects the stored index when the combo has it; anything else (no number,
 // out of range) leaves the form's choice.
@@ -51,6 +67,15 @@ PortControls::PortControls(Line *line, const Widgets &widgets, QWidget *window)
                 if (index != addIndex())
                     m_previousIndex = index;
             });
+    // Any rate may be typed: digits only, the first not 0 (the range is
+    // checked when the rate is taken).
+    QComboBox *baud = m_widgets.baudRate;
+    baud->setEditable(true);
+    baud->setInsertPolicy(QComboBox::NoInsert);
+    baud->lineEdit()->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[1-9][0-9]{0,9}")), baud->lineEdit()));
+    baud->setToolTip(QStringLiteral("可直接输入任意波特率，如 250000"));
+    connect(baud->lineEdit(), &QLineEdit::editingFinished, this, &PortControls::commitTypedRate);
     for (QComboBox *combo :
          {m_widgets.baudRate, m_widgets.dataBits, m_widgets.stopBits, m_widgets.parity})
         connect(combo, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
@@ -68,10 +93,12 @@ void PortControls::remember(ZemTool *settings, const QString &group)
 {
     m_settings = settings;
     m_group = group;
-    const int baud = m_widgets.baudRate->findText(
-        settings->readSetting(SettingKeys::baudRateKey(group)).trimmed());
-    if (baud >= 0)
-        m_widgets.baudRate->setCurrentIndex(baud);
+    // A rate typed in an earlier run is offered again among the others. A
+    // number below the slowest standard rate (50) is no rate but a combo
+    // index, as an older file may hold: the form's choice stays.
+    const qint32 baud = rateOf(settings->readSetting(SettingKeys::baudRateKey(group)));
+    if (baud >= SlowestStoredRate)
+        selectRate(baud);
     restoreIndex(m_widgets.dataBits, settings->readSetting(SettingKeys::dataBitsKey(group)));
     restoreIndex(m_widgets.stopBits, settings->readSetting(SettingKeys::stopBitsKey(group)));
     restoreIndex(m_widgets.parity, settings->readSetting(SettingKeys::parityKey(group)));
@@ -214,13 +241,44 @@ void PortControls::showOpenFailure(const QString &reason)
     box.exec();
 }
 
-void PortControls::applyFormSettings()
+void PortControls::selectRate(qint32 rate)
 {
-    // A line that is reconnecting keeps the settings for its next connection.
-    if (!m_line->isLineOpen() && !m_reconnecting)
-        return;
-    if (m_line->applySettings(formSettings()))
-        return;
+    QComboBox *combo = m_widgets.baudRate;
+    const QString text = QString::number(rate);
+    int index = combo->findText(text);
+    if (index < 0) {
+        index = 0;
+        while (index < combo->count() && rateOf(combo->itemText(index)) < rate)
+            ++index;
+        combo->insertItem(index, text);
+    }
+    combo->setCurrentIndex(index);
+    // The edit shows the item even when the index did not change.
+    combo->setEditText(text);
+}
+
+bool PortControls::commitTypedRate()
+{
+    QComboBox *combo = m_widgets.baudRate;
+    const QString typed = combo->lineEdit()->text();
+    const int current = combo->currentIndex();
+    if (current >= 0 && typed == combo->itemText(current))
+        return true;
+    const qint32 rate = rateOf(typed);
+    if (rate <= 0) {
+        combo->setEditText(current >= 0 ? combo->itemText(current) : QString());
+        showRefusal(QStringLiteral("波特率“%1”无效：请输入不超过 %2 的正整数")
+                        .arg(typed)
+                        .arg(std::numeric_limits<qint32>::max()));
+        return false;
+    }
+    // The index change applies the rate to an open line and stores it.
+    selectRate(rate);
+    return true;
+}
+
+void PortControls::showRefusal(const QString &text)
+{
     // Not modal: the line stays open with what it had, and the user may go
     // on picking values while the box is up. One box at a time.
     if (!m_refusalBox) {
@@ -231,19 +289,42 @@ void PortControls::applyFormSettings()
         m_refusalBox->setWindowModality(Qt::NonModal);
         m_refusalBox->setAttribute(Qt::WA_DeleteOnClose);
     }
-    m_refusalBox->setInformativeText(
-        QStringLiteral("串口 %1 不接受所选的波特率、数据位、停止位或校验位").arg(m_openedName));
+    m_refusalBox->setInformativeText(text);
     m_refusalBox->show();
+}
+
+void PortControls::applyFormSettings()
+{
+    // A line that is reconnecting keeps the settings for its next connection.
+    if (!m_line->isLineOpen() && !m_reconnecting)
+        return;
+    if (m_line->applySettings(formSettings()))
+        return;
+    showRefusal(QStringLiteral("串口 %1 不接受所选的设置（波特率 %2、数据位、停止位或校验位），"
+                               "被拒绝的设置保持原值")
+                    .arg(m_openedName, m_widgets.baudRate->currentText()));
 }
 
 bool PortControls::open()
 {
+    // A rate typed but not yet taken (no Enter, the focus still in the
+    // combo) is the one the user means.
+    if (!commitTypedRate())
+        return false;
     const QString name = chosenName();
     m_reconnecting = false;
-    if (!m_line->openLine(name, formSettings())) {
+    const LineSettings::Settings settings = formSettings();
+    if (!m_line->openLine(name, settings)) {
         showOpenFailure(m_line->openFailureReason());
         return false;
     }
+    // Opening does not report refused settings: asked again, the device
+    // says whether it took them (a local port at once; a network line
+    // sends them with its negotiation and answers true).
+    if (!m_line->applySettings(settings))
+        showRefusal(QStringLiteral("串口 %1 已打开，但不接受所选的设置（波特率 %2、数据位、停止位"
+                                   "或校验位），请另选")
+                        .arg(name, m_widgets.baudRate->currentText()));
     m_widgets.open->setText(CloseCaption);
     m_openedName = name;
     m_choice = name;

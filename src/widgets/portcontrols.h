@@ -46,6 +46,11 @@ class ZemTool;
 // - a baud rate, data bits, stop bits or parity changed while the line is
 //   open is applied to it at once (an RFC 2217 line sends it to the remote
 //   port); a refusal is shown in a message box that does not block.
+// - the baud combo takes a rate typed into it (250000, 1500000: whatever
+//   the device accepts), a positive whole number; it joins the combo's
+//   list in order and is remembered like a picked one. A rate the device
+//   refuses, when opening or while open, is shown in the same box, never
+//   replaced by another behind the user's back.
 class PortControls : public QObject
 {
     Q_OBJECT
@@ -112,6 +117,12 @@ private:
     void takeChoice(const QString &name);
     void askForNetworkLine();
     void applyFormSettings();
+    // Takes the rate typed into the baud combo as its choice; false (and
+    // says why) when the text is no positive whole number.
+    bool commitTypedRate();
+    // Selects `rate` in the baud combo, adding it in order when missing.
+    void selectRate(qint32 rate);
+    void showRefusal(const QString &text);
     LineSettings::Settings formSettings() const;
     void showOpenFailure(const QString &reason);
     // Indexes of the marked remembered port and of the add entry; -1 when

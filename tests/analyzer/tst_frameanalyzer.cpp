@@ -6,6 +6,7 @@
 #include "analyzer/frameanalyzer.h"
 #include "protocol/frameescape.h"
 #include "protocol/frameformat.h"
+#include "protocol/lineevent.h"
 #include "protocol/streamsegmenter.h"
 #include "protocol/zemtool.h"
 
@@ -82,6 +83,9 @@ void TestFrameAnalyzer::decodes_data()
         << v3.left(7) << int(SegmentKind::Frame3) << int(FrameProblem::Truncated) << -1 << -1 << 2;
     QTest::newRow("boot text") << QByteArray("ready\r\n") << int(SegmentKind::Other)
                                << int(FrameProblem::Noise) << -1 << -1 << -1;
+    // An event row: its bytes say what was done to the line, never a frame.
+    QTest::newRow("line event") << LineEvent::breakSent(250) << int(SegmentKind::Event) << 0 << -1
+                                << -1 << -1;
 }
 
 void TestFrameAnalyzer::decodes()

@@ -11,6 +11,7 @@
 #include "analyzer/framelistmodel.h"
 #include "analyzerwindow/analyzerwindow.h"
 #include "capture/capturewriter.h"
+#include "protocol/lineevent.h"
 #include "protocol/zemtool.h"
 
 #include <QDir>
@@ -238,6 +239,9 @@ private slots:
         badSum[badSum.size() - 1] = char(badSum.at(badSum.size() - 1) ^ 1);
         const QVector<LineSegment> segments{
             segment(LineDirection::ModuleToMcu, t0, wireFrame(0x01, 1)),
+            // An event between a request and its reply is a row of its own.
+            segment(LineDirection::McuToModule, t0 + 2000,
+                    LineEvent::modemLine(LineEvent::Dtr, true), SegmentKind::Event),
             segment(LineDirection::McuToModule, t0 + 4000, wireFrame(0x02, 1, "a,\"b\"")),
             segment(LineDirection::ModuleToMcu, t0 + 10000, wireFrame(0x07, 2)),
             segment(LineDirection::McuToModule, t0 + 20000, badSum),
@@ -271,6 +275,12 @@ private slots:
         QCOMPARE(shell.exitCode, 0);
         QCOMPARE(shell.out.toUtf8(), windowCsv);
         QCOMPARE(shell.out.count(QLatin1Char('\n')), segments.size() + 1);
+        QCOMPARE(window.analyzer()->record(0).pairId, qint64(2));
+        QCOMPARE(window.analyzer()->record(1).pairId, qint64(-1));
+        const Finished rows = analyze({path, QStringLiteral("--root"), root.path(),
+                                       QStringLiteral("--fail-on"), QStringLiteral("none")});
+        QVERIFY2(rows.out.contains(QStringLiteral("\tMCU->module\tevent: DTR on\t")),
+                 qPrintable(rows.out));
 
         // The same counters: one summary line per kind the window counts.
         const Finished problems

@@ -71,7 +71,7 @@ QVector<Packet> randomPackets(int count, quint32 seed)
         p.segment.timeUs = time;
         p.segment.direction
             = rng.bounded(2) ? LineDirection::ModuleToMcu : LineDirection::McuToModule;
-        p.segment.kind = SegmentKind(rng.bounded(3));
+        p.segment.kind = SegmentKind(rng.bounded(4)); // line events too
         const int size = rng.bounded(20) == 0 ? 1 + rng.bounded(6000) : 1 + rng.bounded(300);
         p.segment.wire.resize(size);
         for (char &c : p.segment.wire)

@@ -5,6 +5,7 @@
 
 #include "analyzer/frameanalyzer.h"
 #include "capture/capturewriter.h"
+#include "protocol/lineevent.h"
 #include "protocol/zemtool.h"
 
 #include <QMap>
@@ -53,6 +54,9 @@ const QStringList Fields = {
     QStringLiteral("lumo.expert.no_response"),
     QStringLiteral("lumo.expert.late_response"),
     QStringLiteral("lumo.expert.unexpected_response"),
+    QStringLiteral("lumo.event"),
+    QStringLiteral("lumo.event.on"),
+    QStringLiteral("lumo.event.duration"),
 };
 
 struct Case
@@ -227,6 +231,20 @@ QVector<Case> conversation()
                   {{QStringLiteral("lumo.command"), QStringLiteral("0x17")},
                    {QStringLiteral("lumo.length"), QStringLiteral("10")},
                    {QStringLiteral("lumo.checksum.good"), QString()}}});
+    // Line events: shown for what they are, never decoded as a frame.
+    cases.append({m,
+                  SegmentKind::Event,
+                  LineEvent::modemLine(LineEvent::Rts, true),
+                  {{QStringLiteral("lumo.kind"), QStringLiteral("3")},
+                   {QStringLiteral("lumo.event"), QStringLiteral("1")},
+                   {QStringLiteral("lumo.event.on"), QStringLiteral("1")},
+                   {QStringLiteral("lumo.command"), QString()}}});
+    cases.append({w,
+                  SegmentKind::Event,
+                  LineEvent::breakSent(250),
+                  {{QStringLiteral("lumo.event"), QStringLiteral("3")},
+                   {QStringLiteral("lumo.event.duration"), QStringLiteral("250")},
+                   {QStringLiteral("lumo.command"), QString()}}});
     cases.append({w,
                   SegmentKind::Frame3,
                   hex("00 00 00 03 00 02 10 20"),
@@ -356,6 +374,8 @@ void TestDissector::detailNamesCommandsAndProblems()
     QVERIFY(lines.at(0).contains(QStringLiteral("module -> MCU (串口2) 01 请求设备信息 seq=1")));
     QVERIFY(lines.at(4).contains(QStringLiteral("[bad checksum]")));
     QVERIFY(lines.last().contains(QStringLiteral("WiFi module ready")));
+    QVERIFY(out.contains(QStringLiteral("MCU -> module (/dev/ttyUSB0) RTS on")));
+    QVERIFY(out.contains(QStringLiteral("module -> MCU (串口2) break 250 ms")));
 }
 
 QTEST_GUILESS_MAIN(TestDissector)

@@ -3,12 +3,16 @@
 // side 1 and the Wi-Fi module on side 2.
 #include "testsupport.h"
 
+#include "analyzer/duallinetap.h"
 #include "app/mainwindow.h"
 #include "base/apppaths.h"
 #include "bridge/presetframes.h"
+#include "capture/linemonitor.h"
 #include "dual/doublewindow.h"
+#include "protocol/lineevent.h"
 #include "protocol/settingkeys.h"
 #include "protocol/zemtool.h"
+#include "serial/line.h"
 #include "serial/zemserialport.h"
 
 #include <QCheckBox>
@@ -16,9 +20,12 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTabWidget>
 #include <QTextEdit>
 #include <QTimer>
@@ -96,6 +103,9 @@ private slots:
     void switchingMainWindowToMcuTabClosesBothSides();
 
     void choicesComeBackAfterARestart();
+    void typedBaudRateIsSetAndRemembered_data();
+    void typedBaudRateIsSetAndRemembered();
+    void modemLinesOnAPtyAreRefusedAndBreakIsNoted();
     void storedSwitches_data();
     void storedSwitches();
 
@@ -798,6 +808,100 @@ void TestDoubleWindow::choicesComeBackAfterARestart()
     m_window = std::make_unique<DoubleWindow>();
     QCOMPARE(button("pushButton_double")->text(), QStringLiteral("关闭双串口"));
     QVERIFY(find<QCheckBox>("checkBox")->isChecked());
+}
+
+void TestDoubleWindow::typedBaudRateIsSetAndRemembered_data()
+{
+    QTest::addColumn<QString>("rate");
+    QTest::addColumn<bool>("custom");
+    QTest::newRow("250000, no standard speed code") << QStringLiteral("250000") << true;
+    QTest::newRow("1500000, a standard code") << QStringLiteral("1500000") << false;
+}
+
+void TestDoubleWindow::typedBaudRateIsSetAndRemembered()
+{
+    QFETCH(QString, rate);
+    QFETCH(bool, custom);
+    openSide(1);
+    const auto type = [this](const QString &text) {
+        QLineEdit *edit = find<QComboBox>("rate_1")->lineEdit();
+        QVERIFY(edit);
+        edit->selectAll();
+        QTest::keyClicks(edit, text);
+        QTest::keyClick(edit, Qt::Key_Return);
+    };
+    type(rate);
+    QCOMPARE(find<QComboBox>("rate_1")->currentText(), rate);
+    // Set on the open line, as the kernel's termios of the pty shows it.
+    bool isCustom = !custom;
+    QCOMPARE(termiosOutputSpeed(int(port(1)->handle()), &isCustom), rate.toLongLong());
+    QCOMPARE(isCustom, custom);
+
+    // A number no port takes is refused with a message, not replaced.
+    type(QStringLiteral("9999999999"));
+    auto *box = m_window->findChild<QMessageBox *>(QStringLiteral("settingsRefusedBox"));
+    QVERIFY(box && box->isVisible());
+    QVERIFY2(box->informativeText().contains(QStringLiteral("9999999999")),
+             qPrintable(box->informativeText()));
+    box->close();
+    QCOMPARE(find<QComboBox>("rate_1")->currentText(), rate);
+    QCOMPARE(termiosOutputSpeed(int(port(1)->handle())), rate.toLongLong());
+
+    // Remembered, offered in order among the others, and opened with.
+    m_window.reset();
+    m_window = std::make_unique<DoubleWindow>();
+    auto *combo = find<QComboBox>("rate_1");
+    QCOMPARE(combo->currentText(), rate);
+    QCOMPARE(combo->itemText(combo->currentIndex() - 1), QStringLiteral("115200"));
+    openSide(1);
+    QCOMPARE(termiosOutputSpeed(int(port(1)->handle())), rate.toLongLong());
+}
+
+void TestDoubleWindow::modemLinesOnAPtyAreRefusedAndBreakIsNoted()
+{
+    LineMonitor monitor;
+    DualLineTap tap(&monitor, m_window->line1(), m_window->line2());
+    QVector<LineSegment> seen;
+    connect(&monitor, &LineMonitor::segments, this,
+            [&seen](const QVector<LineSegment> &batch) { seen += batch; });
+    auto *rts = find<QCheckBox>("checkBox_rts1");
+    QVERIFY(!rts->isEnabled() && !find<QCheckBox>("checkBox_dtr2")->isEnabled());
+    openSide(1);
+    QVERIFY(rts->isEnabled() && find<QPushButton>("pushButton_break1")->isEnabled());
+    QVERIFY(!find<QPushButton>("pushButton_break2")->isEnabled());
+
+    // A pty has no modem lines: said so, and the box does not claim RTS on.
+    // Clicked where the style takes clicks: the box and its text, not the
+    // empty width its grid column gives it.
+    QStyleOptionButton option;
+    option.initFrom(rts);
+    option.text = rts->text();
+    QTest::mouseClick(
+        rts, Qt::LeftButton, {},
+        rts->style()->subElementRect(QStyle::SE_CheckBoxClickRect, &option, rts).center());
+    auto *box = m_window->findChild<QMessageBox *>(QStringLiteral("lineControlRefusedBox"));
+    QVERIFY(box && box->isVisible());
+    QVERIFY2(box->informativeText().contains(QStringLiteral("RTS"))
+                 && box->informativeText().contains(QStringLiteral("伪终端")),
+             qPrintable(box->informativeText()));
+    QVERIFY(!rts->isChecked());
+    box->close();
+
+    // The break state a pty takes (its driver keeps none); the taps note it
+    // as an event toward side 1's device, between the bytes around it.
+    QVERIFY(m_mcu->write(wireFrame(0x07, 1)));
+    QVERIFY(waitUntil([&] { return !seen.isEmpty(); }));
+    QTest::mouseClick(find<QPushButton>("pushButton_break1"), Qt::LeftButton);
+    QVERIFY(m_mcu->write(wireFrame(0x07, 2)));
+    QVERIFY(waitUntil([&] { return seen.size() >= 3; }));
+    QCOMPARE(seen.at(1).kind, SegmentKind::Event);
+    QCOMPARE(seen.at(1).wire, LineEvent::breakSent(Line::BreakMs));
+    QCOMPARE(seen.at(1).direction, LineDirection::ModuleToMcu);
+    QCOMPARE(seen.at(2).wire, wireFrame(0x07, 2));
+    QCOMPARE(seen.size(), 3);
+
+    QTest::mouseClick(button("pushButton_open1"), Qt::LeftButton);
+    QVERIFY(!rts->isEnabled());
 }
 
 // Hand-edited switches: only the program's own "false" and "true" count.

@@ -127,6 +127,7 @@ private slots:
     void ser2netRestartIsRecovered_data();
     void ser2netRestartIsRecovered();
 
+    void modemLinesTravelAsSetControl();
     void hostileServer_data();
     void hostileServer();
     void failureSaysWhatHappened_data();
@@ -247,6 +248,54 @@ void TestNetworkLine::throughSer2net()
     QVERIFY(line.applySettings(changed));
     QVERIFY(waitUntil(
         [&] { return servedWith(pty.slavePath(), telnet ? changed : server9600, answers); }));
+
+    // The break: RFC 2217 sends it as SET-CONTROL BREAK ON, then OFF, and
+    // ser2net answers (its device, a pty, takes the break state); a raw line
+    // carries data only and says so.
+    QSignalSpy modem(&line, &Line::ModemLineChanged);
+    QSignalSpy breaks(&line, &Line::BreakSent);
+    if (!telnet) {
+        QVERIFY(!line.setModemLine(Line::Dtr, false));
+        QVERIFY2(line.controlFailureReason().contains(QLatin1String("rfc2217://")),
+                 qPrintable(line.controlFailureReason()));
+        QVERIFY(!line.sendBreak());
+        QCOMPARE(modem.size() + breaks.size(), 0);
+        return;
+    }
+    const TelnetCodec &codec = line.networkLine()->telnet();
+    const int before = codec.comPortAnswers();
+    QVERIFY(line.sendBreak());
+    QCOMPARE(breaks.size(), 1);
+    QVERIFY(waitUntil([&] { return codec.comPortAnswers() == before + 1; }));
+    QCOMPARE(codec.answeredCode(TelnetCodec::SetControl), int(TelnetCodec::ControlBreakOn));
+    // BREAK OFF follows by itself and is answered too.
+    QVERIFY(waitUntil([&] { return codec.comPortAnswers() == before + 2; }));
+    QCOMPARE(line.send(ffFrame()), qint64(ffFrame().size()));
+    QCOMPARE(pty.read(ffFrame().size(), 5000), ffFrame());
+}
+
+// RTS and DTR travel as SET-CONTROL. (ser2net cannot set them on its pty,
+// which has no modem lines, and does not answer; a server of the test's own
+// hears them.)
+void TestNetworkLine::modemLinesTravelAsSetControl()
+{
+    HostileServer server;
+    AnyLine line;
+    QSignalSpy opened(&line, &Line::Opened);
+    QSignalSpy modem(&line, &Line::ModemLineChanged);
+    QVERIFY(!line.setModemLine(Line::Rts, true)); // not open yet
+    QVERIFY(line.openLine(server.address(), {}));
+    QVERIFY(opened.wait(5000));
+    const int settingsHeard = server.heard.size();
+    QVERIFY(line.setModemLine(Line::Dtr, false));
+    QVERIFY(line.setModemLine(Line::Rts, true));
+    QVERIFY(waitUntil([&] { return server.heard.size() >= settingsHeard + 14; }));
+    QCOMPARE(server.heard.mid(settingsHeard), hex("FF FA 2C 05 09 FF F0 FF FA 2C 05 0B FF F0"));
+    QCOMPARE(line.modemLineState(Line::Rts), 1);
+    QCOMPARE(line.modemLineState(Line::Dtr), 0);
+    QCOMPARE(modem.size(), 2);
+    QCOMPARE(modem.at(0).at(0).toInt(), int(Line::Dtr));
+    QCOMPARE(modem.at(0).at(1).toBool(), false);
 }
 
 void TestNetworkLine::ser2netRestartIsRecovered_data()

@@ -92,6 +92,12 @@ private:
     std::shared_ptr<State> m_state;
 };
 
+// The output speed in the kernel's termios of the terminal open at `fd`, as
+// TCGETS2 reports it (c_ospeed, in baud, for custom and standard rates
+// alike); -1 when the call fails. `custom`: whether it is set as a custom
+// rate (BOTHER) rather than one of the standard speed codes.
+qint64 termiosOutputSpeed(int fd, bool *custom = nullptr);
+
 // Runs the event loop until `done` returns true or timeoutMs passes.
 bool waitUntil(const std::function<bool()> &done, int timeoutMs = 3000);
 

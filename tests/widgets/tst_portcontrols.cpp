@@ -268,8 +268,11 @@ void TestPortControls::oddStoredChoicesKeepTheFormsOwn_data()
     QTest::addColumn<int>("stopBits");
     QTest::addColumn<int>("parity");
     const QString g = SettingKeys::McuPortGroup;
-    QTest::newRow("unknown baud") << SettingKeys::baudRateKey(g) << "12345"
-                                  << "9600" << 3 << 0 << 0;
+    // Any rate may be typed, and is offered again.
+    QTest::newRow("a rate of its own") << SettingKeys::baudRateKey(g) << "12345"
+                                       << "12345" << 3 << 0 << 0;
+    QTest::newRow("baud not a number") << SettingKeys::baudRateKey(g) << "fast"
+                                       << "9600" << 3 << 0 << 0;
     QTest::newRow("baud as index") << SettingKeys::baudRateKey(g) << "3"
                                    << "9600" << 3 << 0 << 0;
     QTest::newRow("baud with blanks") << SettingKeys::baudRateKey(g) << " 115200 "
