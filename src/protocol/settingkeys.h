@@ -78,6 +78,12 @@ inline QString dataPointValuesKey(const QString &productKey)
 {
     return QStringLiteral("datapoint_values/") + productKey;
 }
+// The data points the analyzer's chart shows for a product key, a JSON
+// array of their names.
+inline QString dataPointChartKey(const QString &productKey)
+{
+    return QStringLiteral("datapoint_chart/") + productKey;
+}
 
 // Two upper-case hex digits, the form every code takes inside a key.
 inline QString hexCode(int value)
