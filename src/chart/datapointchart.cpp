@@ -79,9 +79,10 @@ public:
 protected:
     QString getTickLabel(double tick, const QLocale &, QChar, int) override
     {
-        const qint64 us = originUs + qint64(std::llround(tick * 1e6));
-        const QDateTime t = QDateTime::fromMSecsSinceEpoch(us / 1000);
-        return t.toString(QStringLiteral("HH:mm:ss.zzz"));
+        const qint64 ms = (originUs + qint64(std::llround(tick * 1e6))) / 1000;
+        // Whole seconds without the milliseconds, so that labels stay short.
+        return QDateTime::fromMSecsSinceEpoch(ms).toString(
+            ms % 1000 == 0 ? QStringLiteral("HH:mm:ss") : QStringLiteral("HH:mm:ss.zzz"));
     }
 };
 
@@ -190,7 +191,7 @@ DataPointChart::DataPointChart(QWidget *parent)
     splitter->setStretchFactor(0, 0);
     splitter->setStretchFactor(1, 3);
     splitter->setStretchFactor(2, 1);
-    splitter->setSizes({150, 600, 330});
+    splitter->setSizes({140, 620, 420});
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(splitter);
@@ -353,7 +354,7 @@ void DataPointChart::buildLanes()
     auto *margins = new QCPMarginGroup(m_plot);
     auto ticker = QSharedPointer<TimeTicker>::create();
     ticker->originUs = m_originUs;
-    ticker->setTickCount(6);
+    ticker->setTickCount(4);
     const QFont small(font().family(), std::max(7, font().pointSize() - 1));
     for (int row = 0; row < m_shown.size(); ++row) {
         const int point = m_shown[row];
@@ -363,12 +364,18 @@ void DataPointChart::buildLanes()
         lane.rect = new QCPAxisRect(m_plot);
         m_plot->plotLayout()->addElement(row, 0, lane.rect);
         lane.rect->setMarginGroup(QCP::msLeft | QCP::msRight, margins);
+        // Only the lowest lane has time labels below it; the others stay
+        // close together.
+        const bool lowest = row == m_shown.size() - 1;
+        lane.rect->setAutoMargins(lowest ? QCP::msLeft | QCP::msRight | QCP::msBottom
+                                         : QCP::msLeft | QCP::msRight);
+        lane.rect->setMargins(QMargins(0, 6, 0, 6));
         lane.rect->setRangeDrag(Qt::Horizontal);
         lane.rect->setRangeZoom(Qt::Horizontal);
         QCPAxis *x = lane.rect->axis(QCPAxis::atBottom);
         QCPAxis *y = lane.rect->axis(QCPAxis::atLeft);
         x->setTicker(ticker);
-        x->setTickLabels(row == m_shown.size() - 1);
+        x->setTickLabels(lowest);
         x->setTickLabelFont(small);
         y->setTickLabelFont(small);
         y->setLabel(series.name);
@@ -381,6 +388,8 @@ void DataPointChart::buildLanes()
             for (int i = 0; i < labels.size(); ++i)
                 text->addTick(i, labels[i]);
             y->setTicker(text);
+        } else {
+            y->ticker()->setTickCount(3);
         }
         connect(x, QOverload<const QCPRange &>::of(&QCPAxis::rangeChanged), this,
                 [this, rect = lane.rect](const QCPRange &) { onRangeChanged(rect); });
@@ -572,8 +581,9 @@ void DataPointChart::redraw()
         setLaneValueRange(lane);
         // A width to each side besides the view, so that a drag shows data
         // until the next redraw.
+        // The plot's width: the lanes' own is known only after a replot.
         fillLane(lane, range.lower - range.size(), range.upper + range.size(),
-                 3 * std::max(1, lane.rect->width()));
+                 3 * std::max(100, m_plot->width()));
     }
     if (m_follow && m_live && m_changeModel->rowCount() > 0)
         m_changes->scrollToBottom();
