@@ -36,6 +36,8 @@ namespace {
 constexpr int HitRadius = 8;
 // Samples looked at around the mouse before giving up (a dense stretch).
 constexpr int HitScanLimit = 20000;
+// Marks of one source on one lane come at least this many pixels apart.
+constexpr int MarkSpacing = 4;
 // A live chart's first window of time, until the user zooms.
 constexpr double DefaultLiveSpanS = 60.0;
 
@@ -395,9 +397,9 @@ void DataPointChart::buildLanes()
                 [this, rect = lane.rect](const QCPRange &) { onRangeChanged(rect); });
 
         lane.line = m_plot->addGraph(x, y);
-        QPen pen(laneColor(point));
-        pen.setWidthF(1.5);
-        lane.line->setPen(pen);
+        // A one-pixel pen: wider ones go through the stroker, many times
+        // slower on thousands of points.
+        lane.line->setPen(QPen(laneColor(point)));
         lane.line->setAdaptiveSampling(false); // already one point per pixel column
         lane.line->setLineStyle(series.style == DataPointStyle::Step        ? QCPGraph::lsStepLeft
                                     : series.style == DataPointStyle::Marks ? QCPGraph::lsNone
@@ -609,7 +611,8 @@ void DataPointChart::fillLane(Lane &lane, double fromKey, double toKey, int widt
     const bool dense = end - first > 2 * width;
     line.reserve(dense ? 4 * width : std::max(0, end - first));
     int column = INT_MIN;
-    int markColumn[3] = {INT_MIN, INT_MIN, INT_MIN};
+    const bool sparse = (end - first) * MarkSpacing <= width;
+    int lastMark[3] = {INT_MIN, INT_MIN, INT_MIN};
     double low = 0, high = 0, lastKey = 0, lastValue = 0;
     bool lowFirst = true;
     const auto flush = [&] {
@@ -651,8 +654,13 @@ void DataPointChart::fillLane(Lane &lane, double fromKey, double toKey, int widt
         if (changesOnly && i > 0 && values[size_t(i - 1)] == value)
             continue;
         const int s = int(series.source(i));
-        if (s >= 0 && s < 3 && c != markColumn[s]) {
-            markColumn[s] = c;
+        // Reports and answers are marked once they stand apart; controls
+        // (few, and what one looks for) always, a few pixels apart.
+        if (s < 0 || s >= 3 || (!changesOnly && !sparse && s != int(DataPointSource::Control)))
+            continue;
+        const int markColumn = c / MarkSpacing;
+        if (markColumn != lastMark[s]) {
+            lastMark[s] = markColumn;
             marks[s].append({key, value});
         }
     }
