@@ -319,6 +319,7 @@ void BM_LiveReports100PerSecond(benchmark::State &state)
     state.counters["redraws/s"] = redrawsPerSecond;
     state.counters["worstStallMs"] = worstStallMs;
     state.counters["worstReplotMs"] = worstReplotMs;
+    state.counters["meanReplotMs"] = chart->plot()->replotTime(true);
     state.counters["heapB/report"] = bytesPerReport;
     state.counters["following"] = chart->isFollowing() ? 1 : 0;
 }

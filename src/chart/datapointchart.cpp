@@ -670,6 +670,9 @@ void DataPointChart::fillLane(Lane &lane, double fromKey, double toKey, int widt
     if (!changesOnly && !line.isEmpty() && series.style == DataPointStyle::Step)
         line.append({std::max(line.last().key, keyOf(m_history->lastTimeUs())), line.last().value});
     m_drawnPoints += line.size();
+    // A line of one point per pixel column gains nothing from smoothing,
+    // which costs several times the drawing.
+    lane.line->setAntialiased(!dense);
     lane.line->data()->set(line, true);
     for (int s = 0; s < 3; ++s) {
         m_drawnPoints += marks[s].size();
