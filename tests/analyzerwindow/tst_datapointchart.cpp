@@ -90,6 +90,7 @@ private slots:
     void cleanup();
     void captureClickSelectsFrameAndMatchesCsv();
     void liveFollowsUntilZoomedAndRemembersPoints();
+    void denseLineKeepsItsExtremesAndChangesSelectFrames();
 
 private:
     AnalyzerWindow *makeWindow(LiveAnalysis *live);
@@ -262,6 +263,66 @@ void TestDataPointChart::liveFollowsUntilZoomedAndRemembersPoints()
     DataPointChart *second = showChart(again.get());
     QVERIFY(second);
     QCOMPARE(second->shownPoints(), shown);
+}
+
+// Far more samples than pixels: the line drawn is thinned, but a single
+// high and a single low sample among them are still drawn, and the history
+// keeps every sample. A row of the change table selects its frame.
+void TestDataPointChart::denseLineKeepsItsExtremesAndChangesSelectFrames()
+{
+    const DataPointDefinition def = lamp();
+    DataPointValues device(def);
+    const int brightness = def.indexOf(QStringLiteral("亮度"));
+    QVector<QByteArray> reports;
+    for (int value : {50, 100, 0}) {
+        device.setNumber(brightness, value);
+        reports.append(ZemTool::escape(device.statusReport()));
+    }
+    constexpr int Reports = 8000;
+    QVector<LineSegment> line;
+    for (int i = 0; i < Reports; ++i)
+        line.append({T0 + i * 10000, LineDirection::McuToModule, SegmentKind::Frame4,
+                     reports[i == 2345       ? 1
+                                 : i == 6789 ? 2
+                                             : 0]});
+    LiveAnalysis live(nullptr, m_tool.get());
+    live.addSegments(line, {QStringLiteral("ttyUSB0")});
+    std::unique_ptr<AnalyzerWindow> window(makeWindow(&live));
+    window->setAttribute(Qt::WA_DeleteOnClose, false);
+    DataPointChart *chart = showChart(window.get());
+    QVERIFY(chart);
+    const DataPointHistory *history = chart->history();
+    QCOMPARE(history->series(history->indexOf(QStringLiteral("亮度"))).size(), Reports);
+    chart->setTimeRange(history->firstTimeUs(), history->lastTimeUs());
+    chart->redraw();
+    QCPGraph *drawn = nullptr;
+    for (int g = 0; g < chart->plot()->graphCount(); ++g)
+        if (chart->plot()->graph(g)->valueAxis()->label() == QStringLiteral("亮度")
+            && chart->plot()->graph(g)->lineStyle() != QCPGraph::lsNone)
+            drawn = chart->plot()->graph(g);
+    QVERIFY(drawn);
+    double low = 1000;
+    double high = -1;
+    for (auto it = drawn->data()->constBegin(); it != drawn->data()->constEnd(); ++it) {
+        low = std::min(low, it->value);
+        high = std::max(high, it->value);
+    }
+    QCOMPARE(low, 0.0);
+    QCOMPARE(high, 100.0);
+    QVERIFY2(drawn->data()->size() < Reports / 2,
+             qPrintable(QString::number(drawn->data()->size())));
+
+    // 50 → 100, 100 → 50, 50 → 0, 0 → 50 after the first values.
+    auto *changes = window->findChild<QTableView *>(QStringLiteral("tableView_dataPointChanges"));
+    QVERIFY(changes);
+    const int last = changes->model()->rowCount() - 1;
+    QCOMPARE(changes->model()->index(last, 2).data().toString(), QStringLiteral("0 → 50"));
+    changes->scrollTo(changes->model()->index(last, 0));
+    QTest::mouseClick(changes->viewport(), Qt::LeftButton, Qt::NoModifier,
+                      changes->visualRect(changes->model()->index(last, 0)).center());
+    auto *frames = window->findChild<QTableView *>(QStringLiteral("tableView_frames"));
+    QCOMPARE(window->model()->rowId(frames->selectionModel()->currentIndex().row()), qint64(6790));
+    QCOMPARE(chart->cursorTimeUs(), T0 + 6790 * 10000);
 }
 
 QTEST_MAIN(TestDataPointChart)
