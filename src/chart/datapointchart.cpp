@@ -614,12 +614,13 @@ void DataPointChart::fillLane(Lane &lane, double fromKey, double toKey, int widt
     const bool sparse = (end - first) * MarkSpacing <= width;
     int lastMark[3] = {INT_MIN, INT_MIN, INT_MIN};
     double low = 0, high = 0, lastKey = 0, lastValue = 0;
-    bool lowFirst = true;
+    int lowAt = 0, highAt = 0;
+    // A column's extremes in the order they came, then its last value.
     const auto flush = [&] {
         if (column == INT_MIN)
             return;
-        const double a = lowFirst ? low : high;
-        const double b = lowFirst ? high : low;
+        const double a = lowAt <= highAt ? low : high;
+        const double b = lowAt <= highAt ? high : low;
         if (a != line.last().value)
             line.append({lastKey, a});
         if (b != line.last().value)
@@ -639,14 +640,17 @@ void DataPointChart::fillLane(Lane &lane, double fromKey, double toKey, int widt
                 column = c;
                 line.append({key, value});
                 low = high = lastValue = value;
+                lowAt = highAt = i;
                 lastKey = key;
-                lowFirst = true;
             } else {
                 if (value < low) {
                     low = value;
-                    lowFirst = high == lastValue ? false : lowFirst;
+                    lowAt = i;
                 }
-                high = std::max(high, value);
+                if (value > high) {
+                    high = value;
+                    highAt = i;
+                }
                 lastKey = key;
                 lastValue = value;
             }
