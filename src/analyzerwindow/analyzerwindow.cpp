@@ -486,6 +486,7 @@ bool AnalyzerWindow::openCapture(const QString &path)
     oldAnalyzer.reset();
 
     ui->pushButton_live->setEnabled(true);
+    ui->pushButton_replay->setEnabled(true);
     ui->pushButton_clear->setEnabled(false);
     updateSourceLabel();
     updateCounters();
@@ -506,9 +507,34 @@ void AnalyzerWindow::showLive()
     m_filePath.clear();
     m_fileNote.clear();
     ui->pushButton_live->setEnabled(false);
+    ui->pushButton_replay->setEnabled(false);
     ui->pushButton_clear->setEnabled(true);
     updateSourceLabel();
     updateCounters();
+}
+
+void AnalyzerWindow::setReplayTargets(std::function<ReplayTargets()> targets)
+{
+    m_replayTargets = std::move(targets);
+}
+
+void AnalyzerWindow::on_pushButton_replay_clicked()
+{
+    if (!m_file)
+        return;
+    // One replay at a time: a running one is shown again, an idle one
+    // gives way to the file shown now.
+    if (m_replay && m_replay->isRunning()) {
+        m_replay->show();
+        m_replay->raise();
+        return;
+    }
+    delete m_replay;
+    auto targets = m_replayTargets;
+    if (!targets)
+        targets = [] { return ReplayTargets(); };
+    m_replay = new ReplayDialog(m_filePath, m_file->replyLimitUs(), m_shownId, targets, this);
+    m_replay->show();
 }
 
 void AnalyzerWindow::on_pushButton_live_clicked()

@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "analyzerwindow/replaydialog.h"
 #include "protocol/linesegment.h"
 
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QVector>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 namespace Ui {
@@ -81,6 +84,11 @@ public:
     int mcuSide() const { return m_mcuSide; }
     void setMcuSide(int side);
 
+    // Where "回放" plays an opened capture: the tab's lines, asked for when
+    // a replay starts. Without them the dialog says that no line is there.
+    void setReplayTargets(std::function<ReplayTargets()> targets);
+    ReplayDialog *replayDialog() const { return m_replay; }
+
 signals:
     void mcuSideChanged(int side);
 
@@ -107,6 +115,7 @@ private slots:
     void on_pushButton_live_clicked();
     void on_pushButton_clear_clicked();
     void on_pushButton_statistics_clicked();
+    void on_pushButton_replay_clicked();
 
 private:
     void setUpViews();
@@ -161,4 +170,6 @@ private:
     int m_commandWidth = 0;          // the widest command text the settings give
     QWidget *m_statistics = nullptr; // the 统计 dialog, made when first asked for
     int m_mcuSide = 1;
+    std::function<ReplayTargets()> m_replayTargets;
+    QPointer<ReplayDialog> m_replay;
 };

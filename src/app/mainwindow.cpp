@@ -5,6 +5,7 @@
 #include "analyzer/duallinetap.h"
 #include "analyzer/liveanalysis.h"
 #include "analyzerwindow/analyzerwindow.h"
+#include "analyzerwindow/replaydialog.h"
 #include "capture/linemonitor.h"
 #include "capture/sessionrecorder.h"
 #include "dual/doublewindow.h"
@@ -17,6 +18,7 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QShortcut>
 #include <QTimer>
@@ -150,10 +152,43 @@ void MainWindow::openAnalyzer()
             a.window->setMcuSide(m_dualTap->mcuSide());
             connect(a.window, &AnalyzerWindow::mcuSideChanged, m_dualTap, &DualLineTap::setMcuSide);
         }
+        a.window->setReplayTargets([this, tab] { return replayTargets(tab); });
     }
     a.window->show();
     a.window->raise();
     a.window->activateWindow();
+}
+
+ReplayTargets MainWindow::replayTargets(int tab) const
+{
+    ReplayTargets t;
+    constexpr int ToMcu = int(LineDirection::ModuleToMcu);
+    constexpr int ToModule = int(LineDirection::McuToModule);
+    if (tab == McuTabIndex) {
+        // The simulated MCU's one port: whatever is played goes out there.
+        t.lines[ToMcu] = t.lines[ToModule] = m_mcuWindow->line();
+        t.names[ToMcu] = t.names[ToModule] = QStringLiteral("“模拟V4MCU”页的串口");
+        return t;
+    }
+    // The dual tab: what the module sent goes to the side wired to the MCU,
+    // what the MCU sent to the other, as in the recording.
+    const int mcuSide = m_dualTap->mcuSide();
+    const int moduleSide = mcuSide == 1 ? 2 : 1;
+    auto lineOf = [this](int side) {
+        return side == 1 ? m_doubleWindow->line1() : m_doubleWindow->line2();
+    };
+    t.lines[ToMcu] = lineOf(mcuSide);
+    t.lines[ToModule] = lineOf(moduleSide);
+    t.names[ToMcu] = QStringLiteral("串口%1（接MCU）").arg(mcuSide);
+    t.names[ToModule] = QStringLiteral("串口%1（接模组）").arg(moduleSide);
+    // The tab's taps hear only what the ports read; replayed bytes are new
+    // on the line, as if sent by hand.
+    t.sent = [tap = QPointer<DualLineTap>(m_dualTap), mcuSide,
+              moduleSide](LineDirection d, const QByteArray &bytes) {
+        if (tap)
+            tap->addSentByHand(d == LineDirection::ModuleToMcu ? mcuSide : moduleSide, bytes);
+    };
+    return t;
 }
 
 void MainWindow::keyPressEvent(QKeyEvent *event)

@@ -18,6 +18,7 @@ class DualLineTap;
 class LineMonitor;
 class LiveAnalysis;
 class QPushButton;
+struct ReplayTargets;
 class SessionRecorder;
 class ZemTool;
 
@@ -69,6 +70,8 @@ private slots:
 private:
     void fixSize(int width, int height);
     void setUpAnalyzers();
+    // The lines "回放" of the tab's analyzer plays onto.
+    ReplayTargets replayTargets(int tab) const;
 
     // One analyzer per line-watching tab: its taps, recording and window.
     struct Analyzer

@@ -2,10 +2,13 @@
 // lumo-module: plays the Wi-Fi module against an MCU on a serial port, runs
 // the conformance steps and exits 0 only when every step passed.
 // Usage: lumo-module --port PATH [--robust] [--firmware FILE] [--junit FILE] ...
+//        lumo-module --port PATH --replay CAPTURE [--exact] [--junit FILE] ...
+#include "analyzer/captureanalysis.h"
 #include "capture/linerecording.h"
 #include "datapoint/definitionstore.h"
 #include "engine/headlessprogram.h"
 #include "module/conformancerun.h"
+#include "module/replayregression.h"
 #include "protocol/settingkeys.h"
 #include "protocol/zemtool.h"
 #include "serial/anyline.h"
@@ -35,6 +38,8 @@ int main(int argc, char *argv[])
         "Plays the Wi-Fi module against an MCU on a serial port: answers the MCU's own frames "
         "and runs the conformance steps (every request of the protocol, each answer "
         "checked).\n"
+        "With --replay CAPTURE it plays the module's side of a recording instead and exits 0 "
+        "only when every reply matches the recorded one.\n"
         "With --capture FILE the line is recorded as the analyzer window records it; the JUnit "
         "report names the file (a suite property \"capture\" and a line under each failure)."));
     parser.addHelpOption();
@@ -73,9 +78,30 @@ int main(int argc, char *argv[])
     const QCommandLineOption verboseOption(QStringLiteral("verbose"),
                                            QStringLiteral("Print every frame sent and received."));
     const QCommandLineOption captureOption = HeadlessProgram::captureOption();
+    const QCommandLineOption replayOption(
+        QStringLiteral("replay"),
+        QStringLiteral("Instead of the conformance steps, play the module's requests of this "
+                       "capture to the MCU, each after the reply to the one before (or its "
+                       "recorded wait), and compare every reply with the recorded one."),
+        QStringLiteral("capture"));
+    const QCommandLineOption exactOption(
+        QStringLiteral("exact"),
+        QStringLiteral("With --replay: only replies equal byte for byte pass (otherwise the same "
+                       "command, sequence number and length suffice)."));
+    const QCommandLineOption speedOption(
+        QStringLiteral("replay-speed"),
+        QStringLiteral("With --replay: the recorded pauses between requests scaled, 0.1 to 10 "
+                       "(default 1), or \"max\": each request as soon as the last reply came."),
+        QStringLiteral("factor"), QStringLiteral("1"));
+    const QCommandLineOption slackOption(
+        QStringLiteral("slack"),
+        QStringLiteral("With --replay: how much longer than in the recording a reply may take, "
+                       "in milliseconds (default 1000)."),
+        QStringLiteral("ms"), QStringLiteral("1000"));
     parser.addOptions({portOption, baudOption, dataBitsOption, stopBitsOption, parityOption,
                        rootOption, keyOption, firmwareOption, limitOption, robustOption,
-                       junitOption, verboseOption, captureOption});
+                       junitOption, verboseOption, captureOption, replayOption, exactOption,
+                       speedOption, slackOption});
     if (!program.parse(parser))
         return HeadlessProgram::ExitUsage;
 
@@ -97,6 +123,36 @@ int main(int argc, char *argv[])
     if (!ok || limit < 1 || limit > 600000)
         return program.usage(QStringLiteral("not a reply limit in milliseconds (1 to 600000): %1")
                                  .arg(parser.value(limitOption)));
+
+    const bool replay = parser.isSet(replayOption);
+    for (const QCommandLineOption *conformanceOnly : {&robustOption, &firmwareOption, &keyOption})
+        if (replay && parser.isSet(*conformanceOnly))
+            return program.usage(QStringLiteral("--%1 is not an option of --replay")
+                                     .arg(conformanceOnly->names().constLast()));
+    for (const QCommandLineOption *replayOnly : {&exactOption, &speedOption, &slackOption})
+        if (!replay && parser.isSet(*replayOnly))
+            return program.usage(
+                QStringLiteral("--%1 needs --replay").arg(replayOnly->names().constLast()));
+    ReplayRegressionOptions replayOptions;
+    replayOptions.exact = parser.isSet(exactOption);
+    if (parser.value(speedOption) == QLatin1String("max")) {
+        replayOptions.speed = 0;
+    } else {
+        replayOptions.speed = parser.value(speedOption).toDouble(&ok);
+        if (!ok || replayOptions.speed < 0.1 || replayOptions.speed > 10)
+            return program.usage(QStringLiteral("not a speed (0.1 to 10, or max): %1")
+                                     .arg(parser.value(speedOption)));
+    }
+    replayOptions.slackMs = parser.value(slackOption).toInt(&ok);
+    if (!ok || replayOptions.slackMs < 0 || replayOptions.slackMs > 600000)
+        return program.usage(QStringLiteral("not a slack in milliseconds (0 to 600000): %1")
+                                 .arg(parser.value(slackOption)));
+    // The recording, read as the analyzer reads it: its pairs say which
+    // reply answered which request.
+    CaptureAnalysis recorded(qint64(limit) * 1000);
+    if (replay && !recorded.read(parser.value(replayOption)))
+        return program.usage(
+            QStringLiteral("cannot read %1: %2").arg(parser.value(replayOption), recorded.error()));
 
     ConformanceOptions options;
     options.replyLimitMs = limit;
@@ -144,6 +200,7 @@ int main(int argc, char *argv[])
     }
     DefinitionStore definitions(&tool);
     ConformanceRun *run = nullptr;
+    ReplayRegression *regression = nullptr;
     int status = HeadlessProgram::ExitUsage;
     bool portLost = false;
 
@@ -178,7 +235,57 @@ int main(int argc, char *argv[])
         beginRun();
     };
 
+    auto beginReplay = [&] {
+        regression = new ReplayRegression(&recorded.analyzer(), &port, &app);
+        QObject::connect(
+            regression, &ReplayRegression::stepFinished, &app,
+            [](const ReplayStep &step) { HeadlessProgram::print(ReplayRegression::line(step)); });
+        if (verbose) {
+            QObject::connect(regression, &ReplayRegression::bytesSent, &app,
+                             [](const QByteArray &wire) {
+                                 HeadlessProgram::print(QStringLiteral("  > ")
+                                                        + ZemTool::hexText(wire).trimmed());
+                             });
+            QObject::connect(
+                regression, &ReplayRegression::frameReceived, &app, [](const QByteArray &f) {
+                    HeadlessProgram::print(QStringLiteral("  < ") + ZemTool::hexText(f).trimmed());
+                });
+        }
+        QObject::connect(&port, &Line::Lost, &app,
+                         [&](const QString &reason) { program.portLost(portPath, reason); });
+        QObject::connect(regression, &ReplayRegression::finished, &app, [&](bool allPassed) {
+            ConformanceReport report = regression->report();
+            if (recording.isRecording())
+                report.setCapturePath(recording.path());
+            HeadlessProgram::print(regression->summary());
+            int code = allPassed ? HeadlessProgram::ExitOk : HeadlessProgram::ExitFailed;
+            if (!junitPath.isEmpty()) {
+                QString error;
+                if (!report.writeJUnit(junitPath, QStringLiteral("lumo-module replay"), &error)) {
+                    program.error(QStringLiteral("cannot write %1: %2").arg(junitPath, error));
+                    code = HeadlessProgram::ExitUsage;
+                }
+            }
+            finish(code);
+        });
+        QString why;
+        if (!regression->start(replayOptions, &why)) {
+            program.error(QStringLiteral("%1: %2").arg(parser.value(replayOption), why));
+            finish(HeadlessProgram::ExitUsage);
+            return;
+        }
+        HeadlessProgram::print(QStringLiteral("%1: %2 at %3 baud, replaying %4 requests of %5")
+                                   .arg(program.name(), portPath)
+                                   .arg(line.baudRate)
+                                   .arg(regression->stepCount())
+                                   .arg(parser.value(replayOption)));
+    };
+
     beginRun = [&] {
+        if (replay) {
+            beginReplay();
+            return;
+        }
         run = new ConformanceRun(&port, options, &app);
         QObject::connect(run, &ConformanceRun::stepFinished, &app, [](const StepResult &step) {
             HeadlessProgram::print(ConformanceReport::line(step));
@@ -225,6 +332,8 @@ int main(int argc, char *argv[])
     if (!HeadlessProgram::onStopSignal(&app, [&] {
             if (run && run->isRunning())
                 run->abort(QStringLiteral("stopped by a signal"));
+            else if (regression && regression->isRunning())
+                regression->stop(QStringLiteral("stopped by a signal"));
             else
                 finish(HeadlessProgram::ExitFailed);
         })) {
@@ -248,7 +357,7 @@ int main(int argc, char *argv[])
                                     .arg(key, reason));
             finish(HeadlessProgram::ExitUsage);
         });
-    if (DefinitionStore::namesProduct(key))
+    if (!replay && DefinitionStore::namesProduct(key))
         definitions.obtain(key);
     else
         QTimer::singleShot(0, &app, [&] { startRun(DataPointDefinition()); });

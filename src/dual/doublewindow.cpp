@@ -13,7 +13,9 @@
 #include "protocol/zemtool.h"
 #include "serial/anyline.h"
 #include "serial/zemserialport.h"
+#include "widgets/commandlistwindow.h"
 #include "widgets/hexinputhint.h"
+#include "widgets/sendcontrols.h"
 
 #include <QTime>
 #include <QTimer>
@@ -56,8 +58,6 @@ void DoubleWindow::setUp()
     ui->label_background->setStyleSheet(
         AppPaths::borderImageStyle(QStringLiteral("background.png")));
     ui->label_background->lower();
-    HexInputHint::attach(ui->textEdit_send1);
-    HexInputHint::attach(ui->textEdit_send2);
     for (QLineEdit *line : {ui->lineEdit_default1, ui->lineEdit_default2, ui->lineEdit_default3,
                             ui->lineEdit_default4})
         HexInputHint::attach(line);
@@ -70,6 +70,7 @@ void DoubleWindow::setUp()
               ui->textEdit_rec2);
     m_side1.controls->remember(m_settings, SettingKeys::DualPort1Group);
     m_side2.controls->remember(m_settings, SettingKeys::DualPort2Group);
+    setUpSending();
 
     m_bridge = new LineBridge(m_side1.line, m_side2.line, this);
     m_bridge->setObjectName(QStringLiteral("dualBridge"));
@@ -117,6 +118,31 @@ void DoubleWindow::setUpSide(Side &side, int n, const PortControls::Widgets &wid
     side.flush->setObjectName(QStringLiteral("flushTimer_%1").arg(n));
 }
 
+void DoubleWindow::setUpSending()
+{
+    m_side1.send = new SendControls(ui->textEdit_send1, QStringLiteral("1"), m_settings,
+                                    SettingKeys::DualSend1Group, 2, this);
+    m_side2.send = new SendControls(ui->textEdit_send2, QStringLiteral("2"), m_settings,
+                                    SettingKeys::DualSend2Group, 2, this);
+    ui->sendControlsLayout1->addWidget(m_side1.send);
+    ui->sendControlsLayout2->addWidget(m_side2.send);
+    m_commands = new CommandListWindow(
+        m_settings, SettingKeys::DualCommands,
+        {{QStringLiteral("发送左"), m_side1.send}, {QStringLiteral("发送右"), m_side2.send}}, this);
+    m_commands->setWindowTitle(QStringLiteral("指令列表（双串口）"));
+    m_commands->addShortcutsTo(this);
+    for (int n : {1, 2}) {
+        SendControls *send = side(n).send;
+        send->setWriter([this, n](const QByteArray &bytes) {
+            // Written as the box made them: completed or as typed.
+            return m_bridge->sendByHand(n, bytes);
+        });
+        send->watch(side(n).line);
+        connect(send, &SendControls::commandsRequested, this,
+                [this, send] { m_commands->showFor(send); });
+    }
+}
+
 Line *DoubleWindow::line1() const
 {
     return m_side1.line;
@@ -140,6 +166,7 @@ ZemSerialPort *DoubleWindow::port2() const
 void DoubleWindow::closeBothPorts(const QString &why)
 {
     for (Side *side : {&m_side1, &m_side2}) {
+        side->send->stopPeriodic();
         const QString name = side->line->address();
         if (side->controls->close() && !why.isEmpty())
             addNotice(*side, QStringLiteral("串口 %1 已关闭：%2").arg(name, why));
@@ -161,12 +188,14 @@ void DoubleWindow::UpdateUi(const QStringList &ports)
 void DoubleWindow::on_pushButton_open1_clicked()
 {
     m_side1.bridgeCut = false;
+    m_side1.send->stopPeriodic();
     m_side1.controls->toggle();
 }
 
 void DoubleWindow::on_pushButton_open2_clicked()
 {
     m_side2.bridgeCut = false;
+    m_side2.send->stopPeriodic();
     m_side2.controls->toggle();
 }
 
@@ -311,12 +340,12 @@ void DoubleWindow::on_pushButton_right4_clicked()
 
 void DoubleWindow::on_pushButton_send1_clicked()
 {
-    sendToSide(m_side1, ui->textEdit_send1->toPlainText());
+    m_side1.send->sendBoxText();
 }
 
 void DoubleWindow::on_pushButton_send2_clicked()
 {
-    sendToSide(m_side2, ui->textEdit_send2->toPlainText());
+    m_side2.send->sendBoxText();
 }
 
 void DoubleWindow::on_pushButton_v3_clicked()

@@ -19,6 +19,8 @@ class ReceiveBox;
 class AnyLine;
 class ZemSerialPort;
 class ZemTool;
+class SendControls;
+class CommandListWindow;
 
 // The "双串口" tab: two serial ports side by side, typically one wired to the
 // MCU (side 1, "COM1", left) and one to the Wi-Fi module (side 2, "COM2",
@@ -37,6 +39,9 @@ class ZemTool;
 // bridge button must not claim they do. The lost port stays that side's
 // choice: when it is listed again, its combo selects it, so one click on the
 // open button reopens it; bridging is switched back on by the user.
+//
+// Each send box completes frames, sends periodically and keeps its history
+// (SendControls); the tab's command list sends through either box.
 //
 // Each side's port choices, the bridge switch and "三版换行" are kept in the
 // settings file as the user makes them and restored at the next start. The
@@ -114,10 +119,13 @@ private:
         // The bridge was on when this side's network line was lost: it is
         // switched on again when the line reconnects by itself.
         bool bridgeCut = false;
+        // The send box's completion, periodic sends and history.
+        SendControls *send = nullptr;
     };
 
     void setUp();
     void setUpSide(Side &side, int n, const PortControls::Widgets &widgets, ReceiveBox *box);
+    void setUpSending();
     Side &side(int n) { return n == 2 ? m_side2 : m_side1; }
     void sideLost(int side, const QString &name, const QString &reason, bool bridgeWasOn);
     void sideReconnected(Side &side, const QString &name);
@@ -138,4 +146,5 @@ private:
     Side m_side2; // "COM2", right
     LineBridge *m_bridge = nullptr;
     ModuleWindow *m_moduleWindow = nullptr;
+    CommandListWindow *m_commands = nullptr;
 };

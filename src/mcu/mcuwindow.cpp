@@ -16,8 +16,9 @@
 #include "protocol/zemtool.h"
 #include "serial/line.h"
 #include "serial/zemserialport.h"
-#include "widgets/hexinputhint.h"
+#include "widgets/commandlistwindow.h"
 #include "widgets/portcontrols.h"
+#include "widgets/sendcontrols.h"
 
 #include <QDebug>
 #include <QDir>
@@ -62,7 +63,6 @@ McuWindow::McuWindow(ZemTool *settings, QWidget *parent)
     ui->label_background2->setStyleSheet(
         AppPaths::borderImageStyle(QStringLiteral("background.png")));
     ui->label_background2->lower();
-    HexInputHint::attach(ui->textEdit_send3);
 
     // The engine's objects carry names, so that a test or a tool finds them
     // in the window as it finds the widgets of the form.
@@ -105,6 +105,25 @@ McuWindow::McuWindow(ZemTool *settings, QWidget *parent)
     connect(m_portControls, &PortControls::reconnected, this, &McuWindow::onPortReconnected);
     m_portControls->offerNetworkLines(m_tool);
     m_portControls->remember(m_tool, SettingKeys::McuPortGroup);
+
+    // The send box's controls sit under the log, where there is room in
+    // width; the box's column is as tall as the tab already.
+    m_send = new SendControls(ui->textEdit_send3, QStringLiteral("3"), m_tool,
+                              SettingKeys::McuSendGroup, 3, this);
+    ui->logLayout->addWidget(m_send);
+    m_send->setWriter([this](const QByteArray &bytes) {
+        if (!m_sim->isOpen())
+            return false;
+        m_sim->sendRaw(bytes);
+        return true;
+    });
+    m_send->watch(m_sim->line());
+    m_commands = new CommandListWindow(m_tool, SettingKeys::McuCommands,
+                                       {{QStringLiteral("发送"), m_send}}, this);
+    m_commands->setWindowTitle(QStringLiteral("指令列表（模拟V4MCU）"));
+    m_commands->addShortcutsTo(this);
+    connect(m_send, &SendControls::commandsRequested, this,
+            [this] { m_commands->showFor(m_send); });
 
     // The engine's store is the tab's: a fetch from here is the engine's
     // fetch, and the table shows what the engine uses.
@@ -205,6 +224,7 @@ void McuWindow::on_pushButton_open3_clicked()
     // A partial frame of the closed line would otherwise be completed by
     // the first bytes after the next open.
     m_resumeAutoUpload = false;
+    m_send->stopPeriodic();
     if (m_portControls->close()) {
         stopAutoUpload();
         m_sim->lineClosed();
@@ -216,6 +236,7 @@ void McuWindow::on_pushButton_open3_clicked()
 void McuWindow::closePort(const QString &why)
 {
     const QString name = line()->address();
+    m_send->stopPeriodic();
     if (!m_portControls->close())
         return;
     if (!why.isEmpty())
@@ -282,7 +303,7 @@ void McuWindow::fromRespond(const QByteArray &reply)
 
 void McuWindow::on_pushButton_send3_clicked()
 {
-    m_sim->sendRaw(QByteArray::fromHex(ui->textEdit_send3->toPlainText().toLatin1()));
+    m_send->sendBoxText();
 }
 
 void McuWindow::on_pushButton_upload_clicked()

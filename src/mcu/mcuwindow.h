@@ -27,6 +27,8 @@ class DefinitionStore;
 class ZemJson;
 class McuSettingWindow;
 class PortControls;
+class SendControls;
+class CommandListWindow;
 
 // The "模拟V4MCU" tab: plays the device-side MCU against a real Wi-Fi module.
 // It is a view over the engine (McuSimulator), which answers every frame the
@@ -128,4 +130,8 @@ private:
     // under this key even after another key was stored and failed to fetch.
     QString m_valuesKey;
     PortControls *m_portControls = nullptr;
+    // textEdit_send3's completion, periodic sends and history, and the tab's
+    // command list.
+    SendControls *m_send = nullptr;
+    CommandListWindow *m_commands = nullptr;
 };

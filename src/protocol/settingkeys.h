@@ -85,6 +85,15 @@ inline QString dataPointChartKey(const QString &productKey)
     return QStringLiteral("datapoint_chart/") + productKey;
 }
 
+// The send boxes: each keeps its "自动补全帧", "序号自增", periodic interval
+// and count and its history in a group of its own (see SendControls); each
+// tab keeps its command list (see CommandList) under one key.
+inline const QString DualSend1Group = QStringLiteral("dual_send1");
+inline const QString DualSend2Group = QStringLiteral("dual_send2");
+inline const QString McuSendGroup = QStringLiteral("mcu_send");
+inline const QString DualCommands = QStringLiteral("dual/commands");
+inline const QString McuCommands = QStringLiteral("mcu/commands");
+
 // Two upper-case hex digits, the form every code takes inside a key.
 inline QString hexCode(int value)
 {

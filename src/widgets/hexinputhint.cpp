@@ -33,15 +33,44 @@ HexInputHint *HexInputHint::attach(QLineEdit *box)
     return hint;
 }
 
+void HexInputHint::setPreview(Preview preview)
+{
+    m_preview = std::move(preview);
+    recheck();
+}
+
+QString HexInputHint::text() const
+{
+    if (auto *edit = qobject_cast<QTextEdit *>(m_box))
+        return edit->toPlainText();
+    if (auto *line = qobject_cast<QLineEdit *>(m_box))
+        return line->text();
+    return QString();
+}
+
+void HexInputHint::recheck()
+{
+    check(text());
+}
+
 void HexInputHint::check(const QString &text)
 {
-    const QString hint = HexInput::hint(text);
-    const bool show = !hint.isEmpty();
-    if (show) {
+    const QString preview = m_preview ? m_preview(text) : QString();
+    QString hint;
+    bool show = false;
+    if (!preview.isEmpty()) {
+        hint = preview;
+        show = !HexInput::isPlain(QString(text).remove(QLatin1Char('?')));
+    } else {
+        hint = HexInput::hint(text);
+        show = !hint.isEmpty();
+    }
+    if (!hint.isEmpty()) {
         m_box->setToolTip(hint);
-    } else if (m_shown) {
+    } else if (m_tooltipOwned) {
         m_box->setToolTip(m_ownToolTip);
     }
+    m_tooltipOwned = !hint.isEmpty();
     if (show != m_shown) {
         // A text edit's viewport inherits the palette: the whole text area
         // takes the tint.

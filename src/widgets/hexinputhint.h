@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class QLineEdit;
 class QTextEdit;
 class QWidget;
@@ -29,12 +31,25 @@ public:
     // Whether the box currently shows the hint.
     bool isShown() const { return m_shown; }
 
+    // A box that sends more than its text (a send box completing frames):
+    // `preview` gives the tooltip for a text, the bytes that will go out,
+    // whatever the text; an empty preview falls back to the plain-hex hint.
+    // The tint still marks text that is not plain hex, question marks
+    // aside (they stand for a length to fill in).
+    using Preview = std::function<QString(const QString &)>;
+    void setPreview(Preview preview);
+    // Checks the text again (the preview's own settings changed).
+    void recheck();
+
 private:
     explicit HexInputHint(QWidget *box);
     void check(const QString &text);
+    QString text() const;
 
     QWidget *m_box;
     QColor m_ownBase;
     QString m_ownToolTip;
     bool m_shown = false;
+    bool m_tooltipOwned = false; // the tooltip shows a hint or a preview
+    Preview m_preview;
 };

@@ -14,6 +14,7 @@
 #include "tools/about.h"
 #include "tools/toolwindow.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -203,6 +204,10 @@ void TestMainWindow::everyHexBoxHintsWhatWillBeSent()
     const char *boxes[]
         = {"textEdit_send1",    "textEdit_send2",    "lineEdit_default1", "lineEdit_default2",
            "lineEdit_default3", "lineEdit_default4", "textEdit_send3",    "textEdit_checksum"};
+    // The send boxes' tooltips preview the completed frame while
+    // "自动补全帧" is on; off, they hint as every hex box does.
+    for (const char *name : {"checkBox_complete1", "checkBox_complete2", "checkBox_complete3"})
+        w.findChild<QCheckBox *>(QLatin1String(name))->setChecked(false);
     for (const char *name : boxes) {
         auto *box = w.findChild<QWidget *>(QLatin1String(name));
         QVERIFY2(box, name);

@@ -706,6 +706,9 @@ void TestDoubleWindow::typedHexIsSentAsTyped()
     QFETCH(QByteArray, bytes);
     openSide(1);
     openSide(2);
+    // "自动补全帧" off: the bytes go out as typed.
+    find<QCheckBox>("checkBox_complete1")->setChecked(false);
+    find<QCheckBox>("checkBox_complete2")->setChecked(false);
     find<QTextEdit>("textEdit_send1")->setPlainText(typed);
     find<QTextEdit>("textEdit_send2")->setPlainText(typed);
     QTest::mouseClick(button("pushButton_send1"), Qt::LeftButton);

@@ -485,6 +485,8 @@ void TestMcuWindow::firmwareTransferLandsInFile()
 void TestMcuWindow::manualSendAndReportOnce()
 {
     makeWindow();
+    // "自动补全帧" off: the bytes go out as typed.
+    find<QCheckBox>("checkBox_complete3")->setChecked(false);
     auto *send = find<QTextEdit>("textEdit_send3");
     send->setPlainText(QStringLiteral("ff ff 0x12 3"));
     QTest::mouseClick(find<QPushButton>("pushButton_send3"), Qt::LeftButton);
