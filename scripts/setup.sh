@@ -36,6 +36,9 @@ packages=(
   # dissector test decodes one with the real tshark (its debconf question
   # about capture rights is answered by the noninteractive front end).
   libpcap-dev tshark
+  # The data-point charts are drawn with QCustomPlot; the one package holds
+  # its Qt 5 and Qt 6 builds (and so pulls in both Qt base packages).
+  libqcustomplot-dev
   # The package test checks the .deb with Debian's own checker, renders the
   # man pages help2man makes at build time, and validates the AppStream
   # metainfo file.

@@ -3,6 +3,7 @@
 #include "ui_analyzerwindow.h"
 
 #include "analyzer/captureanalysis.h"
+#include "analyzer/datapointhistory.h"
 #include "analyzer/frameanalyzer.h"
 #include "analyzer/framefieldmodel.h"
 #include "analyzer/framefields.h"
@@ -10,6 +11,7 @@
 #include "analyzer/framestatistics.h"
 #include "analyzer/liveanalysis.h"
 #include "capture/sessionrecorder.h"
+#include "chart/datapointchart.h"
 #include "datapoint/datapointdefinition.h"
 #include "datapoint/definitionstore.h"
 #include "protocol/settingkeys.h"
@@ -28,6 +30,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -69,6 +72,7 @@ AnalyzerWindow::AnalyzerWindow(Source source, LiveAnalysis *live, SessionRecorde
     m_fields->setObjectName(QStringLiteral("fieldModel"));
     ui->tableWidget_fields->setModel(m_fields);
     ui->label_notice->setVisible(false);
+    setUpViews();
 
     setUpTable();
     setUpFilters();
@@ -88,6 +92,12 @@ AnalyzerWindow::AnalyzerWindow(Source source, LiveAnalysis *live, SessionRecorde
     connect(m_live, &LiveAnalysis::aboutToAppend, this, &AnalyzerWindow::onAboutToAppend);
     connect(m_live, &LiveAnalysis::appended, this, &AnalyzerWindow::onAppended);
     connect(m_live, &LiveAnalysis::checked, this, &AnalyzerWindow::updateCounters);
+    connect(m_live, &LiveAnalysis::cleared, this, [this] {
+        if (m_liveHistory)
+            m_liveHistory->clear();
+        if (!m_file)
+            m_chart->historyChanged();
+    });
     if (m_recorder) {
         connect(m_recorder, &SessionRecorder::recordingChanged, this,
                 &AnalyzerWindow::onRecordingChanged);
@@ -114,6 +124,7 @@ AnalyzerWindow::~AnalyzerWindow()
     // The views let go of the models before the analyzers they read go (the
     // live model stays with its analysis).
     ui->tableView_frames->setModel(nullptr);
+    m_chart->setHistory(nullptr, QString(), false);
     delete ui;
 }
 
@@ -168,6 +179,63 @@ void AnalyzerWindow::setUpTable()
     ui->splitter_main->setStretchFactor(1, 2);
     ui->splitter_detail->setStretchFactor(0, 1);
     ui->splitter_detail->setStretchFactor(1, 1);
+}
+
+// Below the frame list, the detail pane and the data-point chart as two tabs.
+void AnalyzerWindow::setUpViews()
+{
+    QSplitter *main = ui->splitter_main;
+    const int index = main->indexOf(ui->splitter_detail);
+    m_views = new QTabWidget;
+    m_views->setObjectName(QStringLiteral("tabWidget_views"));
+    m_views->setDocumentMode(true);
+    m_views->addTab(ui->splitter_detail, QStringLiteral("帧详情"));
+    m_chart = new DataPointChart;
+    m_chart->setObjectName(QStringLiteral("dataPointChart"));
+    m_chart->setSettings(m_settings);
+    m_views->addTab(m_chart, QStringLiteral("数据点曲线"));
+    main->insertWidget(index, m_views);
+    connect(m_chart, &DataPointChart::frameClicked, this, &AnalyzerWindow::selectFrame);
+}
+
+// A frame the chart or its change table pointed at, selected in the list.
+void AnalyzerWindow::selectFrame(qint64 id)
+{
+    FrameListModel *shown = model();
+    const int row = shown->rowOfId(id);
+    if (row < 0) {
+        setNotice(analyzer()->contains(id) ? QStringLiteral("#%1 被筛选条件隐藏了").arg(id)
+                                           : QStringLiteral("#%1 已不在列表中").arg(id));
+        return;
+    }
+    QTableView *view = ui->tableView_frames;
+    const QModelIndex target = shown->index(row, FrameListModel::NumberColumn);
+    view->selectionModel()->setCurrentIndex(
+        target, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    view->scrollTo(target);
+}
+
+// The values over time of the live line and of the open file, read anew
+// with the chosen definition (none without one).
+void AnalyzerWindow::rebuildHistories()
+{
+    const QString key
+        = m_definition ? ui->comboBox_definition->currentData().toString() : QString();
+    std::unique_ptr<DataPointHistory> live;
+    std::unique_ptr<DataPointHistory> file;
+    if (m_definition) {
+        live = std::make_unique<DataPointHistory>(*m_definition);
+        const FrameAnalyzer *a = m_live->analyzer();
+        live->addRows(*a, a->firstId(), a->endId());
+        if (m_file) {
+            file = std::make_unique<DataPointHistory>(*m_definition);
+            file->addRows(*m_file, m_file->firstId(), m_file->endId());
+        }
+    }
+    m_chart->setHistory(m_file ? file.get() : live.get(), key, !m_file);
+    m_liveHistory = std::move(live);
+    m_fileHistory = std::move(file);
+    m_historyKey = key;
 }
 
 // "模组→MCU：请求设备信息（…）": the short name before the details.
@@ -229,6 +297,9 @@ void AnalyzerWindow::fillDefinitions()
     int index = combo->findData(filled ? current : tabKey);
     combo->setCurrentIndex(qMax(0, index));
     loadDefinition(combo->currentData().toString());
+    // The chart reads the frames again only for another definition.
+    if (!filled || combo->currentData().toString() != m_historyKey)
+        rebuildHistories();
 }
 
 void AnalyzerWindow::loadDefinition(const QString &productKey)
@@ -244,6 +315,7 @@ void AnalyzerWindow::loadDefinition(const QString &productKey)
 void AnalyzerWindow::onDefinitionChosen(int index)
 {
     loadDefinition(ui->comboBox_definition->itemData(index).toString());
+    rebuildHistories();
     showFields(m_shownId);
 }
 
@@ -309,6 +381,11 @@ void AnalyzerWindow::onAboutToAppend()
 
 void AnalyzerWindow::onAppended()
 {
+    if (m_liveHistory) {
+        const FrameAnalyzer *a = m_live->analyzer();
+        if (m_liveHistory->addRows(*a, m_liveHistory->endId(), a->endId()) > 0 && !m_file)
+            m_chart->historyChanged();
+    }
     if (m_follow)
         ui->tableView_frames->scrollToBottom();
     m_follow = false;
@@ -398,6 +475,13 @@ bool AnalyzerWindow::openCapture(const QString &path)
     m_fileNote = notes.join(QStringLiteral("；"));
     useModel(m_fileModel, m_file.get());
     setNotice(QString());
+    std::unique_ptr<DataPointHistory> oldHistory = std::move(m_fileHistory);
+    if (m_definition) {
+        m_fileHistory = std::make_unique<DataPointHistory>(*m_definition);
+        m_fileHistory->addRows(*m_file, m_file->firstId(), m_file->endId());
+    }
+    m_chart->setHistory(m_fileHistory.get(), m_historyKey, false);
+    oldHistory.reset();
     delete oldModel;
     oldAnalyzer.reset();
 
@@ -415,6 +499,8 @@ void AnalyzerWindow::showLive()
         return;
     useModel(m_liveModel, m_live->analyzer());
     setNotice(m_clearNote);
+    m_chart->setHistory(m_liveHistory.get(), m_historyKey, true);
+    m_fileHistory.reset();
     delete m_fileModel;
     m_fileModel = nullptr;
     m_file.reset();
@@ -580,7 +666,10 @@ void AnalyzerWindow::onRowSelected()
         clearDetail();
         return;
     }
-    showFields(model()->rowId(current.row()));
+    const qint64 id = model()->rowId(current.row());
+    showFields(id);
+    if (analyzer()->contains(id))
+        m_chart->showFrame(id, analyzer()->record(id).timeUs);
 }
 
 void AnalyzerWindow::clearDetail()

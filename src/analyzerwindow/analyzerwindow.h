@@ -17,11 +17,14 @@ namespace Ui {
 class AnalyzerWindow;
 }
 
+class DataPointChart;
 class DataPointDefinition;
+class DataPointHistory;
 class FrameAnalyzer;
 class FrameFieldModel;
 class FrameListModel;
 class LiveAnalysis;
+class QTabWidget;
 class SessionRecorder;
 class DefinitionStore;
 class ZemTool;
@@ -115,7 +118,10 @@ private slots:
     void on_pushButton_replay_clicked();
 
 private:
+    void setUpViews();
     void setUpTable();
+    void selectFrame(qint64 id);
+    void rebuildHistories();
     void setUpFilters();
     void fillDefinitions();
     void loadDefinition(const QString &productKey);
@@ -152,6 +158,13 @@ private:
     QString m_fileNote; // why the file's analysis may be incomplete
 
     std::unique_ptr<DataPointDefinition> m_definition;
+    // The values over time for the chart, with the definition chosen: the
+    // live line's, fed as rows come, and the open file's.
+    std::unique_ptr<DataPointHistory> m_liveHistory;
+    std::unique_ptr<DataPointHistory> m_fileHistory;
+    QString m_historyKey; // the product key they were read with
+    QTabWidget *m_views = nullptr;
+    DataPointChart *m_chart = nullptr;
     qint64 m_shownId = -1;
     QString m_clearNote;             // the live list was cleared: numbers go on
     int m_commandWidth = 0;          // the widest command text the settings give

@@ -78,6 +78,12 @@ inline QString dataPointValuesKey(const QString &productKey)
 {
     return QStringLiteral("datapoint_values/") + productKey;
 }
+// The data points the analyzer's chart shows for a product key, a JSON
+// array of their names.
+inline QString dataPointChartKey(const QString &productKey)
+{
+    return QStringLiteral("datapoint_chart/") + productKey;
+}
 
 // The send boxes: each keeps its "自动补全帧", "序号自增", periodic interval
 // and count and its history in a group of its own (see SendControls); each

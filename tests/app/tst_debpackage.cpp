@@ -116,6 +116,9 @@ void TestDebPackage::controlFields()
              qPrintable(depends));
     QVERIFY2(depends.contains(QRegularExpression(QStringLiteral("libqt[56]serialport[56]"))),
              qPrintable(depends));
+    // The data-point chart's plotting library, the build for the same Qt.
+    QVERIFY2(depends.contains(QRegularExpression(QStringLiteral("libqcustomplot2\\.1(-qt6)? "))),
+             qPrintable(depends));
 
     const Result list = run(m_dpkgDeb, {QStringLiteral("-c"), m_deb});
     QVERIFY(list.ok);
