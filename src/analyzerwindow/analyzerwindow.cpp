@@ -16,6 +16,7 @@
 #include "datapoint/definitionstore.h"
 #include "protocol/settingkeys.h"
 #include "protocol/zemtool.h"
+#include "widgets/exportfile.h"
 #include "widgets/hexdumpview.h"
 
 #include <QClipboard>
@@ -560,17 +561,10 @@ bool AnalyzerWindow::exportCsv(const QString &path, QString *error)
 
 void AnalyzerWindow::on_pushButton_exportCsv_clicked()
 {
-    const QString name
-        = QStringLiteral("lumo-frames-%1.csv")
-              .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
-    const QString path = QFileDialog::getSaveFileName(
-        this, QStringLiteral("导出CSV"), QDir(SessionRecorder::captureDir()).filePath(name),
-        QStringLiteral("CSV文件 (*.csv)"));
-    if (path.isEmpty())
-        return;
-    QString error;
-    if (!exportCsv(path, &error))
-        QMessageBox::about(this, QStringLiteral("错误"), QStringLiteral("导出失败：") + error);
+    ExportFile::choose(
+        this, QStringLiteral("导出CSV"), SessionRecorder::captureDir(),
+        QStringLiteral("lumo-frames"), QStringLiteral("csv"), QStringLiteral("CSV文件 (*.csv)"),
+        [this](const QString &path, QString *error) { return exportCsv(path, error); });
 }
 
 // --- recording ---------------------------------------------------------------

@@ -6,18 +6,17 @@
 #include "chart/datapointchangemodel.h"
 #include "protocol/settingkeys.h"
 #include "protocol/zemtool.h"
+#include "widgets/exportfile.h"
 
 #include <QCheckBox>
 #include <QDateTime>
 #include <QDir>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLabel>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTableView>
@@ -886,30 +885,16 @@ bool DataPointChart::exportPng(const QString &path, QString *error)
 
 void DataPointChart::chooseExportCsv()
 {
-    const QString name
-        = QStringLiteral("lumo-datapoints-%1.csv")
-              .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
-    const QString path = QFileDialog::getSaveFileName(
-        this, QStringLiteral("导出数据点CSV"), QDir(SessionRecorder::captureDir()).filePath(name),
-        QStringLiteral("CSV文件 (*.csv)"));
-    if (path.isEmpty())
-        return;
-    QString error;
-    if (!exportCsv(path, &error))
-        QMessageBox::about(this, QStringLiteral("错误"), QStringLiteral("导出失败：") + error);
+    ExportFile::choose(
+        this, QStringLiteral("导出数据点CSV"), SessionRecorder::captureDir(),
+        QStringLiteral("lumo-datapoints"), QStringLiteral("csv"), QStringLiteral("CSV文件 (*.csv)"),
+        [this](const QString &path, QString *error) { return exportCsv(path, error); });
 }
 
 void DataPointChart::chooseExportPng()
 {
-    const QString name
-        = QStringLiteral("lumo-chart-%1.png")
-              .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
-    const QString path = QFileDialog::getSaveFileName(
-        this, QStringLiteral("导出PNG"), QDir(SessionRecorder::captureDir()).filePath(name),
-        QStringLiteral("PNG图片 (*.png)"));
-    if (path.isEmpty())
-        return;
-    QString error;
-    if (!exportPng(path, &error))
-        QMessageBox::about(this, QStringLiteral("错误"), QStringLiteral("导出失败：") + error);
+    ExportFile::choose(
+        this, QStringLiteral("导出PNG"), SessionRecorder::captureDir(),
+        QStringLiteral("lumo-chart"), QStringLiteral("png"), QStringLiteral("PNG图片 (*.png)"),
+        [this](const QString &path, QString *error) { return exportPng(path, error); });
 }

@@ -3,6 +3,7 @@
 
 #include "analyzer/frameanalyzer.h"
 #include "module/moduleresponder.h"
+#include "module/replayplayer.h"
 #include "protocol/frameformat.h"
 #include "protocol/zemframer.h"
 #include "protocol/zemtool.h"
@@ -122,7 +123,7 @@ bool ReplayRegression::start(const ReplayRegressionOptions &options, QString *wh
         return refuse(QStringLiteral("no recording"));
     m_options = options;
     if (m_options.speed > 0)
-        m_options.speed = qBound(0.1, m_options.speed, 10.0);
+        m_options.speed = qBound(ReplayOptions::MinSpeed, m_options.speed, ReplayOptions::MaxSpeed);
     m_plan.clear();
     m_results.clear();
     m_stopReason.clear();
