@@ -65,6 +65,8 @@ QVector<LineSegment> lampConversation(int reports, qint64 t0)
             device.applyControl(control);
             out.append({t - 40000, LineDirection::ModuleToMcu, SegmentKind::Frame4,
                         ZemTool::escape(control)});
+            out.append({t - 35000, LineDirection::McuToModule, SegmentKind::Frame4,
+                        ZemTool::escape(makeFrame(0x04, i % 256))});
         }
         if (i % 7 == 3) {
             const QByteArray report = device.statusReport();
@@ -74,8 +76,13 @@ QVector<LineSegment> lampConversation(int reports, qint64 t0)
                         ZemTool::escape(makeFrame(0x04, i % 256,
                                                   hex("03") + report.mid(9, report.size() - 10)))});
         }
+        // Each report with its own sequence number, acknowledged by the
+        // module, as on a healthy line.
+        const QByteArray report = device.statusReport();
         out.append({t, LineDirection::McuToModule, SegmentKind::Frame4,
-                    ZemTool::escape(device.statusReport())});
+                    ZemTool::escape(makeFrame(0x05, i % 256, report.mid(8, report.size() - 9)))});
+        out.append({t + 5000, LineDirection::ModuleToMcu, SegmentKind::Frame4,
+                    ZemTool::escape(makeFrame(0x06, i % 256))});
     }
     return out;
 }
