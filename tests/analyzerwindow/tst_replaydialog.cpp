@@ -134,19 +134,7 @@ private slots:
 private:
     bool openDualSides()
     {
-        DoubleWindow *dual = m_main->doubleWindow();
-        dual->port1()->getComList();
-        auto *com1 = find<QComboBox>(dual, "com_1");
-        auto *com2 = find<QComboBox>(dual, "com_2");
-        const QString a = m_mcu->slavePath();
-        const QString b = m_module->slavePath();
-        if (!waitUntil([&] { return com1->findText(a) >= 0 && com2->findText(b) >= 0; }))
-            return false;
-        com1->setCurrentText(a);
-        com2->setCurrentText(b);
-        QTest::mouseClick(find<QPushButton>(dual, "pushButton_open1"), Qt::LeftButton);
-        QTest::mouseClick(find<QPushButton>(dual, "pushButton_open2"), Qt::LeftButton);
-        return dual->port1()->isOpen() && dual->port2()->isOpen();
+        return ::openDualSides(m_main->doubleWindow(), m_mcu->slavePath(), m_module->slavePath());
     }
 
     std::unique_ptr<TestRoot> m_root;

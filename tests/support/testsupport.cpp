@@ -2,11 +2,14 @@
 #include "testsupport.h"
 
 #include "base/apppaths.h"
+#include "dual/doublewindow.h"
 #include "protocol/settingsfile.h"
 #include "protocol/zemtool.h"
 #include "serial/portwatcher.h"
+#include "serial/zemserialport.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
@@ -15,6 +18,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
+#include <QPushButton>
 #include <QRandomGenerator>
 #include <QTest>
 #include <QTimer>
@@ -265,4 +269,22 @@ Finished waitFor(QProcess &process, int timeoutMs)
     f.out = QString::fromUtf8(process.readAllStandardOutput());
     f.err = QString::fromUtf8(process.readAllStandardError());
     return f;
+}
+
+bool openDualSides(DoubleWindow *dual, const QString &side1, const QString &side2)
+{
+    dual->port1()->getComList();
+    auto *com1 = dual->findChild<QComboBox *>(QStringLiteral("com_1"));
+    auto *com2 = dual->findChild<QComboBox *>(QStringLiteral("com_2"));
+    auto *open1 = dual->findChild<QPushButton *>(QStringLiteral("pushButton_open1"));
+    auto *open2 = dual->findChild<QPushButton *>(QStringLiteral("pushButton_open2"));
+    if (!com1 || !com2 || !open1 || !open2)
+        return false;
+    if (!waitUntil([&] { return com1->findText(side1) >= 0 && com2->findText(side2) >= 0; }))
+        return false;
+    com1->setCurrentText(side1);
+    com2->setCurrentText(side2);
+    QTest::mouseClick(open1, Qt::LeftButton);
+    QTest::mouseClick(open2, Qt::LeftButton);
+    return dual->port1()->isOpen() && dual->port2()->isOpen();
 }

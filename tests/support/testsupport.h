@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 
 #include <functional>
+
+class DoubleWindow;
 #include <memory>
 
 // A pseudo-terminal pair made by the test. The program's port opens
@@ -66,6 +68,9 @@ void setExtraPorts(const QStringList &paths);
 // Has the port watcher rescan and waits (running events) until its list
 // comes from a scan begun after the call.
 bool syncPortList(int timeoutMs = 3000);
+// Chooses the two ports in the dual tab's fields (once they are listed) and
+// clicks both open buttons; true when both sides are open.
+bool openDualSides(DoubleWindow *dual, const QString &side1, const QString &side2);
 
 // Arms a watcher that closes the next modal message box to appear (within
 // timeoutMs) and records its title, text and informative text. Call before
